@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A block of stream bytes: one network read, the demultiplexer's leftover, a
+// header line, an audio or a metadata block.
+//
+// The buffer owns its block, which holds exactly Size() bytes. Data() is null
+// exactly when Size() is 0. Blocks come from malloc, so that a block built
+// elsewhere can be handed over with Adopt(). Out-of-range requests are
+// answered with 0, -1 or false; nothing ever reads or writes outside the
+// block.
+//
+// Not thread-safe: a buffer belongs to one thread at a time. Observers get
+// audio buffers lent for the duration of one call.
+class StreamBuffer {
+ public:
+  StreamBuffer() = default;
+  // An empty buffer, then Append(bytes, length).
+  StreamBuffer(const void* bytes, int32_t length);
+  virtual ~StreamBuffer();
+
+  StreamBuffer(const StreamBuffer&) = delete;
+  StreamBuffer& operator=(const StreamBuffer&) = delete;
+
+  // Releases the block.
+  void Clear();
+
+  // Adds length bytes at the end. Nothing happens for a null pointer or a
+  // length of 0 or less. bytes may point into this buffer.
+  void Append(const void* bytes, int32_t length);
+  StreamBuffer& AppendBuffer(const StreamBuffer& other);
+
+  // Replaces the contents with the characters of text, without terminator.
+  StreamBuffer& AssignText(const std::string& text);
+
+  const uint8_t* Data() const { return data; }
+  uint8_t* Data() { return data; }
+  int32_t Size() const { return size; }
+
+  // The bytes up to the first NUL, at most Size() of them.
+  std::string ToText() const;
+
+  // The byte at index, or 0 when index is outside the block.
+  uint8_t ByteAt(int32_t index) const;
+
+  // First index at or after start where pattern occurs, or -1. An empty
+  // pattern, an empty buffer or a negative start give -1.
+  int32_t FindBytes(const StreamBuffer& pattern, int32_t start) const;
+  int32_t Find(const std::string& pattern, int32_t start) const;
+
+  // Copies count bytes from position (count -1: to the end) into
+  // destination, replacing its contents. A position outside 0..Size()
+  // returns false and leaves destination as it was; nothing to copy clears
+  // destination and returns false.
+  bool CopyRange(StreamBuffer& destination, int32_t position, int32_t count) const;
+
+  // Takes ownership of a malloc'd block of length bytes, replacing the
+  // contents. A null block or a length of 0 or less changes nothing, and the
+  // caller keeps the block.
+  void Adopt(uint8_t* block, int32_t length);
+
+ private:
+  uint8_t* data = nullptr;  // malloc'd, exactly size bytes; null when size is 0
+  int32_t size = 0;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include "stream/StreamEvent.h"
+
+class StreamBuffer;
+
+// What a stream reports to. A stream calls OnAudio and OnText synchronously,
+// on the thread that raised the event (usually its worker), with its
+// observer lock held, in the order the observers were added. It neither owns
+// nor destroys its observers; an observer must outlive its place in the
+// stream's list (StreamSource::ClearObservers).
+//
+// An observer may throw: the stream releases its locks and the error ends
+// the current connection attempt.
+class StreamObserver {
+ public:
+  virtual ~StreamObserver() = default;
+
+  // Back to the initial state.
+  virtual void Reset() {}
+  // A block of audio, lent for the duration of the call.
+  virtual void OnAudio(const StreamBuffer& audio) { (void)audio; }
+  virtual void OnText(StreamEvent kind, std::string text) {
+    (void)kind;
+    (void)text;
+  }
+};
