@@ -1,0 +1,120 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "stream/StreamBuffer.h"
+#include "stream/StreamSource.h"
+
+class HttpConnection;
+
+// One server entry's connection: it connects to the entry's URL with the ICY
+// metadata request on its own worker thread, reads the response in chunks,
+// separates header lines, audio and metadata (ProcessChunk), and announces
+// state, station name, bit rate, titles, title URLs, byte counts and audio
+// blocks to its observers (see StreamSource). A failed or lost connection is
+// retried every kRetryDelayMs until the stream is stopped.
+//
+// Threads: the controlling thread (the user-interface thread, or the
+// recorder's main thread) constructs and destroys the stream and calls
+// SetUrl, Toggle, Reset and CloseConnection; Run and the demultiplexer run on
+// the worker. Toggle, Reset and the destructor return promptly: closing the
+// connection makes a blocked look-up, connect or read fail at once.
+//
+// Locks, in the order they are taken: connectionLock (held by the worker for
+// a whole connection attempt; Reset takes it once the worker has stopped),
+// then the observer lock of StreamSource. connectionGuard only protects the
+// pointer to the open connection and is never held while calling out.
+//
+// Owns its connection while connected, its leftover bytes and its worker;
+// observers are not owned.
+class ServerStream : public StreamSource {
+ public:
+  static constexpr int32_t kRetryDelayMs = 1000;
+  // A response header block larger than this ends the attempt.
+  static constexpr int32_t kMaxHeaderBytes = 64 * 1024;
+  // A metadata interval above this (or below 0) ends the attempt.
+  static constexpr int32_t kMaxMetadataInterval = 4 * 1024 * 1024;
+  // Extra request header lines: the ICY metadata request.
+  static constexpr const char* kRequestHeaderText = "Accept: text/*\r\nUser-Agent: winamp\r\n";
+  static constexpr const char* kMetadataRequestHeader = "icy-metadata:1\r\n";
+
+  ServerStream();
+  // Stops the stream (Reset), then the base is torn down.
+  ~ServerStream() override;
+
+  // Resets the stream, then stores the URL exactly as given.
+  void SetUrl(const std::string& url);
+  std::string Url() const;
+
+  // Starts a stopped stream, stops a running one.
+  void Toggle() override;
+  // Stops the stream and returns every field to its default; the read size
+  // stays.
+  void Reset() override;
+  // True while the stream is idle or being stopped.
+  bool IsStopped() const { return stopped.load(std::memory_order_acquire); }
+
+  // Closes the open connection, if any (a blocked read on the worker fails
+  // at once), and announces Disconnected. Takes no connection lock.
+  void CloseConnection();
+
+  // The connection loop, on the worker thread.
+  void Run() override;
+
+  // The demultiplexer, on the worker with the connection lock held (public
+  // so that it can be driven without a network). Consumes what it can of
+  // chunk (may be null or empty) and keeps the rest for the next call.
+  // Throws std::runtime_error when the response is unusable: a header block
+  // above kMaxHeaderBytes, or a metadata interval outside
+  // 0..kMaxMetadataInterval.
+  void ProcessChunk(const StreamBuffer* chunk);
+  // One non-empty line of the response header block, status line included.
+  // "icy-name", "icy-br" and "icy-metaint" are recognised in any letter case.
+  void ParseHeaderLine(const std::string& line);
+  // Announces the Title and Url of one metadata block (null or empty: none).
+  void HandleMetadata(const StreamBuffer* block);
+  // The quoted value of key in a metadata text ("StreamTitle='x';"), or "".
+  static std::string ExtractValue(const std::string& text, const std::string& key);
+
+  int32_t MetadataInterval() const { return metadataInterval; }
+  // Prepares the demultiplexer for a new response, as Run does after every
+  // successful open.
+  void BeginResponse();
+
+ private:
+  enum class Phase : int32_t { HeaderLines = 1, Audio = 2, MetadataLength = 3 };
+
+  // Runs one connection attempt; returns when it has failed or ended.
+  void Attempt();
+  // Makes connection the current one, or aborts it at once when the stream
+  // is being stopped.
+  void Publish(const std::shared_ptr<HttpConnection>& connection);
+  void ReleaseConnection();
+  // Waits kRetryDelayMs, or less when the stream is stopped meanwhile.
+  void WaitBeforeRetry();
+  void WakeWorker();
+
+  // Shared without a lock.
+  std::atomic<bool> stopped{true};
+
+  // Guarded by connectionLock.
+  std::recursive_mutex connectionLock;
+  Phase phase = Phase::HeaderLines;
+  int32_t metadataInterval = 0;  // audio bytes between metadata blocks; 0: none
+  int32_t headerBytes = 0;       // header bytes consumed in this response
+  StreamBuffer leftover;         // bytes not consumed yet
+
+  // Guarded by connectionGuard.
+  mutable std::mutex connectionGuard;
+  std::shared_ptr<HttpConnection> connection;  // null while not connected
+  std::string url;
+
+  // Wakes the worker from its wait between attempts.
+  std::mutex wakeMutex;
+  std::condition_variable wake;
+};
