@@ -40,6 +40,22 @@ void ByteCounter::Normalize() {
   remainder %= kMillion;
 }
 
+ByteCounter ByteCounter::FromDigits(const std::string& digits) {
+  size_t length = 0;
+  while (length < digits.size() && digits[length] >= '0' && digits[length] <= '9') {
+    ++length;
+  }
+  ByteCounter counter;
+  const size_t split = length > 6 ? length - 6 : 0;
+  for (size_t i = 0; i < split; ++i) {
+    counter.millions = counter.millions * 10 + static_cast<uint32_t>(digits[i] - '0');
+  }
+  for (size_t i = split; i < length; ++i) {
+    counter.remainder = counter.remainder * 10 + static_cast<uint32_t>(digits[i] - '0');
+  }
+  return counter;
+}
+
 std::string ByteCounter::FormatDigits() const {
   if (millions == 0) {
     return std::to_string(remainder);

@@ -25,6 +25,10 @@ class ByteCounter {
   // Carries whole millions of the remainder into millions.
   void Normalize();
 
+  // Reads a FormatDigits() text back, however large; stops at the first
+  // byte that is not a digit.
+  static ByteCounter FromDigits(const std::string& digits);
+
   std::string FormatDigits() const;
   std::string FormatDisplay() const;
 

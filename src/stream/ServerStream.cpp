@@ -67,16 +67,27 @@ std::string ServerStream::Url() const {
 }
 
 void ServerStream::Toggle() {
-  if (IsStopped()) {
-    stopped.store(false, std::memory_order_release);
-    if (!StartWorker()) {
-      stopped.store(true, std::memory_order_release);
-    }
-  } else {
+  if (!IsStopped()) {
+    Stop();
+    return;
+  }
+  StopWorker();  // a worker that was only asked to stop ends first
+  stopped.store(false, std::memory_order_release);
+  if (!StartWorker()) {
+    stopped.store(true, std::memory_order_release);
+  }
+}
+
+void ServerStream::RequestStop() {
+  if (!IsStopped()) {
     stopped.store(true, std::memory_order_release);
     CloseConnection();
-    StopWorker();
   }
+}
+
+void ServerStream::Stop() {
+  RequestStop();
+  StopWorker();
 }
 
 void ServerStream::Reset() {

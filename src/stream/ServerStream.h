@@ -51,8 +51,13 @@ class ServerStream : public StreamSource {
   void SetUrl(const std::string& url);
   std::string Url() const;
 
-  // Starts a stopped stream, stops a running one.
+  // Starts a stopped stream, stops a running one (Stop).
   void Toggle() override;
+  // Marks the stream stopped and closes its connection, without waiting for
+  // the worker: lets a caller stop many streams at once, then Stop each.
+  void RequestStop();
+  // RequestStop, then waits for the worker to end.
+  void Stop();
   // Stops the stream and returns every field to its default; the read size
   // stays.
   void Reset() override;

@@ -52,6 +52,14 @@ TEST(ByteCounterTest, CountsPastFourGigabytesWithoutWrapping) {
   EXPECT_EQ(counter.FormatDisplay(), "5000,000 MBytes");
 }
 
+TEST(ByteCounterTest, DigitsTravelAsTextAndComeBackWhole) {
+  EXPECT_EQ(ByteCounter::FromDigits("5000000123").FormatDigits(), "5000000123");
+  EXPECT_EQ(ByteCounter::FromDigits("5000000123").FormatDisplay(), "5000,000 MBytes");
+  EXPECT_EQ(ByteCounter::FromDigits("123").FormatDisplay(), "123 Bytes");
+  EXPECT_EQ(ByteCounter::FromDigits("").FormatDigits(), "0");
+  EXPECT_EQ(ByteCounter::FromDigits("12x34").FormatDigits(), "12");
+}
+
 TEST(ByteCounterTest, ResetAndNegativeAdd) {
   ByteCounter counter;
   counter.Set(1234567).Add(-5);

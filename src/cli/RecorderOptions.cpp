@@ -1,0 +1,116 @@
+#include "cli/RecorderOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// A whole decimal number in [minimum, maximum], or false.
+bool ParseNumber(const std::string& text, int64_t minimum, int64_t maximum, int64_t& value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') {
+    return false;
+  }
+  errno = 0;
+  char* end = nullptr;
+  const long long parsed = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < minimum || parsed > maximum) {
+    return false;
+  }
+  value = parsed;
+  return true;
+}
+
+}  // namespace
+
+std::string RecorderUsage() {
+  return "usage: driftharbour-record [--dir DIR] [--no-file-splitting] [--no-smart-splitting]\n"
+         "                           [--buffer BYTES] [--duration SECONDS] [--quiet] URL...\n"
+         "       driftharbour-record --settings FILE [--duration SECONDS] [--quiet]\n"
+         "\n"
+         "Records every URL at once into DIR (default: the current directory), one\n"
+         "MP3 file per title. Stops at the end of --duration, or on Ctrl+C / SIGTERM,\n"
+         "closing every file with all audio received so far.\n"
+         "\n"
+         "  --dir DIR              download directory (created when missing)\n"
+         "  --no-file-splitting    one file for the whole recording\n"
+         "  --no-smart-splitting   no overlap of one block at a title change\n"
+         "  --buffer BYTES         bytes per network read (default 50000)\n"
+         "  --duration SECONDS     stop after this many seconds\n"
+         "  --quiet                print only errors\n"
+         "  --settings FILE        record every server entry of a Driftharbour.ini\n"
+         "  --help                 this text\n";
+}
+
+RecorderArguments ParseRecorderArguments(const std::vector<std::string>& arguments) {
+  RecorderArguments result;
+  RecorderOptions& options = result.options;
+  bool onlyUrls = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const auto value = [&](std::string& out) {
+      if (i + 1 >= arguments.size()) {
+        result.error = argument + " needs a value";
+        return false;
+      }
+      out = arguments[++i];
+      return true;
+    };
+    std::string text;
+    int64_t number = 0;
+    if (onlyUrls || argument.empty() || argument[0] != '-') {
+      options.urls.push_back(argument);
+    } else if (argument == "--") {
+      onlyUrls = true;
+    } else if (argument == "--help" || argument == "-h") {
+      result.help = true;
+    } else if (argument == "--dir") {
+      if (!value(options.directory)) {
+        return result;
+      }
+      if (options.directory.empty()) {
+        result.error = "--dir needs a directory";
+        return result;
+      }
+    } else if (argument == "--settings") {
+      if (!value(options.settingsFile)) {
+        return result;
+      }
+    } else if (argument == "--no-file-splitting") {
+      options.fileSplitting = false;
+    } else if (argument == "--no-smart-splitting") {
+      options.smartSplitting = false;
+    } else if (argument == "--quiet") {
+      options.quiet = true;
+    } else if (argument == "--buffer") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 1, 64 * 1024 * 1024, number)) {
+        result.error = "--buffer takes a byte count from 1 to 67108864, not '" + text + "'";
+        return result;
+      }
+      options.readSize = static_cast<int32_t>(number);
+    } else if (argument == "--duration") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 1, INT64_C(1) << 40, number)) {
+        result.error = "--duration takes a whole number of seconds, not '" + text + "'";
+        return result;
+      }
+      options.durationSeconds = number;
+    } else {
+      result.error = "unknown option " + argument;
+      return result;
+    }
+  }
+  if (result.help) {
+    return result;
+  }
+  if (!options.settingsFile.empty() && !options.urls.empty()) {
+    result.error = "give either --settings or URLs, not both";
+  } else if (options.settingsFile.empty() && options.urls.empty()) {
+    result.error = "no URL given";
+  }
+  return result;
+}

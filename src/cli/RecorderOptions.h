@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What driftharbour-record was asked to do.
+struct RecorderOptions {
+  std::string directory = ".";  // download directory of every URL
+  bool fileSplitting = true;
+  bool smartSplitting = true;
+  int32_t readSize = 0;        // bytes per read; 0: the stream's default
+  int64_t durationSeconds = 0;  // 0: until a signal
+  bool quiet = false;
+  std::string settingsFile;     // record the entries of a Driftharbour.ini
+  std::vector<std::string> urls;
+};
+
+// The outcome of reading the command line: options, a request for help, or
+// a one-line reason why the arguments are wrong.
+struct RecorderArguments {
+  RecorderOptions options;
+  bool help = false;
+  std::string error;  // empty when the arguments are usable
+};
+
+RecorderArguments ParseRecorderArguments(const std::vector<std::string>& arguments);
+
+// The usage text, ending with a newline.
+std::string RecorderUsage();

@@ -1,0 +1,114 @@
+// The recorder's exit paths, on the real executable.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A port on 127.0.0.1 where nothing listens (the recorder keeps retrying).
+const char* kUnreachableUrl = "http://127.0.0.1:9/stream";
+
+struct Child {
+  pid_t pid = -1;
+  int outputFd = -1;
+};
+
+Child Spawn(const std::vector<std::string>& arguments) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    return {};
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    dup2(pipeFds[1], STDERR_FILENO);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    std::vector<char*> argv;
+    std::string program = DRIFTHARBOUR_RECORD_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (auto& argument : copies) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  return {pid, pipeFds[0]};
+}
+
+// Waits for the child (bounded, so a hang fails instead of blocking CI) and
+// collects its output. Returns the exit status, or -1 when it did not exit.
+int Finish(const Child& child, std::string& output, std::chrono::seconds bound = 30s) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(child.pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  if (done == 0) {
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &status, 0);
+  }
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = read(child.outputFd, buffer, sizeof buffer)) > 0) {
+    output.append(buffer, static_cast<size_t>(n));
+  }
+  close(child.outputFd);
+  if (done == 0 || !WIFEXITED(status)) {
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+TEST(RecorderExitTest, UsageErrorExitsWithTwoAndSaysWhy) {
+  std::string output;
+  EXPECT_EQ(Finish(Spawn({"--buffer", "lots", kUnreachableUrl}), output), 2);
+  EXPECT_NE(output.find("--buffer"), std::string::npos) << output;
+  EXPECT_NE(output.find("usage:"), std::string::npos) << output;
+
+  output.clear();
+  EXPECT_EQ(Finish(Spawn({}), output), 2);
+  EXPECT_NE(output.find("no URL"), std::string::npos) << output;
+}
+
+TEST(RecorderExitTest, HelpPrintsTheUsage) {
+  std::string output;
+  EXPECT_EQ(Finish(Spawn({"--help"}), output), 0);
+  EXPECT_EQ(output.rfind("usage:", 0), 0u) << output;
+}
+
+TEST(RecorderExitTest, DurationEndsARetryingRecorderWithStatusZero) {
+  TempDir dir;
+  std::string output;
+  EXPECT_EQ(Finish(Spawn({"--dir", dir.Path().string(), "--duration", "1", kUnreachableUrl}), output), 0);
+  EXPECT_NE(output.find("[1] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
+  EXPECT_NE(output.find("Error on connecting"), std::string::npos) << output;
+}
+
+TEST(RecorderExitTest, SignalsStopEveryStreamWithStatusZero) {
+  for (int signalNumber : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    const Child child = Spawn({"--dir", dir.Path().string(), kUnreachableUrl, kUnreachableUrl});
+    std::this_thread::sleep_for(300ms);
+    kill(child.pid, signalNumber);
+    std::string output;
+    EXPECT_EQ(Finish(child, output), 0) << "signal " << signalNumber << "\n" << output;
+    EXPECT_NE(output.find("[2] "), std::string::npos) << output;
+  }
+}
+
+}  // namespace

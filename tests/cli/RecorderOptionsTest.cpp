@@ -1,0 +1,59 @@
+#include "cli/RecorderOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RecorderArguments Parse(std::vector<std::string> arguments) { return ParseRecorderArguments(arguments); }
+
+TEST(RecorderOptionsTest, DefaultsRecordEveryUrlWithBothSwitchesOn) {
+  const auto parsed = Parse({"http://127.0.0.1:8000/a", "http://127.0.0.1:8000/b"});
+  ASSERT_TRUE(parsed.error.empty());
+  EXPECT_EQ(parsed.options.urls.size(), 2u);
+  EXPECT_EQ(parsed.options.directory, ".");
+  EXPECT_TRUE(parsed.options.fileSplitting);
+  EXPECT_TRUE(parsed.options.smartSplitting);
+  EXPECT_EQ(parsed.options.readSize, 0);
+  EXPECT_EQ(parsed.options.durationSeconds, 0);
+}
+
+TEST(RecorderOptionsTest, EveryOptionIsRead) {
+  const auto parsed = Parse({"--dir", "/tmp/x", "--no-file-splitting", "--no-smart-splitting", "--buffer", "8192",
+                             "--duration", "60", "--quiet", "--", "-odd-url"});
+  ASSERT_TRUE(parsed.error.empty()) << parsed.error;
+  EXPECT_EQ(parsed.options.directory, "/tmp/x");
+  EXPECT_FALSE(parsed.options.fileSplitting);
+  EXPECT_FALSE(parsed.options.smartSplitting);
+  EXPECT_EQ(parsed.options.readSize, 8192);
+  EXPECT_EQ(parsed.options.durationSeconds, 60);
+  EXPECT_TRUE(parsed.options.quiet);
+  ASSERT_EQ(parsed.options.urls.size(), 1u);
+  EXPECT_EQ(parsed.options.urls[0], "-odd-url");
+}
+
+TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"--dir"},
+      {"--dir", "", "u"},
+      {"--buffer", "0", "u"},
+      {"--buffer", "-5", "u"},
+      {"--buffer", "64k", "u"},
+      {"--duration", "", "u"},
+      {"--duration", "1.5", "u"},
+      {"--frobnicate", "u"},
+      {"--settings", "a.ini", "u"},
+  };
+  for (const auto& arguments : wrong) {
+    const auto parsed = Parse(arguments);
+    EXPECT_FALSE(parsed.error.empty()) << testing::PrintToString(arguments);
+    EXPECT_EQ(parsed.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(RecorderOptionsTest, HelpWinsOverMissingUrls) {
+  EXPECT_TRUE(Parse({"--help"}).help);
+  EXPECT_TRUE(Parse({"--help"}).error.empty());
+}
+
+}  // namespace
