@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "recording/ByteCounter.h"
+#include "stream/StreamObserver.h"
+
+class ListControl;
+class RecordingWriter;
+class ServerStream;
+
+// Shows one server entry in one row of the server list and keeps the row up
+// to date from the entry's stream events. It also carries the entry's
+// settings (URL, download directory, File Splitting, Smart Splitting) and
+// pointers to the entry's RecordingWriter and ServerStream, so the window and
+// the settings store find an entry's parts through the presenter of its row.
+//
+// Columns: 0 URL (written once, when the row is inserted), 1 state,
+// 2 bit rate as received, 3 bytes of the current title, 4 current title,
+// 5 bytes in total, 6 station name. Byte counts show as "512 Bytes" /
+// "1,234 MBytes". Url events are shown nowhere.
+//
+// Ownership: owns nothing but its texts and counters. The list control, the
+// writer and the stream are borrowed; each may be null, and each must
+// outlive its use here (the settings store destroys the stream first, then
+// the presenter). The presenter never removes its row from the list.
+//
+// Threads: OnText runs on whichever thread raised the event (the stream's
+// worker, or the user-interface thread for some state changes), always with
+// the stream's observer lock held. Everything else runs on the
+// user-interface thread. The ListControl it writes to promises never to wait
+// for the user-interface thread, so holding the lock around list updates
+// cannot deadlock with the user-interface thread taking it.
+//
+// Lock: `mutex` (re-entrant) guards every field and every list update; it is
+// taken after the stream's observer lock. Errors thrown by the list control
+// are swallowed.
+class ServerRowPresenter : public StreamObserver {
+ public:
+  static constexpr int kUrlColumn = 0;
+  static constexpr int kStateColumn = 1;
+  static constexpr int kBitrateColumn = 2;
+  static constexpr int kReceivedColumn = 3;
+  static constexpr int kTitleColumn = 4;
+  static constexpr int kReceivedCompleteColumn = 5;
+  static constexpr int kStationNameColumn = 6;
+  static constexpr int kColumnCount = 7;
+
+  // No row, no list, state text "Disconnected", both counts 0, both
+  // splitting switches on.
+  ServerRowPresenter();
+  // Forgets the list, writer and stream; destroys none of them.
+  ~ServerRowPresenter() override;
+
+  ServerRowPresenter(const ServerRowPresenter&) = delete;
+  ServerRowPresenter& operator=(const ServerRowPresenter&) = delete;
+
+  // Shows the entry in list: stores list and url and writes the row
+  // (appending it when there is none yet). False, changing nothing, when
+  // list is null.
+  bool Attach(ListControl* list, std::string url);
+  // Stops writing to the list; the row index becomes -1. For an entry whose
+  // row is being deleted, so it cannot scribble over the row that moves up.
+  void Detach();
+  // Writes the row: appends it if it has no index yet, then writes columns
+  // 1..6 (when the row exists) and fits all seven column widths. Nothing
+  // without a list.
+  void Refresh();
+
+  void OnText(StreamEvent kind, std::string text) override;
+
+  // The row's index in the list, -1 while it has none.
+  int RowIndex() const;
+  // Another row, removedIndex, left the list: a row below it moves up one.
+  // A negative index names no row and changes nothing. If it names this
+  // presenter's own row, the presenter detaches (see Detach).
+  void OnRowRemoved(int removedIndex);
+
+  // The entry's settings, read by the settings store and the window.
+  std::string Url() const;
+  std::string DownloadDirectory() const;
+  void SetDownloadDirectory(std::string directory);
+  bool FileSplitting() const;
+  void SetFileSplitting(bool on);
+  bool SmartSplitting() const;
+  void SetSmartSplitting(bool on);
+  RecordingWriter* Writer() const;
+  void SetWriter(RecordingWriter* entryWriter);
+  ServerStream* Stream() const;
+  void SetStream(ServerStream* entryStream);
+
+  // Reads the plain decimal count a stream announces: leading white space
+  // skipped, an optional sign, then digits up to the first non-digit. Text
+  // without digits, and negative counts, give 0. Counts past 4294967295
+  // arrive whole (up to the counter's own range of 2^32 millions).
+  static ByteCounter ReadCount(std::string_view text);
+
+ private:
+  mutable std::recursive_mutex mutex;
+
+  // Entry settings.
+  std::string downloadDirectory;
+  bool fileSplitting = true;
+  bool smartSplitting = true;
+  std::string url;
+  RecordingWriter* writer = nullptr;  // not owned
+  ServerStream* stream = nullptr;     // not owned
+
+  // What the row shows.
+  std::string title;
+  std::string bitrate;
+  std::string stationName;
+  int rowIndex = -1;
+  std::string stateText = "Disconnected";
+  ByteCounter received;
+  ByteCounter receivedComplete;
+
+  ListControl* list = nullptr;  // not owned; null until Attach
+};
