@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <set>
 #include <string>
@@ -33,6 +34,13 @@ class RecordingWriterTest : public ::testing::Test {
   void Title(const std::string& title) {
     writer->OnText(StreamEvent::Title, title);
     writer->OnText(StreamEvent::Url, "");
+  }
+  // A stream's calls in order: "T:x" announces the title x, anything else is
+  // an audio block.
+  void Feed(std::initializer_list<std::string> calls) {
+    for (const auto& call : calls) {
+      call.rfind("T:", 0) == 0 ? Title(call.substr(2)) : Audio(call);
+    }
   }
   std::set<std::string> Files(const fs::path& directory) const {
     std::set<std::string> names;
@@ -61,14 +69,7 @@ class RecordingWriterTest : public ::testing::Test {
 
 TEST_F(RecordingWriterTest, FileSplittingCutsAtTitleChangeAndDropsAudioBeforeFirstTitle) {
   writer->SetSmartSplitting(false);
-  Audio("p1");
-  Audio("p2");
-  Audio("p3");
-  Title("Song A");
-  Audio("a1");
-  Audio("a2");
-  Title("Song B");
-  Audio("b1");
+  Feed({"p1", "p2", "p3", "T:Song A", "a1", "a2", "T:Song B", "b1"});
   writer->OnText(StreamEvent::State, "Disconnected");
   Title("");  // the stream stops
 
@@ -79,26 +80,14 @@ TEST_F(RecordingWriterTest, FileSplittingCutsAtTitleChangeAndDropsAudioBeforeFir
 }
 
 TEST_F(RecordingWriterTest, SmartSplittingPutsFirstBlockAfterChangeIntoBothFiles) {
-  Title("A");
-  Audio("a1");
-  Title("B");
-  Audio("b1");
-  Audio("b2");
+  Feed({"T:A", "a1", "T:B", "b1", "b2"});
   EXPECT_EQ(Content("A.mp3"), "a1b1");
   EXPECT_EQ(Content("B.mp3"), "b1b2");
 }
 
 TEST_F(RecordingWriterTest, WithoutFileSplittingOneFileKeepsEverythingUntilWriterGoes) {
   writer->SetFileSplitting(false);
-  Audio("p1");
-  Title("A");
-  Audio("a1");
-  Title("B");
-  Audio("b1");
-  Title("");  // stop, then reconnect
-  Audio("c1");
-  Title("C");
-  Audio("c2");
+  Feed({"p1", "T:A", "a1", "T:B", "b1", "T:", "c1", "T:C", "c2"});  // "T:": a stop
   EXPECT_EQ(Files(), std::set<std::string>{"A.mp3"});
   EXPECT_TRUE(HeldOpen(temp.Path() / "A.mp3"));
   writer.reset();
@@ -121,28 +110,16 @@ TEST_F(RecordingWriterTest, HeldAudioIsBoundedToTheNewestBytes) {
 }
 
 TEST_F(RecordingWriterTest, EqualTitlesNeitherSplitNorReopen) {
-  Title("A");
-  Audio("a1");
-  Title("A");
-  Audio("a2");
-  Title("B");  // gone again before any audio of it arrived
-  Title("A");
-  Audio("a3");
+  // B is gone again before any audio of it arrives.
+  Feed({"T:A", "a1", "T:A", "a2", "T:B", "T:A", "a3"});
   EXPECT_EQ(Files(), std::set<std::string>{"A.mp3"});
   EXPECT_EQ(Content("A.mp3"), "a1a2a3");
 }
 
 TEST_F(RecordingWriterTest, EmptyTitleClosesAtOnceAndReturningTitleGetsNumberedName) {
-  Title("A");
-  Audio("a1");
-  Title("");
+  Feed({"T:A", "a1", "T:"});
   EXPECT_FALSE(HeldOpen(temp.Path() / "A.mp3"));
-  Audio("lost");
-  Title("A");
-  Audio("a2");
-  Title("");
-  Title("A");
-  Audio("a3");
+  Feed({"lost", "T:A", "a2", "T:", "T:A", "a3"});
   EXPECT_EQ(Files(), (std::set<std::string>{"A.mp3", "A(1).mp3", "A(2).mp3"}));
   EXPECT_EQ(Content("A.mp3"), "a1");
   EXPECT_EQ(Content("A(1).mp3"), "a2");
@@ -154,8 +131,7 @@ TEST_F(RecordingWriterTest, ExistingFilesAndLinksAreNeverOverwritten) {
   WriteFileBytes(temp.Path() / "victim", "keep");
   fs::create_symlink(temp.Path() / "victim", temp.Path() / "A(1).mp3");
   fs::create_symlink(temp.Path() / "nowhere", temp.Path() / "A(2).mp3");
-  Title("A");
-  Audio("new");
+  Feed({"T:A", "new"});
   EXPECT_EQ(Content("A.mp3"), "old");
   EXPECT_EQ(Content("victim"), "keep");
   EXPECT_FALSE(fs::exists(temp.Path() / "nowhere"));
@@ -167,27 +143,18 @@ TEST_F(RecordingWriterTest, FileThatCannotBeCreatedIsReportedAndNextTitleRecover
   const std::string blocked = (temp.Path() / "blocker" / "sub").string();
   writer->SetDirectory(blocked);
   EXPECT_FALSE(writer->LastError());
-  Title("A");
-  Audio("a1");
+  Feed({"T:A", "a1"});
   const auto error = writer->LastError();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->path.rfind(blocked, 0), 0u) << error->path;
   EXPECT_FALSE(error->reason.empty());
 
-  writer->SetDirectory(temp.File("later"));
-  Audio("a2");  // still dropped: no file switch yet
-  Title("B");
-  Audio("b1");
-  EXPECT_EQ(Files(temp.Path() / "later"), std::set<std::string>{"B.mp3"});
-  EXPECT_EQ(ReadFileBytes(temp.Path() / "later" / "B.mp3"), "b1");
+  // A missing directory is created with its parents.
+  writer->SetDirectory(temp.File("later/deeper"));
+  Feed({"a2", "T:B", "b1"});  // a2 is still dropped: no file switch yet
+  EXPECT_EQ(Files(temp.Path() / "later/deeper"), std::set<std::string>{"B.mp3"});
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "later/deeper/B.mp3"), "b1");
   EXPECT_FALSE(writer->LastError());
-}
-
-TEST_F(RecordingWriterTest, MissingDirectoryIsCreatedWithItsParents) {
-  writer->SetDirectory(temp.File("x/y/z"));
-  Title("A");
-  Audio("a1");
-  EXPECT_EQ(ReadFileBytes(temp.Path() / "x/y/z/A.mp3"), "a1");
 }
 
 TEST_F(RecordingWriterTest, TitlesNeverNameAFileOutsideTheDirectory) {
@@ -228,8 +195,7 @@ TEST_F(RecordingWriterTest, EmptyDirectoryMeansWorkingDirectoryNotRoot) {
   const fs::path before = fs::current_path();
   fs::current_path(temp.Path());
   writer->SetDirectory("");
-  Title("driftharbour-writer-test");
-  Audio("a1");
+  Feed({"T:driftharbour-writer-test", "a1"});
   fs::current_path(before);
   EXPECT_EQ(Content("driftharbour-writer-test.mp3"), "a1");
   EXPECT_FALSE(fs::exists("/driftharbour-writer-test.mp3"));
@@ -256,8 +222,7 @@ class FileSizeLimit {
 };
 
 TEST_F(RecordingWriterTest, FailedWriteRaisesAndWritingResumesWithNextBlock) {
-  Title("A");
-  Audio("a1");
+  Feed({"T:A", "a1"});
   {
     FileSizeLimit limit(2);
     EXPECT_THROW(Audio("lost"), std::system_error);
