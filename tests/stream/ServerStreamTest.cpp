@@ -1,0 +1,269 @@
+// ServerStream against the loopback ICY server: connection, retry, stop.
+#include "stream/ServerStream.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "stream/StreamBuffer.h"
+#include "support/IcyTestServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Collects what a stream reports, from whichever thread reports it.
+class Collector : public StreamObserver {
+ public:
+  void OnAudio(const StreamBuffer& audio) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    this->audio.append(reinterpret_cast<const char*>(audio.Data()), static_cast<size_t>(audio.Size()));
+  }
+  void OnText(StreamEvent kind, std::string text) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (kind == StreamEvent::State) {
+      states.push_back(text);
+    } else if (kind == StreamEvent::Title) {
+      titles.push_back(text);
+    } else if (kind == StreamEvent::Name) {
+      names.push_back(text);
+    }
+  }
+
+  std::string Audio() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return audio;
+  }
+  std::vector<std::string> States() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return states;
+  }
+  std::vector<std::string> Titles() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return titles;
+  }
+  std::vector<std::string> Names() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return names;
+  }
+  size_t Count(const std::string& state) const {
+    const auto all = States();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), state));
+  }
+
+ private:
+  mutable std::mutex mutex;
+  std::string audio;
+  std::vector<std::string> states;
+  std::vector<std::string> titles;
+  std::vector<std::string> names;
+};
+
+// Polls until condition holds; generous, so a slow machine never fails it.
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound = 20s) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// Runs action on another thread; false when it has not returned within the
+// bound (the thread is then left to finish, and the test fails).
+bool ReturnsWithin(const std::function<void()>& action, std::chrono::seconds bound = 10s) {
+  auto done = std::async(std::launch::async, action);
+  return done.wait_for(bound) == std::future_status::ready;
+}
+
+const std::string kHead = "ICY 200 OK\r\nicy-name:Loopback FM\r\nicy-br:128\r\nicy-metaint:1000\r\n\r\n";
+
+class ServerStreamTest : public testing::Test {
+ protected:
+  void Start(const std::string& url) {
+    stream.SetUrl(url);
+    stream.AddObserver(&collector);
+    stream.Toggle();
+  }
+
+  IcyTestServer server;
+  Collector collector;
+  ServerStream stream;
+};
+
+TEST_F(ServerStreamTest, RecordsExactlyTheAudioBytesAndTheTitles) {
+  const std::string audio = TestBytes(40000);
+  server.Push({kHead, InterleaveMetadata(audio, 1000, {{0, "First"}, {15000, "Second"}, {30000, "Third"}}),
+               IcyResponse::kEverything, true});
+  Start(server.Url("/stream"));
+
+  // Everything but the last block arrives (a block waits for the byte after it).
+  ASSERT_TRUE(Eventually([&] { return collector.Audio().size() >= audio.size() - 1000; }));
+  stream.Toggle();
+  EXPECT_EQ(collector.Audio(), audio.substr(0, collector.Audio().size()));
+  EXPECT_THAT(collector.Titles(), testing::ElementsAre("First", "Second", "Third", ""));
+  EXPECT_THAT(collector.Names(), testing::ElementsAre("Loopback FM"));
+  EXPECT_EQ(stream.GetState(), StreamState::Disconnected);
+
+  const std::string request = server.Request(0);
+  EXPECT_NE(request.find("icy-metadata:1\r\n"), std::string::npos) << request;
+  EXPECT_NE(request.find("Accept: text/*\r\n"), std::string::npos) << request;
+  EXPECT_NE(request.find("User-Agent: winamp\r\n"), std::string::npos) << request;
+  EXPECT_EQ(request.find("User-Agent"), request.rfind("User-Agent")) << request;
+}
+
+TEST_F(ServerStreamTest, DroppedConnectionReconnectsWithNoOldBytesInFront) {
+  const std::string first = TestBytes(5000, 1);
+  const std::string second = TestBytes(5000, 2);
+  // The first response breaks in the middle of an audio block.
+  const std::string firstBody = InterleaveMetadata(first, 1000, {{0, "One"}});
+  server.Push({kHead, firstBody, kHead.size() + 2500});
+  server.Push({kHead, InterleaveMetadata(second, 1000, {{0, "Two"}}), IcyResponse::kEverything, true});
+  Start(server.Url("/stream"));
+
+  ASSERT_TRUE(Eventually([&] { return collector.Audio().size() >= 2000 + 4000; }));
+  stream.Toggle();
+  // The first connection delivered its two whole blocks, then the second
+  // response's audio follows from its first byte.
+  EXPECT_EQ(collector.Audio(), first.substr(0, 2000) + second.substr(0, collector.Audio().size() - 2000));
+  EXPECT_GE(collector.Count("Error on connecting"), 1u);
+  EXPECT_GE(collector.Count("Connected"), 2u);
+  EXPECT_THAT(collector.Names(), testing::ElementsAre("Loopback FM", "Loopback FM"));
+  EXPECT_THAT(collector.Titles(), testing::ElementsAre("One", "Two", ""));
+}
+
+TEST_F(ServerStreamTest, ErrorAnswersAndEndedStreamsAreRetriedNotRecorded) {
+  for (const char* head : {"HTTP/1.0 404 Not Found\r\n\r\n", "HTTP/1.1 503 Service Unavailable\r\n\r\n",
+                           "ICY 401 Unauthorized\r\n\r\n"}) {
+    IcyTestServer failing;
+    failing.Push({head, "<html>error page</html>"});
+    Collector observer;
+    ServerStream errorStream;
+    errorStream.SetUrl(failing.Url("/stream"));
+    errorStream.AddObserver(&observer);
+    errorStream.Toggle();
+    ASSERT_TRUE(failing.WaitForRequests(2, 20s)) << head;
+    errorStream.Toggle();
+    EXPECT_EQ(observer.Count("Connected"), 0u) << head;
+    EXPECT_GE(observer.Count("Error on connecting"), 2u) << head;
+    EXPECT_EQ(observer.Audio(), "") << head;
+  }
+
+  // A stream that ends is a lost connection: retried after a pause, never
+  // read in a busy loop.
+  server.Push({kHead, InterleaveMetadata(TestBytes(3000), 1000, {{0, "Short"}})});
+  Start(server.Url("/short"));
+  ASSERT_TRUE(server.WaitForRequests(2, 20s));
+  const auto requestsBefore = server.Requests().size();
+  std::this_thread::sleep_for(1500ms);
+  stream.Toggle();
+  EXPECT_LE(server.Requests().size() - requestsBefore, 3u);
+  EXPECT_GE(collector.Count("Error on connecting"), 1u);
+}
+
+TEST_F(ServerStreamTest, UnreachableServerAlternatesConnectingAndError) {
+  RefusingPort refusing;
+  Start(refusing.Url("/stream"));
+  ASSERT_TRUE(Eventually([&] { return collector.Count("Error on connecting") >= 2; }));
+  stream.Toggle();
+  const auto states = collector.States();
+  // Disconnected (SetUrl), then Connecting / Error pairs, then the stop.
+  ASSERT_GE(states.size(), 5u);
+  for (size_t i = 1; i + 1 < states.size() && states[i] != "Disconnected"; i += 2) {
+    EXPECT_EQ(states[i], "Connecting") << i;
+    EXPECT_EQ(states[i + 1], "Error on connecting") << i;
+  }
+  EXPECT_EQ(states.back(), "Disconnected");
+  EXPECT_EQ(stream.GetState(), StreamState::Disconnected);
+}
+
+TEST_F(ServerStreamTest, StopReturnsPromptlyWhereverTheWorkerWaits) {
+  // Connecting: the server accepts and never answers.
+  server.Push({"", "", IcyResponse::kEverything, true});
+  Start(server.Url("/silent"));
+  ASSERT_TRUE(server.WaitForRequests(1));
+  EXPECT_TRUE(ReturnsWithin([&] { stream.Toggle(); }));
+  EXPECT_EQ(stream.GetState(), StreamState::Disconnected);
+
+  // Blocked in a read: the head arrives, then nothing.
+  IcyTestServer stalling;
+  stalling.Push({kHead, "", IcyResponse::kEverything, true});
+  ServerStream reading;
+  Collector readingObserver;
+  reading.SetUrl(stalling.Url("/stall"));
+  reading.AddObserver(&readingObserver);
+  reading.Toggle();
+  ASSERT_TRUE(Eventually([&] { return readingObserver.Count("Connected") == 1; }));
+  EXPECT_TRUE(ReturnsWithin([&] { reading.Toggle(); }));
+  EXPECT_EQ(readingObserver.Titles().back(), "");
+
+  // Between attempts, in the pause after an error.
+  RefusingPort refusing;
+  ServerStream retrying;
+  Collector retryingObserver;
+  retrying.SetUrl(refusing.Url());
+  retrying.AddObserver(&retryingObserver);
+  retrying.Toggle();
+  ASSERT_TRUE(Eventually([&] { return retryingObserver.Count("Error on connecting") >= 1; }));
+  EXPECT_TRUE(ReturnsWithin([&] { retrying.Toggle(); }));
+
+  // Destroying a running stream stops it as well.
+  IcyTestServer another;
+  another.Push({kHead, "", IcyResponse::kEverything, true});
+  auto doomed = std::make_unique<ServerStream>();
+  doomed->SetUrl(another.Url());
+  doomed->Toggle();
+  ASSERT_TRUE(another.WaitForRequests(1));
+  EXPECT_TRUE(ReturnsWithin([&] { doomed.reset(); }));
+}
+
+TEST_F(ServerStreamTest, ChunkedAndRedirectedResponsesDeliverTheSameEvents) {
+  const std::string audio = TestBytes(8000);
+  const std::string body = InterleaveMetadata(audio, 1000, {{0, "Alpha"}, {4000, "Beta"}});
+  const auto record = [&](IcyTestServer& source) {
+    Collector observer;
+    ServerStream recording;
+    recording.SetUrl(source.Url("/stream"));
+    recording.AddObserver(&observer);
+    recording.Toggle();
+    EXPECT_TRUE(Eventually([&] { return observer.Audio().size() >= audio.size() - 1000; }));
+    recording.Toggle();
+    return std::make_pair(observer.Audio(), observer.Titles());
+  };
+
+  IcyTestServer plain;
+  plain.Push({kHead, body, IcyResponse::kEverything, true});
+  const auto expected = record(plain);
+  EXPECT_EQ(expected.first, audio.substr(0, audio.size() - 1000));
+
+  IcyTestServer chunked;
+  chunked.Push({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nicy-name:Loopback FM\r\nicy-metaint:1000\r\n\r\n",
+                ChunkedBody(body, 777), IcyResponse::kEverything, true});
+  EXPECT_EQ(record(chunked), expected);
+
+  IcyTestServer redirected;
+  redirected.Push(IcyResponse::Redirect("/elsewhere"));
+  redirected.Push({kHead, body, IcyResponse::kEverything, true});
+  EXPECT_EQ(record(redirected), expected);
+}
+
+TEST_F(ServerStreamTest, SetUrlKeepsTheReadSizeAndResetsAStoppedStream) {
+  stream.SetReadSize(8192);
+  stream.SetUrl(server.Url("/a"));
+  EXPECT_EQ(stream.ReadSize(), 8192);
+  EXPECT_EQ(stream.Url(), server.Url("/a"));
+  EXPECT_TRUE(stream.IsStopped());
+  EXPECT_EQ(stream.GetState(), StreamState::Disconnected);
+}
+
+}  // namespace
