@@ -210,7 +210,12 @@ TEST(HttpConnectionTest, HeaderBlockLargerThanLimitThrowsWithoutItsEnd) {
   bool finished = FinishesPromptly(opening);
   server.ReleaseStalls();
   EXPECT_TRUE(finished);
-  EXPECT_THROW(opening.get(), ConnectionError);
+  try {
+    opening.get();
+    ADD_FAILURE() << "an endless header block was accepted";
+  } catch (const ConnectionError& error) {
+    EXPECT_NE(std::string(error.what()).find("header block"), std::string::npos) << error.what();
+  }
 }
 
 TEST(HttpConnectionTest, ServerGetsOneUserAgentAndTheExtraHeaderLines) {

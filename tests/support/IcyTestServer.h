@@ -81,7 +81,7 @@ std::string MetadataBlock(const std::string& text);
 struct TitleCue {
   size_t audioOffset = 0;
   std::string title;
-  std::string url;
+  std::string url{};  // an initialiser, so that {offset, title} compiles without warnings
 };
 
 // The ICY stream body for audio with a metadata block after every interval
