@@ -201,16 +201,16 @@ void IcyTestServer::ReleaseStalls() {
 
 IcyResponse IcyTestServer::NextScript() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (scripts.empty()) {
-    IcyResponse missing;
-    missing.head = "HTTP/1.0 404 Not Found\r\n\r\n";
-    return missing;
-  }
-  IcyResponse script = scripts.front();
-  if (scripts.size() > 1) {
+  if (!scripts.empty()) {
+    lastScript = std::move(scripts.front());
     scripts.pop_front();
   }
-  return script;
+  if (lastScript) {
+    return *lastScript;
+  }
+  IcyResponse missing;
+  missing.head = "HTTP/1.0 404 Not Found\r\n\r\n";
+  return missing;
 }
 
 bool IcyTestServer::Sleep(int timeoutMs) const {

@@ -12,8 +12,8 @@
 //   ...
 //   EXPECT_NE(server.Request(0).find("icy-metadata:1\r\n"), std::string::npos);
 //
-// Scripts: every new connection takes the next pushed IcyResponse; the last
-// one stays and answers every further connection (none pushed: a 404).
+// Scripts: every new connection takes the next pushed IcyResponse; when none
+// is left, the one served last answers again (none ever pushed: a 404).
 // A response is its head and body sent as they are (any status line, any
 // garbage), optionally cut after closeAfter bytes, optionally paced in
 // pieces, and then either closed (the end of the transfer) or held open
@@ -39,6 +39,7 @@
 #include <deque>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,7 +144,8 @@ class IcyTestServer {
 
   mutable std::mutex mutex;
   mutable std::condition_variable requestArrived;
-  std::deque<IcyResponse> scripts;       // guarded by mutex
+  std::deque<IcyResponse> scripts;          // guarded by mutex: not served yet
+  std::optional<IcyResponse> lastScript;    // guarded by mutex: served last
   std::vector<std::string> requests;     // guarded by mutex
   size_t connections = 0;                // guarded by mutex
   uint64_t releases = 0;                 // guarded by mutex
