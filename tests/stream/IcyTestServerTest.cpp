@@ -36,7 +36,7 @@ TEST(IcyTestServerTest, InterleavedBodyHasIcyLayout) {
                          "BBBB" + std::string(1, '\0') +                                   //
                          "CCCC" + std::string(1, '\2') + StreamTitleText("y", "u") + std::string(2, '\0') +
                          "DD";
-  EXPECT_EQ(InterleaveMetadata("AAAABBBBCCCCDD", 4, {{0, "x"}, {6, "y", "u"}}), expected);
+  EXPECT_EQ(InterleaveMetadata("AAAABBBBCCCCDD", 4, {{0, "x"}, {12, "y", "u"}}), expected);
 
   std::string repeated = InterleaveMetadata("AAAABBBB", 4, {{0, "x"}}, true);
   EXPECT_EQ(repeated, "AAAA" + MetadataBlock(title) + "BBBB" + MetadataBlock(title));
