@@ -6,34 +6,59 @@
 #include <string>
 
 // A network failure: the request could not be made, the answer was not a
-// 2xx response, the transfer broke, or the connection was aborted.
+// 2xx response, the transfer broke, or the connection was aborted. what()
+// is readable: curl's error text, "HTTP 404", "connection aborted", ...
 class ConnectionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // One HTTP(S) request and its response, read as a raw byte stream, over
-// libcurl's multi interface.
+// libcurl's multi interface (one easy handle in one multi handle, both owned
+// by the connection and released by its destructor).
 //
 // What a reader gets from Read(): first the final response's status line and
-// header lines exactly as the server sent them, each ended by CR LF, then the
-// empty line; then the body, de-chunked when the server used chunked
+// header lines exactly as the server sent them, each ended by CR LF (a line
+// the server ended with a bare LF is handed on ended by CR LF), then the
+// empty line "\r\n"; then the body, de-chunked when the server used chunked
 // transfer encoding. This holds for "ICY 200 OK", "HTTP/1.0" and "HTTP/1.1"
-// answers alike; after redirects only the last response's header block is
-// handed on. HTTPS, redirects and the proxy environment variables work as in
-// curl.
+// answers alike. Redirects (at most 10, to http and https only) are
+// followed and only the last response's header block is handed on; 1xx
+// interim responses and a proxy's CONNECT answer are not handed on either,
+// nor are the trailers of a chunked body. HTTP/0.9 answers are refused, so
+// that a response without a status line never reaches the reader as audio.
+// HTTPS and the proxy environment variables work as in curl. Only http and
+// https URLs are accepted.
 //
-// Threads: Open and Read are called by one thread (the stream's worker).
-// Abort may be called from any thread at any time, any number of times, also
-// before Open: it makes a blocked or later Open or Read throw
-// ConnectionError at once (the multi handle is woken, no polling). Abort
-// releases nothing; the handles are released by the destructor, which the
-// owner runs only once no thread is inside Open or Read.
+// Time limits: connecting may take 30 s. Once connected there is no overall
+// limit (a stream runs for hours), but a transfer that delivers less than
+// 1 byte per second for 60 s in a row fails with a ConnectionError, so a
+// server that silently went away is noticed eventually. A reader that stops
+// reading pauses the transfer (see below), which does not count as slow.
+//
+// Memory: received bytes wait in an internal queue until read. When the
+// queue holds more than a few hundred KB the transfer is paused, and it is
+// resumed once the reader has emptied the queue, so a slow reader never
+// makes the connection hold more than that.
+//
+// Threads: Open and Read are called by one thread (the stream's worker);
+// curl's callbacks run inside them, on that thread, so the queue needs no
+// lock. Abort may be called from any thread at any time, any number of
+// times, also before Open: it sets an atomic flag and wakes the multi handle
+// (curl_multi_wakeup), which makes a blocked or later Open or Read throw
+// ConnectionError at once, also while a name is looked up or a connection
+// is being made. Abort releases nothing; the handles are released by the
+// destructor, which the owner runs only once no thread is inside Open, Read
+// or Abort. After an Abort, the destructor does not wait for a name look-up
+// still running in curl's resolver thread.
 //
 // Curl must have been initialised (curl_global_init) before the first
-// connection is created, while the process has one thread.
+// connection is created, while the process has one thread: main() does it
+// for the programs, and the test support library (tests/support/
+// IcyTestServer.cpp) does it for the test programs.
 class HttpConnection {
  public:
+  // Throws ConnectionError when curl cannot create its multi handle.
   HttpConnection();
   ~HttpConnection();
 
@@ -45,18 +70,23 @@ class HttpConnection {
   // default agent "Driftharbour", so only one reaches the server), and waits
   // until the final response's header block has arrived. Throws
   // ConnectionError on a network failure, a final status outside 2xx, a
-  // header block larger than kMaxHeaderBytes, or an abort.
+  // header block larger than kMaxHeaderBytes, or an abort. Called once per
+  // connection; a second call throws std::logic_error.
   void Open(const std::string& url, const std::string& headerText);
 
   // Blocks until bytes are there and copies at most size of them into
-  // buffer. Returns 0 when the server ended the transfer normally. Throws
-  // ConnectionError on a network failure or an abort.
+  // buffer. Returns 0 when the server ended the transfer normally (also on
+  // every later call), and 0 without reading when size is not positive.
+  // Bytes that arrived before a network failure are handed out first; the
+  // failure is thrown by the Read after them. Throws ConnectionError on a
+  // network failure, an abort, or when Open has not succeeded.
   int32_t Read(uint8_t* buffer, int32_t size);
 
   // Any thread: makes Open and Read fail at once, now and from now on.
   void Abort();
 
-  // The final response's status code, once Open has returned.
+  // The final response's status code once Open has returned (also when it
+  // threw for a status outside 2xx); 0 before.
   long StatusCode() const;
 
   static constexpr int32_t kMaxHeaderBytes = 64 * 1024;

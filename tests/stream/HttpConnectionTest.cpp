@@ -1,0 +1,345 @@
+#include "stream/HttpConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/IcyTestServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int32_t kReadSize = 50000;
+// Far above anything a working abort needs; only there so that a broken one
+// fails the test instead of hanging it.
+constexpr auto kPromptly = 5s;
+
+const std::string kIcyRequest = "Accept: text/*\r\nUser-Agent: winamp\r\nicy-metadata:1\r\n";
+
+// Everything Read hands out until the end of the transfer, checking that no
+// read returns more than asked for.
+std::string ReadToEnd(HttpConnection& connection, int32_t size = kReadSize) {
+  std::string received;
+  std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  for (;;) {
+    int32_t count = connection.Read(buffer.data(), size);
+    EXPECT_LE(count, size);
+    if (count <= 0) {
+      return received;
+    }
+    received.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(count));
+  }
+}
+
+// Reads exactly count bytes.
+std::string ReadBytes(HttpConnection& connection, size_t count) {
+  std::string received;
+  std::vector<uint8_t> buffer(count);
+  while (received.size() < count) {
+    int32_t got = connection.Read(buffer.data(), static_cast<int32_t>(count - received.size()));
+    if (got <= 0) {
+      break;
+    }
+    received.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got));
+  }
+  return received;
+}
+
+std::string OpenAndReadAll(const IcyResponse& response, const std::string& path = "/stream") {
+  IcyTestServer server;
+  server.Push(response);
+  HttpConnection connection;
+  connection.Open(server.Url(path), kIcyRequest);
+  return ReadToEnd(connection);
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// False if running has not finished within kPromptly; the caller then
+// releases the server's stalls, so the test ends either way.
+bool FinishesPromptly(std::future<void>& running) { return running.wait_for(kPromptly) == std::future_status::ready; }
+
+TEST(HttpConnectionTest, EveryProtocolHandsOnRawHeaderBlockThenBody) {
+  std::string body = InterleaveMetadata(TestBytes(100), 16, {{0, "First"}, {48, "Second"}});
+
+  std::string icyHead = "ICY 200 OK\r\nicy-name:Radio\r\nicy-br:128\r\nicy-metaint:16\r\n\r\n";
+  EXPECT_EQ(OpenAndReadAll({icyHead, body}), icyHead + body);
+
+  std::string icecastHead = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-metaint:16\r\n\r\n";
+  EXPECT_EQ(OpenAndReadAll({icecastHead, body}), icecastHead + body);
+
+  std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nicy-metaint:16\r\n\r\n";
+  EXPECT_EQ(OpenAndReadAll({chunkedHead, ChunkedBody(body, 7)}), chunkedHead + body);
+}
+
+TEST(HttpConnectionTest, HeaderLinesEndedByBareLineFeedAreHandedOnWithCarriageReturn) {
+  std::string body = TestBytes(40);
+  EXPECT_EQ(OpenAndReadAll({"ICY 200 OK\nicy-name:Radio\nicy-metaint:16000\n\n", body}),
+            "ICY 200 OK\r\nicy-name:Radio\r\nicy-metaint:16000\r\n\r\n" + body);
+}
+
+TEST(HttpConnectionTest, RedirectAndInterimResponsesDoNotReachTheReader) {
+  std::string head = "HTTP/1.0 200 OK\r\nicy-metaint:8\r\n\r\n";
+  std::string body = TestBytes(30);
+  {
+    IcyTestServer server;
+    server.Push(IcyResponse::Redirect("/final"));
+    server.Push({head, body});
+    HttpConnection connection;
+    connection.Open(server.Url("/first"), kIcyRequest);
+    EXPECT_EQ(connection.StatusCode(), 200);
+    EXPECT_EQ(ReadToEnd(connection), head + body);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.Request(1).rfind("GET /final ", 0), 0u);
+    EXPECT_EQ(CountOf(server.Request(1), "icy-metadata:1\r\n"), 1u);
+  }
+  EXPECT_EQ(OpenAndReadAll({"HTTP/1.1 100 Continue\r\n\r\n" + head, body}), head + body);
+}
+
+TEST(HttpConnectionTest, StatusOutsideSuccessThrowsInOpen) {
+  for (std::string status : {"404 Not Found", "401 Unauthorized", "503 Service Unavailable"}) {
+    IcyTestServer server;
+    server.Push({"HTTP/1.1 " + status + "\r\nContent-Length: 4\r\n\r\n", "oops"});
+    HttpConnection connection;
+    try {
+      connection.Open(server.Url(), kIcyRequest);
+      ADD_FAILURE() << status << " was taken for success";
+    } catch (const ConnectionError& error) {
+      EXPECT_NE(std::string(error.what()).find(status.substr(0, 3)), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(connection.StatusCode(), std::stol(status));
+    uint8_t byte;
+    EXPECT_THROW(connection.Read(&byte, 1), ConnectionError);
+  }
+}
+
+TEST(HttpConnectionTest, RedirectLoopThrows) {
+  IcyTestServer server;
+  server.Push(IcyResponse::Redirect("/again"));
+  HttpConnection connection;
+  EXPECT_THROW(connection.Open(server.Url(), kIcyRequest), ConnectionError);
+}
+
+TEST(HttpConnectionTest, ResponsesWithoutUsableStatusLineThrowInOpen) {
+  // With HTTP/0.9 accepted, these bytes would come out as body (audio).
+  for (std::string garbage : {std::string("\x01\x02garbage\r\n\r\nmore bytes"), std::string("SOURCE OK\r\n\r\n"),
+                              std::string("ICY 401 Service Unavailable\r\n\r\n")}) {
+    IcyTestServer server;
+    server.Push({garbage, ""});
+    HttpConnection connection;
+    EXPECT_THROW(connection.Open(server.Url(), kIcyRequest), ConnectionError) << garbage;
+  }
+  {
+    IcyTestServer server;
+    server.Push({"", ""});  // closed without a byte
+    HttpConnection connection;
+    EXPECT_THROW(connection.Open(server.Url(), kIcyRequest), ConnectionError);
+  }
+  {
+    RefusingPort refusing;
+    HttpConnection connection;
+    EXPECT_THROW(connection.Open(refusing.Url(), kIcyRequest), ConnectionError);
+  }
+}
+
+TEST(HttpConnectionTest, EndOfTransferReadsZeroEveryTime) {
+  IcyTestServer server;
+  std::string head = "HTTP/1.0 200 OK\r\nicy-metaint:16000\r\n\r\n";
+  server.Push({head, "abc"});
+  HttpConnection connection;
+  connection.Open(server.Url(), kIcyRequest);
+  EXPECT_EQ(ReadToEnd(connection), head + "abc");
+  uint8_t buffer[16];
+  EXPECT_EQ(connection.Read(buffer, sizeof buffer), 0);
+  EXPECT_EQ(connection.Read(buffer, sizeof buffer), 0);
+}
+
+TEST(HttpConnectionTest, BrokenChunkedTransferThrowsAfterTheBytesThatArrived) {
+  IcyTestServer server;
+  std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string body = TestBytes(1000);
+  std::string chunked = ChunkedBody(body, 100);
+  IcyResponse response{head, chunked};
+  response.closeAfter = head.size() + chunked.size() / 2;
+  server.Push(response);
+  HttpConnection connection;
+  connection.Open(server.Url(), kIcyRequest);
+  std::string received;
+  std::vector<uint8_t> buffer(kReadSize);
+  try {
+    for (;;) {
+      int32_t count = connection.Read(buffer.data(), kReadSize);
+      ASSERT_GT(count, 0) << "a cut transfer was reported as a normal end";
+      received.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(count));
+    }
+  } catch (const ConnectionError&) {
+  }
+  ASSERT_GT(received.size(), head.size());
+  EXPECT_EQ(received, (head + body).substr(0, received.size()));
+}
+
+TEST(HttpConnectionTest, HeaderBlockLargerThanLimitThrowsWithoutItsEnd) {
+  std::string line = "x-filler: " + std::string(990, 'f') + "\r\n";
+  std::string head = "ICY 200 OK\r\n";
+  while (head.size() < 60 * 1024) {
+    head += line;
+  }
+  // Just below the limit: accepted.
+  EXPECT_EQ(OpenAndReadAll({head + "\r\n", "abc"}), head + "\r\n" + "abc");
+
+  while (head.size() <= static_cast<size_t>(HttpConnection::kMaxHeaderBytes)) {
+    head += line;
+  }
+  IcyTestServer server;
+  IcyResponse endless{head, ""};
+  endless.stall = true;  // the empty line never comes, the connection stays
+  server.Push(endless);
+  HttpConnection connection;
+  auto opening = std::async(std::launch::async, [&] { connection.Open(server.Url(), kIcyRequest); });
+  bool finished = FinishesPromptly(opening);
+  server.ReleaseStalls();
+  EXPECT_TRUE(finished);
+  try {
+    opening.get();
+    ADD_FAILURE() << "an endless header block was accepted";
+  } catch (const ConnectionError& error) {
+    EXPECT_NE(std::string(error.what()).find("header block"), std::string::npos) << error.what();
+  }
+}
+
+TEST(HttpConnectionTest, ServerGetsOneUserAgentAndTheExtraHeaderLines) {
+  IcyTestServer server;
+  server.Push({"ICY 200 OK\r\n\r\n", ""});
+  {
+    HttpConnection connection;
+    connection.Open(server.Url("/live"), kIcyRequest);
+  }
+  {
+    HttpConnection connection;
+    connection.Open(server.Url("/plain"), "");
+  }
+  ASSERT_TRUE(server.WaitForRequests(2));
+  std::string icy = server.Request(0);
+  EXPECT_EQ(icy.rfind("GET /live HTTP/1.1\r\n", 0), 0u) << icy;
+  EXPECT_EQ(CountOf(icy, "User-Agent:"), 1u) << icy;
+  EXPECT_EQ(CountOf(icy, "User-Agent: winamp\r\n"), 1u) << icy;
+  EXPECT_EQ(CountOf(icy, "icy-metadata:1\r\n"), 1u) << icy;
+  EXPECT_EQ(CountOf(icy, "Accept:"), 1u) << icy;
+  EXPECT_EQ(CountOf(icy, "Accept: text/*\r\n"), 1u) << icy;
+
+  std::string plain = server.Request(1);
+  EXPECT_EQ(CountOf(plain, "User-Agent: Driftharbour\r\n"), 1u) << plain;
+  EXPECT_EQ(CountOf(plain, "icy-metadata"), 0u) << plain;
+}
+
+TEST(HttpConnectionTest, AbortBeforeOpenMakesOpenThrowWithoutConnecting) {
+  IcyTestServer server;
+  server.Push({"ICY 200 OK\r\n\r\n", "abc"});
+  HttpConnection connection;
+  connection.Abort();
+  connection.Abort();
+  EXPECT_THROW(connection.Open(server.Url(), kIcyRequest), ConnectionError);
+  EXPECT_EQ(server.ConnectionCount(), 0u);
+}
+
+TEST(HttpConnectionTest, AbortUnblocksOpenWaitingForSilentServer) {
+  IcyTestServer server;
+  IcyResponse silent;
+  silent.stall = true;
+  server.Push(silent);
+  HttpConnection connection;
+  auto opening = std::async(std::launch::async, [&] { connection.Open(server.Url(), kIcyRequest); });
+  ASSERT_TRUE(server.WaitForRequests(1));
+  connection.Abort();
+  bool finished = FinishesPromptly(opening);
+  server.ReleaseStalls();
+  EXPECT_TRUE(finished);
+  EXPECT_THROW(opening.get(), ConnectionError);
+}
+
+TEST(HttpConnectionTest, AbortUnblocksReadOnStalledStreamAndLaterReads) {
+  IcyTestServer server;
+  std::string head = "ICY 200 OK\r\nicy-metaint:16\r\n\r\n";
+  IcyResponse stalled{head, "abcd"};
+  stalled.stall = true;
+  server.Push(stalled);
+  HttpConnection connection;
+  connection.Open(server.Url(), kIcyRequest);
+  ASSERT_EQ(ReadBytes(connection, head.size() + 4), head + "abcd");
+
+  auto reading = std::async(std::launch::async, [&] {
+    uint8_t buffer[64];
+    connection.Read(buffer, sizeof buffer);
+  });
+  EXPECT_EQ(reading.wait_for(100ms), std::future_status::timeout) << "Read returned without bytes";
+  connection.Abort();
+  bool finished = FinishesPromptly(reading);
+  server.ReleaseStalls();
+  EXPECT_TRUE(finished);
+  EXPECT_THROW(reading.get(), ConnectionError);
+  uint8_t byte;
+  EXPECT_THROW(connection.Read(&byte, 1), ConnectionError);
+}
+
+TEST(HttpConnectionTest, AbortWhileServerSendsNeverLosesTheAbort) {
+  // The abort lands at random points of a paced transfer: before, during or
+  // between curl's calls.
+  IcyTestServer server;
+  IcyResponse paced{"ICY 200 OK\r\n\r\n", TestBytes(64 * 1024)};
+  paced.pieceSize = 512;
+  paced.pieceDelay = 1ms;
+  server.Push(paced);
+  for (int round = 0; round < 20; ++round) {
+    HttpConnection connection;
+    auto reading = std::async(std::launch::async, [&] {
+      connection.Open(server.Url(), kIcyRequest);
+      ReadToEnd(connection, 100);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(round % 5));
+    connection.Abort();
+    ASSERT_TRUE(FinishesPromptly(reading));
+    EXPECT_THROW(reading.get(), ConnectionError);
+  }
+}
+
+TEST(HttpConnectionTest, LargeBodyArrivesCompleteAndInOrder) {
+  std::string body = TestBytes(6 * 1024 * 1024, 7);
+  std::string head = "HTTP/1.0 200 OK\r\nicy-metaint:16000\r\n\r\n";
+  EXPECT_EQ(OpenAndReadAll({head, body}), head + body);
+
+  std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  EXPECT_EQ(OpenAndReadAll({chunkedHead, ChunkedBody(body, 40000)}), chunkedHead + body);
+}
+
+TEST(HttpConnectionTest, SlowReaderStillGetsEveryByte) {
+  // The reader lags behind, so the transfer is paused and resumed many times.
+  IcyTestServer server;
+  std::string head = "ICY 200 OK\r\n\r\n";
+  std::string body = TestBytes(2 * 1024 * 1024, 3);
+  server.Push({head, body});
+  HttpConnection connection;
+  connection.Open(server.Url(), kIcyRequest);
+  std::this_thread::sleep_for(50ms);
+  std::string received;
+  std::vector<uint8_t> buffer(kReadSize);
+  for (int count; (count = connection.Read(buffer.data(), kReadSize)) > 0;) {
+    received.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(count));
+    if (received.size() % 7 == 0) {
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+  EXPECT_EQ(received, head + body);
+}
+
+}  // namespace
