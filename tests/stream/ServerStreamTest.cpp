@@ -107,10 +107,9 @@ TEST_F(ServerStreamTest, RecordsExactlyTheAudioBytesAndTheTitles) {
                IcyResponse::kEverything, true});
   Start(server.Url("/stream"));
 
-  // Everything but the last block arrives (a block waits for the byte after it).
-  ASSERT_TRUE(Eventually([&] { return collector.Audio().size() >= audio.size() - 1000; }));
+  ASSERT_TRUE(Eventually([&] { return collector.Audio().size() >= audio.size(); }));
   stream.Toggle();
-  EXPECT_EQ(collector.Audio(), audio.substr(0, collector.Audio().size()));
+  EXPECT_TRUE(collector.Audio() == audio.substr(0, collector.Audio().size()));
   EXPECT_THAT(collector.Titles(), testing::ElementsAre("First", "Second", "Third", ""));
   EXPECT_THAT(collector.Names(), testing::ElementsAre("Loopback FM"));
   EXPECT_EQ(stream.GetState(), StreamState::Disconnected);
@@ -135,7 +134,7 @@ TEST_F(ServerStreamTest, DroppedConnectionReconnectsWithNoOldBytesInFront) {
   stream.Toggle();
   // The first connection delivered its two whole blocks, then the second
   // response's audio follows from its first byte.
-  EXPECT_EQ(collector.Audio(), first.substr(0, 2000) + second.substr(0, collector.Audio().size() - 2000));
+  EXPECT_TRUE(collector.Audio() == first.substr(0, 2000) + second.substr(0, collector.Audio().size() - 2000));
   EXPECT_GE(collector.Count("Error on connecting"), 1u);
   EXPECT_GE(collector.Count("Connected"), 2u);
   EXPECT_THAT(collector.Names(), testing::ElementsAre("Loopback FM", "Loopback FM"));
@@ -177,9 +176,9 @@ TEST_F(ServerStreamTest, UnreachableServerAlternatesConnectingAndError) {
   ASSERT_TRUE(Eventually([&] { return collector.Count("Error on connecting") >= 2; }));
   stream.Toggle();
   const auto states = collector.States();
-  // Disconnected (SetUrl), then Connecting / Error pairs, then the stop.
+  // Connecting / Error pairs, then the stop.
   ASSERT_GE(states.size(), 5u);
-  for (size_t i = 1; i + 1 < states.size() && states[i] != "Disconnected"; i += 2) {
+  for (size_t i = 0; i + 1 < states.size() && states[i] != "Disconnected"; i += 2) {
     EXPECT_EQ(states[i], "Connecting") << i;
     EXPECT_EQ(states[i + 1], "Error on connecting") << i;
   }
@@ -198,8 +197,8 @@ TEST_F(ServerStreamTest, StopReturnsPromptlyWhereverTheWorkerWaits) {
   // Blocked in a read: the head arrives, then nothing.
   IcyTestServer stalling;
   stalling.Push({kHead, "", IcyResponse::kEverything, true});
+  Collector readingObserver;  // outlives the stream that reports to it
   ServerStream reading;
-  Collector readingObserver;
   reading.SetUrl(stalling.Url("/stall"));
   reading.AddObserver(&readingObserver);
   reading.Toggle();
@@ -209,8 +208,8 @@ TEST_F(ServerStreamTest, StopReturnsPromptlyWhereverTheWorkerWaits) {
 
   // Between attempts, in the pause after an error.
   RefusingPort refusing;
-  ServerStream retrying;
   Collector retryingObserver;
+  ServerStream retrying;
   retrying.SetUrl(refusing.Url());
   retrying.AddObserver(&retryingObserver);
   retrying.Toggle();
@@ -236,7 +235,7 @@ TEST_F(ServerStreamTest, ChunkedAndRedirectedResponsesDeliverTheSameEvents) {
     recording.SetUrl(source.Url("/stream"));
     recording.AddObserver(&observer);
     recording.Toggle();
-    EXPECT_TRUE(Eventually([&] { return observer.Audio().size() >= audio.size() - 1000; }));
+    EXPECT_TRUE(Eventually([&] { return observer.Audio().size() >= audio.size(); }));
     recording.Toggle();
     return std::make_pair(observer.Audio(), observer.Titles());
   };
@@ -244,17 +243,18 @@ TEST_F(ServerStreamTest, ChunkedAndRedirectedResponsesDeliverTheSameEvents) {
   IcyTestServer plain;
   plain.Push({kHead, body, IcyResponse::kEverything, true});
   const auto expected = record(plain);
-  EXPECT_EQ(expected.first, audio.substr(0, audio.size() - 1000));
+  EXPECT_TRUE(expected.first == audio) << expected.first.size() << " bytes";
+  EXPECT_THAT(expected.second, testing::ElementsAre("Alpha", "Beta", ""));
 
   IcyTestServer chunked;
   chunked.Push({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nicy-name:Loopback FM\r\nicy-metaint:1000\r\n\r\n",
                 ChunkedBody(body, 777), IcyResponse::kEverything, true});
-  EXPECT_EQ(record(chunked), expected);
+  EXPECT_TRUE(record(chunked) == expected);
 
   IcyTestServer redirected;
   redirected.Push(IcyResponse::Redirect("/elsewhere"));
   redirected.Push({kHead, body, IcyResponse::kEverything, true});
-  EXPECT_EQ(record(redirected), expected);
+  EXPECT_TRUE(record(redirected) == expected);
 }
 
 TEST_F(ServerStreamTest, SetUrlKeepsTheReadSizeAndResetsAStoppedStream) {
