@@ -44,8 +44,8 @@ kTitles = ["Song Alpha", "Song Bravo", "Song Alpha", "Song Charlie"]
 kExpectedNames = ["Song Alpha.mp3", "Song Bravo.mp3", "Song Alpha(1).mp3", "Song Charlie.mp3"]
 # Pause between two title changes, a few metadata intervals of audio.
 kTitleSpacingSeconds = 4.0
-# How long the recorder without file splitting runs on its own clock.
-kSingleFileDurationSeconds = 20
+# How long the recorder that stops on its own clock runs.
+kTimedDurationSeconds = 8
 # The generated source is long enough never to loop within one test run, so
 # every audio slice occurs at most once in the capture.
 kSourceSeconds = 180
@@ -82,6 +82,17 @@ def LoopbackEnvironment():
         env.pop(name, None)
     env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost"
     return env
+
+
+def TraversableByAll(path):
+    path = os.path.abspath(path)
+    while True:
+        if not os.stat(path).st_mode & 0o001:
+            return False
+        parent = os.path.dirname(path)
+        if parent == path:
+            return True
+        path = parent
 
 
 def FreePort():
@@ -364,12 +375,23 @@ def TitleAt(titles, offset):
     return current
 
 
-def CheckSplitRecording(files, audio, titles, metaint, smartSplitting):
-    """A recording with File Splitting on: one file per announced title."""
+def CaptureChanges(titles):
+    """(audio offset, title) of each of kTitles as the capture saw them."""
+    changes = titles[-len(kTitles):]
+    if [title for _, title in changes] != kTitles:
+        raise TestFailure(f"capture saw titles {[t for _, t in titles]}, "
+                          f"expected them to end with {kTitles}")
+    return changes
+
+
+def CheckSplitRecording(files, audio, titles, metaint, smartSplitting, complete=True):
+    """A recording with File Splitting on: one file per announced title.
+    complete=False accepts a recording that stopped before the last titles."""
     located = LocateFiles(files, audio, metaint)
     names = [name for name, _, _ in located]
-    if names != kExpectedNames:
-        raise TestFailure(f"files in stream order are {names}, expected {kExpectedNames}")
+    expectedNames = kExpectedNames if complete else kExpectedNames[:len(names)]
+    if names != expectedNames:
+        raise TestFailure(f"files in stream order are {names}, expected {expectedNames}")
     overlap = metaint if smartSplitting else 0
     for (name, offset, data), (nextName, nextOffset, nextData) in zip(located, located[1:]):
         expected = offset + len(data) - overlap
@@ -385,9 +407,7 @@ def CheckSplitRecording(files, audio, titles, metaint, smartSplitting):
     # clients meet the server's title update at their own metadata boundaries,
     # so the cut may differ by up to about one interval; titles are several
     # intervals apart, so this still pins every file to its own title.
-    changes = titles[-(len(kTitles)):]
-    if [title for _, title in changes] != kTitles:
-        raise TestFailure(f"capture saw titles {[t for _, t in titles]}, expected to end with {kTitles}")
+    changes = CaptureChanges(titles)
     for index, (name, offset, data) in enumerate(located):
         if index == 0:
             if TitleAt(titles, offset) != kTitles[0]:
@@ -402,11 +422,19 @@ def CheckSplitRecording(files, audio, titles, metaint, smartSplitting):
 
 
 def CheckSingleRecording(files, audio, titles, metaint):
-    """A recording with File Splitting off: one file named after the first title."""
+    """A recording with File Splitting off: one file named after the first
+    title that goes on through every later title change."""
     if list(files) != [kExpectedNames[0]]:
         raise TestFailure(f"without file splitting the files are {list(files)}, "
                           f"expected only {[kExpectedNames[0]]}")
-    return LocateFiles(files, audio, metaint)
+    located = LocateFiles(files, audio, metaint)
+    _, offset, data = located[0]
+    changes = CaptureChanges(titles)
+    if offset >= changes[1][0] or offset + len(data) <= changes[-1][0] + metaint:
+        raise TestFailure(f"{kExpectedNames[0]} holds capture bytes {offset}..{offset + len(data)}, "
+                          f"expected it to run from before the first title change at "
+                          f"{changes[1][0]} to beyond the last at {changes[-1][0]}")
+    return located
 
 
 def ExpectRejected(description, check):
@@ -445,6 +473,11 @@ def CheckTheChecks(files, audio, titles, metaint, smartSplitting):
     ExpectRejected("overlap setting inverted", lambda: CheckSplitRecording(
         files, audio, titles, metaint, not smartSplitting))
 
+    # Without file splitting: a file that ends at the first title change.
+    _, offset, data = LocateFiles({"first": files[kExpectedNames[0]]}, audio, metaint)[0]
+    ExpectRejected("single file cut at a title change", lambda: CheckSingleRecording(
+        {kExpectedNames[0]: audio[max(0, offset - metaint):offset + len(data)]}, audio, titles, metaint))
+
 
 # --------------------------------------------------------------------------
 # The harness: processes, server, source, titles.
@@ -454,6 +487,10 @@ class Harness:
         self.recorderCommand = recorderCommand
         self.processes = []    # (name, Popen, log path)
         self.root = tempfile.mkdtemp(prefix="driftharbour-e2e-")
+        if os.geteuid() == 0 and not TraversableByAll(os.path.dirname(self.root)):
+            # Icecast writes its logs as nobody, who must reach the directory.
+            os.rmdir(self.root)
+            self.root = tempfile.mkdtemp(prefix="driftharbour-e2e-", dir="/tmp")
         self.env = LoopbackEnvironment()
         self.port = 0
         self.capture = None
@@ -715,6 +752,26 @@ class Harness:
                        for _, _, directory in recorders)
         WaitUntil(Present, kEventTimeout, f"every splitting recorder to write {name!r}")
 
+    def WaitForSingleFile(self, process, path, metaint):
+        """Waits until the recorder without file splitting has recorded past
+        the last title change, as seen in the capture."""
+        def Past():
+            if process.poll() is not None:
+                raise TestFailure(f"recorder single exited early with {process.returncode}")
+            self.capture.CheckAlive()
+            try:
+                with open(path, "rb") as stream:
+                    data = stream.read()
+            except OSError:
+                return False
+            audio, titles = self.capture.Snapshot()
+            tail = data[-4096:]
+            end = audio.find(tail) + len(tail) if len(tail) == 4096 else -1
+            return len(tail) == 4096 and end >= len(tail) and \
+                end > titles[-1][0] + metaint
+        WaitUntil(Past, kEventTimeout, "the recorder without file splitting to pass the "
+                  "last title change", poll=0.5)
+
     def WaitForExit(self, name, process, timeout):
         try:
             status = process.wait(timeout=timeout)
@@ -756,8 +813,9 @@ class Harness:
         # A small odd read size cuts blocks and metadata at arbitrary places.
         plain, plainDirectory = self.StartRecorder("plain",
                                                    ["--no-smart-splitting", "--buffer", "999"])
-        single, singleDirectory = self.StartRecorder(
-            "single", ["--no-file-splitting", "--duration", str(kSingleFileDurationSeconds)])
+        single, singleDirectory = self.StartRecorder("single", ["--no-file-splitting"])
+        timed, timedDirectory = self.StartRecorder(
+            "timed", ["--quiet", "--duration", str(kTimedDurationSeconds)])
         splitting = [("smart", smart, smartDirectory), ("plain", plain, plainDirectory)]
 
         self.WaitForFile(splitting, kExpectedNames[0])
@@ -769,19 +827,21 @@ class Harness:
             self.WaitForFile(splitting, kExpectedNames[index])
         metaint = self.capture.metaint
         self.WaitForFile(splitting, kExpectedNames[-1], minimumSize=2 * metaint)
+        self.WaitForSingleFile(single, os.path.join(singleDirectory, kExpectedNames[0]), metaint)
 
-        # One recorder is stopped the way a service manager does, one the way
-        # a terminal does, one by its own clock.
+        # The recorders are stopped the way a service manager does, the way a
+        # terminal does, and by their own clock.
         self.Signal(smart, signal.SIGTERM)
         self.Signal(plain, signal.SIGINT)
+        self.Signal(single, signal.SIGTERM)
         self.WaitForExit("smart (SIGTERM)", smart, kEventTimeout)
         self.WaitForExit("plain (SIGINT)", plain, kEventTimeout)
-        self.WaitForExit("single (--duration)", single,
-                         kSingleFileDurationSeconds + kEventTimeout)
+        self.WaitForExit("single (SIGTERM)", single, kEventTimeout)
+        self.WaitForExit("timed (--duration)", timed, kTimedDurationSeconds + kEventTimeout)
 
         recordings = {name: ReadRecording(directory) for name, directory in
                       (("smart", smartDirectory), ("plain", plainDirectory),
-                       ("single", singleDirectory))}
+                       ("single", singleDirectory), ("timed", timedDirectory))}
         for files in recordings.values():
             self.WaitForCapture(files)
         audio, titles = self.capture.Snapshot()
@@ -793,6 +853,11 @@ class Harness:
             CheckTheChecks(recordings[name], audio, titles, metaint, smartSplitting)
         located = CheckSingleRecording(recordings["single"], audio, titles, metaint)
         Log("single: " + ", ".join(f"{n} @{o}+{len(d)}" for n, o, d in located))
+        # How far the timed recorder got depends on the machine's speed; what
+        # it wrote must be right all the same.
+        located = CheckSplitRecording(recordings["timed"], audio, titles, metaint, True,
+                                      complete=False)
+        Log("timed: " + ", ".join(f"{n} @{o}+{len(d)}" for n, o, d in located))
 
 
 def ToolsMissing():
