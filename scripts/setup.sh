@@ -16,7 +16,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n
   # End-to-end tests: a real Icecast server fed by ffmpeg, curl to poke it.
-  icecast2 ffmpeg curl procps
+  icecast2 ffmpeg curl procps python3
 )
 
 install_missing() {
