@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/IcyTestServer.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -109,6 +110,41 @@ TEST(RecorderExitTest, SignalsStopEveryStreamWithStatusZero) {
     EXPECT_EQ(Finish(child, output), 0) << "signal " << signalNumber << "\n" << output;
     EXPECT_NE(output.find("[2] "), std::string::npos) << output;
   }
+}
+
+TEST(RecorderExitTest, SignalClosesTheFileWithEveryByteReceived) {
+  IcyTestServer server;
+  const std::string audio = TestBytes(20000);
+  // The whole stream, then silence: the recorder is stopped mid-connection.
+  server.Push({"ICY 200 OK\r\nicy-metaint:1000\r\n\r\n", InterleaveMetadata(audio, 1000, {{0, "Song"}}),
+               IcyResponse::kEverything, true});
+  TempDir dir;
+  const Child child = Spawn({"--dir", dir.Path().string(), server.Url("/stream")});
+  const auto file = dir.Path() / "Song.mp3";
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (ReadFileBytes(file).size() < audio.size() - 1000 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  kill(child.pid, SIGTERM);
+  std::string output;
+  EXPECT_EQ(Finish(child, output), 0) << output;
+  const std::string recorded = ReadFileBytes(file);
+  ASSERT_GE(recorded.size(), audio.size() - 1000) << output;
+  EXPECT_TRUE(recorded == audio.substr(audio.size() - recorded.size())) << "the file is not the stream's audio";
+  EXPECT_NE(output.find("title \"Song\""), std::string::npos) << output;
+}
+
+TEST(RecorderExitTest, FileThatCannotBeCreatedIsReported) {
+  IcyTestServer server;
+  server.Push({"ICY 200 OK\r\nicy-metaint:1000\r\n\r\n",
+               InterleaveMetadata(TestBytes(5000), 1000, {{0, "Song"}}), IcyResponse::kEverything, true});
+  TempDir dir;
+  // A regular file where the download directory should be.
+  WriteFileBytes(dir.Path() / "blocked", "x");
+  std::string output;
+  EXPECT_EQ(Finish(Spawn({"--dir", (dir.Path() / "blocked").string(), "--duration", "2", server.Url()}), output),
+            0);
+  EXPECT_NE(output.find("cannot record to"), std::string::npos) << output;
 }
 
 }  // namespace
