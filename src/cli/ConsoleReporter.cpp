@@ -3,7 +3,7 @@
 #include "recording/ByteCounter.h"
 #include "recording/RecordingWriter.h"
 
-ConsoleReporter::ConsoleReporter(int32_t number, std::string url, const RecordingWriter* writer)
+ConsoleReporter::ConsoleReporter(int32_t number, const std::string& url, const RecordingWriter* writer)
     : prefix("[" + std::to_string(number) + "] " + url),
       shortPrefix("[" + std::to_string(number) + "]"),
       writer(writer) {}

@@ -26,7 +26,7 @@ class ConsoleReporter : public StreamObserver {
  public:
   static constexpr size_t kMaxQueuedLines = 256;
 
-  ConsoleReporter(int32_t number, std::string url, const RecordingWriter* writer);
+  ConsoleReporter(int32_t number, const std::string& url, const RecordingWriter* writer);
 
   void OnAudio(const StreamBuffer& audio) override;
   void OnText(StreamEvent kind, std::string text) override;

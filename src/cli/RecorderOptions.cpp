@@ -85,7 +85,7 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
       if (!value(text)) {
         return result;
       }
-      if (!ParseNumber(text, 1, 64 * 1024 * 1024, number)) {
+      if (!ParseNumber(text, 1, int64_t{64} * 1024 * 1024, number)) {
         result.error = "--buffer takes a byte count from 1 to 67108864, not '" + text + "'";
         return result;
       }

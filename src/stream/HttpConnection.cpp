@@ -27,7 +27,7 @@ using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 // Above this many queued bytes the transfer is paused until the reader has
 // emptied the queue.
-constexpr size_t kQueueLimit = 256 * 1024;
+constexpr size_t kQueueLimit = size_t{256} * 1024;
 // curl_multi_poll wakes up by itself at least this often so that curl can
 // run its own timers; an abort wakes it at once.
 constexpr int kPollTimeoutMs = 1000;

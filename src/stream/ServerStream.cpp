@@ -51,9 +51,11 @@ int64_t ReadDecimal(const std::string& text) {
 
 }  // namespace
 
-ServerStream::ServerStream() { Reset(); }
+// Qualified: during construction and destruction this class's own reset is
+// the one meant.
+ServerStream::ServerStream() { ServerStream::Reset(); }
 
-ServerStream::~ServerStream() { Reset(); }
+ServerStream::~ServerStream() { ServerStream::Reset(); }
 
 void ServerStream::SetUrl(const std::string& newUrl) {
   Reset();

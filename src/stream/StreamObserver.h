@@ -22,7 +22,8 @@ class StreamObserver {
   virtual void Reset() {}
   // A block of audio, lent for the duration of the call.
   virtual void OnAudio(const StreamBuffer& audio) { (void)audio; }
-  virtual void OnText(StreamEvent kind, std::string text) {
+  // The text is the observer's own copy.
+  virtual void OnText(StreamEvent kind, std::string text) {  // NOLINT(performance-unnecessary-value-param)
     (void)kind;
     (void)text;
   }
