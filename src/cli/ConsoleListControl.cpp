@@ -1,6 +1,7 @@
 #include "cli/ConsoleListControl.h"
 
 #include <iterator>
+#include <utility>
 
 #include "ui/ServerRowPresenter.h"
 

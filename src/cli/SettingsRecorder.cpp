@@ -1,5 +1,7 @@
 #include "cli/SettingsRecorder.h"
 
+#include <utility>
+
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 #include "ui/ServerRowPresenter.h"

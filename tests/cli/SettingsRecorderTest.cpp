@@ -56,18 +56,6 @@ TEST(ConsoleListControlTest, OnlyChangedStatesTitlesAndNamesBecomeLines) {
   EXPECT_TRUE(list.TakeLines().empty());
 }
 
-TEST(ConsoleListControlTest, FloodKeepsTheNewestLinesAndCountsTheRest) {
-  ConsoleListControl list;
-  ASSERT_EQ(list.InsertRow(0, "u"), 0);
-  for (size_t i = 0; i < ConsoleListControl::kMaxQueuedLines + 5; ++i) {
-    list.SetCellText(0, ServerRowPresenter::kStateColumn, std::to_string(i));
-  }
-  const auto lines = list.TakeLines();
-  ASSERT_EQ(lines.size(), ConsoleListControl::kMaxQueuedLines + 1);
-  EXPECT_EQ(lines.front(), "(5 older lines dropped)");
-  EXPECT_EQ(lines.back(), "[1] u: State: " + std::to_string(ConsoleListControl::kMaxQueuedLines + 4));
-}
-
 TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndTheFileStaysUntouched) {
   TempDir dir;
   const std::string file = dir.File("Driftharbour.ini");
@@ -103,19 +91,6 @@ TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndThe
   EXPECT_TRUE(Contains(lines, "[2] http://127.0.0.1:9/b: State: Error on connecting"));
   recorder.StopAll();
   EXPECT_EQ(ReadFileBytes(file), text);
-}
-
-TEST(SettingsRecorderTest, UnreadableOrEmptyFileIsRefusedWithAReason) {
-  TempDir dir;
-  std::string error;
-  SettingsRecorder missing;
-  EXPECT_FALSE(missing.Load(dir.File("none.ini"), error));
-  EXPECT_NE(error.find("none.ini"), std::string::npos) << error;
-
-  WriteFileBytes(dir.File("empty.ini"), "[Server]\nServer_1=gap-before-me\n");
-  SettingsRecorder empty;
-  EXPECT_FALSE(empty.Load(dir.File("empty.ini"), error));
-  EXPECT_NE(error.find("no server"), std::string::npos) << error;
 }
 
 }  // namespace

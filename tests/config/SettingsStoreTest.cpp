@@ -255,8 +255,6 @@ TEST_F(SettingsStoreTest, UnusableInputsAddNothingAndNeverCrash) {
   list->failInsert = true;
   EXPECT_FALSE(store->AddServer("b", "", true, true));
   EXPECT_EQ(store->EntryCount(), 1);
-
-  EXPECT_EQ(SettingsStore::SettingsPathFor("\"/opt/dh/driftharbour\" -x"), "/opt/dh/Driftharbour.ini");
 }
 
 }  // namespace
