@@ -45,6 +45,8 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
   RecorderArguments result;
   RecorderOptions& options = result.options;
   bool onlyUrls = false;
+  // Options that a settings file decides for each entry itself.
+  std::string entryOption;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     const auto value = [&](std::string& out) {
@@ -64,6 +66,7 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
     } else if (argument == "--help" || argument == "-h") {
       result.help = true;
     } else if (argument == "--dir") {
+      entryOption = argument;
       if (!value(options.directory)) {
         return result;
       }
@@ -76,12 +79,15 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
         return result;
       }
     } else if (argument == "--no-file-splitting") {
+      entryOption = argument;
       options.fileSplitting = false;
     } else if (argument == "--no-smart-splitting") {
+      entryOption = argument;
       options.smartSplitting = false;
     } else if (argument == "--quiet") {
       options.quiet = true;
     } else if (argument == "--buffer") {
+      entryOption = argument;
       if (!value(text)) {
         return result;
       }
@@ -109,6 +115,8 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
   }
   if (!options.settingsFile.empty() && !options.urls.empty()) {
     result.error = "give either --settings or URLs, not both";
+  } else if (!options.settingsFile.empty() && !entryOption.empty()) {
+    result.error = entryOption + " does not apply with --settings: the file sets every entry's own";
   } else if (options.settingsFile.empty() && options.urls.empty()) {
     result.error = "no URL given";
   }

@@ -43,6 +43,8 @@ TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
       {"--duration", "1.5", "u"},
       {"--frobnicate", "u"},
       {"--settings", "a.ini", "u"},
+      {"--settings", "a.ini", "--dir", "d"},
+      {"--no-smart-splitting", "--settings", "a.ini"},
   };
   for (const auto& arguments : wrong) {
     const auto parsed = Parse(arguments);
