@@ -57,30 +57,15 @@ void ConsoleListControl::SetCellText(int row, int column, const std::string& tex
   if (name == nullptr || (text.empty() && column != ServerRowPresenter::kStateColumn)) {
     return;
   }
-  Queue(RowPrefix(row) + " " + rows[static_cast<size_t>(row)][ServerRowPresenter::kUrlColumn] + ": " + name +
+  lines.Push(RowPrefix(row) + " " + rows[static_cast<size_t>(row)][ServerRowPresenter::kUrlColumn] + ": " + name +
         ": " + text);
 }
 
 void ConsoleListControl::FitColumnWidth(int) {}
 
-void ConsoleListControl::Queue(std::string line) {
-  if (lines.size() >= kMaxQueuedLines) {
-    lines.pop_front();
-    ++droppedLines;
-  }
-  lines.push_back(std::move(line));
-}
-
 std::vector<std::string> ConsoleListControl::TakeLines() {
   std::lock_guard<std::mutex> lock(mutex);
-  std::vector<std::string> taken;
-  if (droppedLines > 0) {
-    taken.push_back("(" + std::to_string(droppedLines) + " older lines dropped)");
-    droppedLines = 0;
-  }
-  taken.insert(taken.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
-  lines.clear();
-  return taken;
+  return lines.Take("");
 }
 
 std::vector<std::string> ConsoleListControl::ProgressLines() const {

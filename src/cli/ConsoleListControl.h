@@ -1,8 +1,9 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <mutex>
+
+#include "cli/LineQueue.h"
 #include <string>
 #include <vector>
 
@@ -44,10 +45,7 @@ class ConsoleListControl : public ListControl {
  private:
   using Row = std::array<std::string, kColumnCount>;
 
-  void Queue(std::string line);
-
   mutable std::mutex mutex;  // guards everything below
   std::vector<Row> rows;
-  std::deque<std::string> lines;
-  size_t droppedLines = 0;
+  LineQueue lines{kMaxQueuedLines};
 };

@@ -17,22 +17,22 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
       case StreamEvent::State:
         if (text != state) {
           state = text;
-          Queue(prefix + ": " + text);
+          lines.Push(prefix + ": " + text);
         }
         break;
       case StreamEvent::Title:
         if (text != title) {
           title = text;
           if (!text.empty()) {
-            Queue(prefix + ": title \"" + text + "\"");
+            lines.Push(prefix + ": title \"" + text + "\"");
           }
         }
         break;
       case StreamEvent::Name:
-        Queue(prefix + ": station \"" + text + "\"");
+        lines.Push(prefix + ": station \"" + text + "\"");
         break;
       case StreamEvent::Bitrate:
-        Queue(prefix + ": bit rate " + text + " kbit/s");
+        lines.Push(prefix + ": bit rate " + text + " kbit/s");
         break;
       case StreamEvent::Received:
         received = text;
@@ -57,29 +57,14 @@ void ConsoleReporter::CheckWriter() {
   if (text != lastError) {
     lastError = text;
     if (!text.empty()) {
-      Queue(prefix + ": cannot record to " + text);
+      lines.Push(prefix + ": cannot record to " + text);
     }
   }
 }
 
-void ConsoleReporter::Queue(std::string line) {
-  if (lines.size() >= kMaxQueuedLines) {
-    lines.pop_front();
-    ++droppedLines;
-  }
-  lines.push_back(std::move(line));
-}
-
 std::vector<std::string> ConsoleReporter::TakeLines() {
   std::lock_guard<std::mutex> lock(mutex);
-  std::vector<std::string> taken;
-  if (droppedLines > 0) {
-    taken.push_back(prefix + ": (" + std::to_string(droppedLines) + " older lines dropped)");
-    droppedLines = 0;
-  }
-  taken.insert(taken.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
-  lines.clear();
-  return taken;
+  return lines.Take(prefix + ": ");
 }
 
 std::string ConsoleReporter::ProgressLine() const {

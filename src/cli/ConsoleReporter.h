@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "cli/LineQueue.h"
 #include "stream/StreamObserver.h"
 
 class RecordingWriter;
@@ -38,7 +38,6 @@ class ConsoleReporter : public StreamObserver {
   std::string ProgressLine() const;
 
  private:
-  void Queue(std::string line);
   void CheckWriter();
 
   // Constant after construction.
@@ -47,8 +46,7 @@ class ConsoleReporter : public StreamObserver {
   const RecordingWriter* writer;  // not owned; may be null
 
   mutable std::mutex mutex;  // guards everything below
-  std::deque<std::string> lines;
-  size_t droppedLines = 0;
+  LineQueue lines{kMaxQueuedLines};
   std::string state;
   std::string title;
   std::string received = "0";

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -137,25 +138,6 @@ TEST_F(LineFileTest, WritesEachEncodingWithMarkAndCrLf) {
   EXPECT_EQ(ReadFileBytes(out), "");
   EXPECT_TRUE(OtherEntries(dir.Path(), "out.txt").empty());
 }
-
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit limited = previous;
-    limited.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-  }
-
- private:
-  rlimit previous{};
-  void (*previousHandler)(int);
-};
 
 TEST_F(LineFileTest, FailedWriteLeavesOldFileIntactAndNoTemporaryFile) {
   const std::string out = dir.File("settings.ini");

@@ -14,6 +14,7 @@
 
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 #include "ui/ServerRowPresenter.h"
 #include "uicore/MemoryListControl.h"
@@ -197,26 +198,6 @@ TEST_F(SettingsStoreTest, EntrySettingsReachTheWriterOnlyWhileStopped) {
   EXPECT_FALSE(writer->FileSplitting());
   EXPECT_FALSE(store->SetEntryDirectory(5, "/nowhere"));
 }
-
-// Writes beyond the limit fail with EFBIG (also for root) while it lasts.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit limit = previous;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-  }
-
- private:
-  rlimit previous{};
-  void (*previousHandler)(int);
-};
 
 TEST_F(SettingsStoreTest, FailedSaveReportsFalseAndKeepsTheOldFile) {
   WriteFileBytes(path, "[Server]\nServer_0=a\n");

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "stream/StreamBuffer.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -200,26 +201,6 @@ TEST_F(RecordingWriterTest, EmptyDirectoryMeansWorkingDirectoryNotRoot) {
   EXPECT_EQ(Content("driftharbour-writer-test.mp3"), "a1");
   EXPECT_FALSE(fs::exists("/driftharbour-writer-test.mp3"));
 }
-
-// Lowers this process's file size limit, so that writes past it fail with
-// EFBIG instead of a signal, until the object goes.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit lowered = saved;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
-  }
-
- private:
-  void (*handler)(int);
-  rlimit saved{};
-};
 
 TEST_F(RecordingWriterTest, FailedWriteRaisesAndWritingResumesWithNextBlock) {
   Feed({"T:A", "a1"});

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <vector>
+
+// The console lines waiting for the recorder's main thread, at most
+// `capacity` of them: past that the oldest go, and Take says how many went.
+// No lock of its own: its owner's mutex guards it.
+class LineQueue {
+ public:
+  explicit LineQueue(size_t capacity) : capacity(capacity) {}
+
+  void Push(std::string line);
+  // The waiting lines, oldest first, after a "<prefix>(N older lines
+  // dropped)" line when some had to go; the queue is empty afterwards.
+  std::vector<std::string> Take(const std::string& droppedPrefix);
+
+ private:
+  const size_t capacity;
+  std::deque<std::string> lines;
+  size_t dropped = 0;
+};
