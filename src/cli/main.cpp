@@ -10,6 +10,7 @@
 
 #include "cli/Recorder.h"
 #include "cli/RecorderOptions.h"
+#include "cli/SettingsRecorder.h"
 
 namespace {
 
@@ -86,6 +87,35 @@ class Console {
   size_t liveLines = 0;
 };
 
+// Starts every entry, shows the lines until the duration ends or a stop
+// signal arrives, then stops every entry and shows the last lines.
+template <typename AnyRecorder>
+void Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& stopSignals) {
+  Console console(options.quiet, isatty(STDOUT_FILENO) == 1);
+  recorder.StartAll();
+
+  const auto start = Clock::now();
+  auto lastProgress = start;
+  const timespec tick{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kTick).count()};
+  for (;;) {
+    siginfo_t info;
+    if (sigtimedwait(&stopSignals, &info, &tick) > 0) {
+      break;
+    }
+    const auto now = Clock::now();
+    if (options.durationSeconds > 0 && now - start >= std::chrono::seconds(options.durationSeconds)) {
+      break;
+    }
+    const bool progressDue = now - lastProgress >= kPlainProgressInterval;
+    if (progressDue) {
+      lastProgress = now;
+    }
+    console.Show(recorder.TakeLines(), recorder.ProgressLines(), progressDue);
+  }
+  recorder.StopAll();
+  console.Finish(recorder.TakeLines(), recorder.ProgressLines());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,34 +145,21 @@ int main(int argc, char** argv) {
   }
 
   int status = 0;
-  {
+  if (options.settingsFile.empty()) {
     Recorder recorder;
     for (const auto& url : options.urls) {
       recorder.AddEntry({url, options.directory, options.fileSplitting, options.smartSplitting, options.readSize});
     }
-    Console console(options.quiet, isatty(STDOUT_FILENO) == 1);
-    recorder.StartAll();
-
-    const auto start = Clock::now();
-    auto lastProgress = start;
-    const timespec tick{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kTick).count()};
-    for (;;) {
-      siginfo_t info;
-      if (sigtimedwait(&stopSignals, &info, &tick) > 0) {
-        break;
-      }
-      const auto now = Clock::now();
-      if (options.durationSeconds > 0 && now - start >= std::chrono::seconds(options.durationSeconds)) {
-        break;
-      }
-      const bool progressDue = now - lastProgress >= kPlainProgressInterval;
-      if (progressDue) {
-        lastProgress = now;
-      }
-      console.Show(recorder.TakeLines(), recorder.ProgressLines(), progressDue);
+    Record(recorder, options, stopSignals);
+  } else {
+    SettingsRecorder recorder;
+    std::string error;
+    if (recorder.Load(options.settingsFile, error)) {
+      Record(recorder, options, stopSignals);
+    } else {
+      std::fprintf(stderr, "driftharbour-record: %s\n", error.c_str());
+      status = 1;
     }
-    recorder.StopAll();
-    console.Finish(recorder.TakeLines(), recorder.ProgressLines());
   }
   curl_global_cleanup();
   return status;

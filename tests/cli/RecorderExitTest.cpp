@@ -112,3 +112,22 @@ TEST(RecorderExitTest, SignalsStopEveryStreamWithStatusZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RecorderExitTest, SettingsFileIsRecordedAndNeverRewritten) {
+  TempDir dir;
+  const std::string file = dir.File("Driftharbour.ini");
+  const std::string text = "[Server]\r\nServer_0=http://127.0.0.1:9/stream\r\nDownload_0=" + dir.File("rec") + "\r\n";
+  WriteFileBytes(file, text);
+  std::string output;
+  EXPECT_EQ(Finish(Spawn({"--settings", file, "--duration", "1"}), output), 0);
+  EXPECT_NE(output.find("[1] http://127.0.0.1:9/stream: State: Connecting"), std::string::npos) << output;
+  EXPECT_EQ(ReadFileBytes(file), text);
+
+  output.clear();
+  EXPECT_EQ(Finish(Spawn({"--settings", dir.File("missing.ini")}), output), 1);
+  EXPECT_NE(output.find("cannot read the settings file"), std::string::npos) << output;
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+#include "config/SettingsStore.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "recording/RecordingWriter.h"
+#include "stream/ServerStream.h"
+#include "ui/ListControl.h"
+#include "ui/ServerRowPresenter.h"
+
+namespace {
+
+constexpr const char* kBufferKey = "Buffer";
+constexpr const char* kDownloadDirectoryKey = "DownloadDirectory";
+constexpr const char* kServerKey = "Server";
+constexpr const char* kFileSplittingKey = "FileSplitting";
+constexpr const char* kSmartSplittingKey = "SmartSplitting";
+constexpr const char* kDownloadKey = "Download";
+
+std::string Suffix(int number) { return "_" + std::to_string(number); }
+
+}  // namespace
+
+SettingsStore::SettingsStore() = default;
+
+SettingsStore::~SettingsStore() { DestroyEntries(); }
+
+std::string SettingsStore::SettingsPathFor(const std::string& commandLine) {
+  return IniDocument::PathBesideExecutable(commandLine, kFileName);
+}
+
+bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& settingsPath, FileUse use) {
+  if (listControl == nullptr) {
+    return false;
+  }
+  list = listControl;
+  settings.Clear();
+  ApplyDefaults(settings);
+
+  IniDocument stored;
+  fileRead = false;
+  try {
+    fileRead = stored.Load(settingsPath);
+  } catch (const std::system_error&) {
+    // A file that breaks off while being read is treated like one that
+    // cannot be opened: the window starts with the defaults, and nothing is
+    // written over the file at start-up.
+  }
+  if (fileRead) {
+    settings.MergeFrom(stored);
+    if (use == FileUse::RewriteAtStartUp) {
+      settings.Save(settingsPath, TextEncoding::Ansi);  // a failure leaves the file as it was
+    }
+    LoadServerList(settings);
+  }
+  settings.SetPath(settingsPath);
+  return true;
+}
+
+void SettingsStore::ApplyDefaults(IniDocument& document) {
+  document.SetString(kDefaultSection, kBufferKey, std::to_string(kDefaultBuffer));
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  document.SetString(kDefaultSection, kDownloadDirectoryKey, error ? std::string() : current.string());
+}
+
+void SettingsStore::LoadServerList(const IniDocument& document) {
+  for (int number = 0;; ++number) {
+    const std::string suffix = Suffix(number);
+    std::string url;
+    if (!document.GetString(kServerSection, kServerKey + suffix, url)) {
+      break;
+    }
+    int32_t fileSplitting = 1;
+    int32_t smartSplitting = 1;
+    std::string directory;
+    document.GetInt(kServerSection, kFileSplittingKey + suffix, fileSplitting);
+    document.GetInt(kServerSection, kSmartSplittingKey + suffix, smartSplitting);
+    document.GetString(kServerSection, kDownloadKey + suffix, directory);
+    AddServer(url, directory, fileSplitting == 1, smartSplitting == 1);
+  }
+}
+
+std::string SettingsStore::DefaultDownloadDirectory() const {
+  std::string directory;
+  settings.GetString(kDefaultSection, kDownloadDirectoryKey, directory);
+  return directory;
+}
+
+bool SettingsStore::AddServer(const std::string& url, const std::string& directory, bool fileSplitting,
+                              bool smartSplitting) {
+  Entry entry;
+  entry.presenter = std::make_unique<ServerRowPresenter>();
+  if (!entry.presenter->Attach(list, url)) {
+    return false;
+  }
+  entry.presenter->Refresh();
+  if (entry.presenter->RowIndex() == -1) {
+    return false;
+  }
+
+  const std::string entryDirectory = directory.empty() ? DefaultDownloadDirectory() : directory;
+  entry.presenter->SetDownloadDirectory(entryDirectory);
+  entry.presenter->SetFileSplitting(fileSplitting);
+  entry.presenter->SetSmartSplitting(smartSplitting);
+
+  entry.writer = std::make_unique<RecordingWriter>();
+  entry.writer->SetDirectory(entryDirectory);
+  entry.writer->SetFileSplitting(fileSplitting);
+  entry.writer->SetSmartSplitting(smartSplitting);
+  entry.presenter->SetWriter(entry.writer.get());
+
+  entry.stream = std::make_unique<ServerStream>();
+  int32_t readSize = 0;
+  if (settings.GetInt(kDefaultSection, kBufferKey, readSize)) {
+    entry.stream->SetReadSize(readSize);  // 0 or less gives the default
+  }
+  entry.stream->SetUrl(url);
+  entry.stream->AddObserver(entry.writer.get());
+  entry.stream->AddObserver(entry.presenter.get());
+  entry.presenter->SetStream(entry.stream.get());
+
+  entries.push_back(std::move(entry));
+  return true;
+}
+
+bool SettingsStore::SaveServerList() {
+  const std::string& path = settings.Path();
+  if (path.empty()) {
+    return false;
+  }
+  IniDocument saved;
+  int number = 0;
+  for (const Entry& entry : entries) {
+    const std::string suffix = Suffix(number++);
+    saved.SetString(kServerSection, kServerKey + suffix, entry.presenter->Url());
+    saved.SetInt(kServerSection, kFileSplittingKey + suffix, entry.presenter->FileSplitting() ? 1 : 0);
+    saved.SetInt(kServerSection, kSmartSplittingKey + suffix, entry.presenter->SmartSplitting() ? 1 : 0);
+    saved.SetString(kServerSection, kDownloadKey + suffix, entry.presenter->DownloadDirectory());
+  }
+  saved.CopySection(settings, kDefaultSection, "");
+  return saved.Save(path, TextEncoding::Ansi);
+}
+
+std::vector<SettingsStore::Entry>::const_iterator SettingsStore::FindRow(int row) const {
+  if (row < 0) {
+    return entries.end();
+  }
+  for (auto it = entries.begin(); it != entries.end(); ++it) {
+    if (it->presenter->RowIndex() == row) {
+      return it;
+    }
+  }
+  return entries.end();
+}
+
+ServerRowPresenter* SettingsStore::RowAt(int row) const {
+  const auto it = FindRow(row);
+  return it == entries.end() ? nullptr : it->presenter.get();
+}
+
+ServerStream* SettingsStore::StreamAt(int row) const {
+  const auto it = FindRow(row);
+  return it == entries.end() ? nullptr : it->stream.get();
+}
+
+void SettingsStore::ToggleRow(int row) {
+  if (ServerStream* stream = StreamAt(row)) {
+    stream->Toggle();
+  }
+}
+
+bool SettingsStore::RemoveRow(int row) {
+  const auto found = FindRow(row);
+  if (found == entries.end()) {
+    return false;
+  }
+  Entry removed = std::move(entries[static_cast<size_t>(found - entries.begin())]);
+  entries.erase(found);
+
+  // Silence the presenter before anything else: from here on its row may
+  // be deleted, and whatever the worker still reports must not land in the
+  // row that moves up into its place.
+  removed.presenter->Detach();
+  removed.stream->Stop();
+  removed.stream->ClearObservers();
+  removed.stream.reset();
+  removed.writer.reset();
+  for (const Entry& entry : entries) {
+    entry.presenter->OnRowRemoved(row);
+  }
+  return true;
+}
+
+const SettingsStore::Entry* SettingsStore::StoppedEntryAt(int row) const {
+  const auto it = FindRow(row);
+  if (it == entries.end() || !it->stream->IsStopped()) {
+    return nullptr;
+  }
+  return &*it;
+}
+
+bool SettingsStore::SetEntryDirectory(int row, const std::string& directory) {
+  const Entry* entry = StoppedEntryAt(row);
+  if (entry == nullptr) {
+    return false;
+  }
+  entry->presenter->SetDownloadDirectory(directory);
+  entry->writer->SetDirectory(directory);
+  return true;
+}
+
+bool SettingsStore::SetEntryFileSplitting(int row, bool on) {
+  const Entry* entry = StoppedEntryAt(row);
+  if (entry == nullptr) {
+    return false;
+  }
+  entry->presenter->SetFileSplitting(on);
+  entry->writer->SetFileSplitting(on);
+  return true;
+}
+
+bool SettingsStore::SetEntrySmartSplitting(int row, bool on) {
+  const Entry* entry = StoppedEntryAt(row);
+  if (entry == nullptr) {
+    return false;
+  }
+  entry->presenter->SetSmartSplitting(on);
+  entry->writer->SetSmartSplitting(on);
+  return true;
+}
+
+void SettingsStore::StopAll() {
+  // Close every connection first, so that all workers wind down together,
+  // then wait for each.
+  for (Entry& entry : entries) {
+    entry.stream->RequestStop();
+  }
+  for (Entry& entry : entries) {
+    entry.stream->Stop();
+  }
+}
+
+void SettingsStore::DestroyEntries() {
+  for (Entry& entry : entries) {
+    entry.stream->RequestStop();
+  }
+  for (Entry& entry : entries) {
+    entry.stream->ClearObservers();
+    entry.stream.reset();
+  }
+  for (Entry& entry : entries) {
+    entry.presenter.reset();
+  }
+  for (Entry& entry : entries) {
+    entry.writer.reset();
+  }
+  entries.clear();
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/IniDocument.h"
+
+class ListControl;
+class RecordingWriter;
+class ServerRowPresenter;
+class ServerStream;
+
+// The model behind the server list and the keeper of the settings file
+// Driftharbour.ini. It holds the settings document (defaults merged with the
+// file) and every server entry: a ServerRowPresenter that shows the entry in
+// one row of the list and carries its settings, a RecordingWriter that turns
+// its audio into files and a ServerStream that connects to its server. The
+// stream reports to the writer first and the presenter second.
+//
+// File layout: section "Default" with "Buffer" (bytes per network read; 0 or
+// less, empty or non-numeric means 50000) and "DownloadDirectory" (the
+// directory of every entry that names none); section "Server" with
+// Server_n (URL), FileSplitting_n and SmartSplitting_n (on only when they
+// read as exactly 1; missing means on) and Download_n (empty or missing
+// means the default directory), n counting 0, 1, 2, ... in list order. The
+// first missing Server_n ends the list. Keys and sections the program does
+// not use are kept in "Default" and by the start-up rewrite, and dropped by
+// SaveServerList, which writes exactly "Default" and "Server".
+//
+// Ownership: owns the document and, per entry, its presenter, writer and
+// stream. The list control is borrowed (null until LoadSettings) and must
+// outlive the store: workers write to it until their streams are destroyed.
+// Teardown: every stream is asked to stop, then, in list order, each stream
+// forgets its observers and is destroyed (its worker joined); then the
+// presenters; then the writers, which close their files; then the document.
+//
+// Threads: every operation runs on the controlling thread (the
+// user-interface thread in the window, the main thread in the recorder) and
+// takes no lock of its own. The streams' workers call into the writers and
+// presenters, which guard themselves. Nothing here throws for a malformed
+// or unreadable settings file.
+//
+// Rows: an entry is found by the row index its presenter keeps (RowAt). The
+// list control has no removal of its own, so removing an entry takes two
+// steps on the controlling thread, in this order: RemoveRow (which silences
+// the entry's presenter, stops the stream and renumbers the rows below), and
+// then, before any posted list update is applied, the deletion of that row
+// from the list widget.
+class SettingsStore {
+ public:
+  static constexpr const char* kFileName = "Driftharbour.ini";
+  static constexpr const char* kDefaultSection = "Default";
+  static constexpr const char* kServerSection = "Server";
+  static constexpr int32_t kDefaultBuffer = 50000;
+
+  // What LoadSettings does with the file it read.
+  enum class FileUse {
+    // The window at start-up: the merged settings are written back at once
+    // (sorted, comments dropped, missing defaults added), atomically.
+    RewriteAtStartUp,
+    // Only read; the file is never written (the headless recorder).
+    ReadOnly,
+  };
+
+  // No entries, an empty document, no list control.
+  SettingsStore();
+  virtual ~SettingsStore();
+
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
+
+  // The settings file beside the executable named in double quotes at the
+  // start of commandLine (the window passes "\"" + the /proc/self/exe
+  // target + "\""): its directory + "/Driftharbour.ini".
+  static std::string SettingsPathFor(const std::string& commandLine);
+
+  // Once, after the list's columns exist: remembers list, puts the defaults
+  // into the document, reads settingsPath (FileRead() tells whether it could
+  // be read) and, when it was read, merges it over the defaults, rewrites it
+  // if use says so (a failed rewrite is ignored) and adds one entry per
+  // stored server. settingsPath is where SaveServerList writes, whether or
+  // not it could be read. A file that cannot be opened or read counts as
+  // missing. False, doing nothing, when list is null.
+  bool LoadSettings(ListControl* list, const std::string& settingsPath, FileUse use = FileUse::RewriteAtStartUp);
+  // Whether the last LoadSettings read its file.
+  bool FileRead() const { return fileRead; }
+
+  // Sets "Default" "Buffer" to 50000 and "DownloadDirectory" to the current
+  // working directory (empty when it cannot be determined, which the writers
+  // take as the working directory at recording time).
+  static void ApplyDefaults(IniDocument& settings);
+  // AddServer for Server_0, Server_1, ... of document until the first
+  // missing number; entries that cannot be added are skipped.
+  void LoadServerList(const IniDocument& settings);
+  // "Default" "DownloadDirectory" of the settings; empty when missing.
+  std::string DefaultDownloadDirectory() const;
+
+  // Creates an entry, stopped, and appends its row. An empty directory is
+  // replaced by DefaultDownloadDirectory() and stored so. The stream reads
+  // "Buffer" of the settings. False, adding nothing, without a list control
+  // or when the row cannot be inserted.
+  bool AddServer(const std::string& url, const std::string& directory, bool fileSplitting, bool smartSplitting);
+
+  // Writes "Default" of the settings and the entries, numbered from 0, to
+  // the settings path, replacing the file atomically. False on any failure
+  // (also before LoadSettings, when there is no path); the old file is then
+  // left as it was. The settings document itself is not changed.
+  bool SaveServerList();
+
+  // The presenter (or stream) of the entry showing in row, or null.
+  ServerRowPresenter* RowAt(int row) const;
+  ServerStream* StreamAt(int row) const;
+  // Starts the entry's stopped stream or stops its running one; nothing for
+  // -1 or a row without an entry.
+  void ToggleRow(int row);
+  // Removes the entry of row: its presenter stops writing to the list at
+  // once, its stream is stopped (promptly: the close unblocks the worker)
+  // and destroyed, its writer closes its file, and every presenter below
+  // moves up one row. The caller then deletes the row from the list (see
+  // above). False when no entry shows in row.
+  bool RemoveRow(int row);
+
+  // Changes an entry's download directory or switches, in its presenter
+  // (what SaveServerList writes) and in its writer (what the next file
+  // uses) together. Only while the entry's stream is stopped; false, changing
+  // nothing, otherwise or when no entry shows in row.
+  bool SetEntryDirectory(int row, const std::string& directory);
+  bool SetEntryFileSplitting(int row, bool on);
+  bool SetEntrySmartSplitting(int row, bool on);
+
+  // Asks every running stream to stop, then waits for each; for shutting
+  // many recordings down together.
+  void StopAll();
+
+  int EntryCount() const { return static_cast<int>(entries.size()); }
+  const IniDocument& Settings() const { return settings; }
+  // Where SaveServerList writes; empty before LoadSettings.
+  const std::string& SettingsPath() const { return settings.Path(); }
+
+ private:
+  // One server entry. The stream is declared last so that, should an entry
+  // ever be destroyed as a whole, its worker stops before the observers go.
+  struct Entry {
+    std::unique_ptr<ServerRowPresenter> presenter;
+    std::unique_ptr<RecordingWriter> writer;
+    std::unique_ptr<ServerStream> stream;
+  };
+
+  // The entry showing in row, or entries.end().
+  std::vector<Entry>::const_iterator FindRow(int row) const;
+  // The entry of row if its stream is stopped, else null.
+  const Entry* StoppedEntryAt(int row) const;
+  // Teardown as described above; leaves no entries.
+  void DestroyEntries();
+
+  // All on the controlling thread.
+  std::vector<Entry> entries;  // list order; the numbering of the file
+  IniDocument settings;
+  ListControl* list = nullptr;  // not owned; null until LoadSettings
+  bool fileRead = false;
+};
