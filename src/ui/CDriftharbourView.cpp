@@ -15,9 +15,12 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <functional>
+
 #include "recording/RecordingWriter.h"
-#include "ui/CAddServerDlg.h"
 #include "stream/ServerStream.h"
+#include "ui/CAddServerDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/DisplayText.h"
 #include "ui/FolderBrowser.h"
@@ -31,6 +34,14 @@ constexpr int kPlainTitleRole = Qt::UserRole;
 constexpr int kShownTitleRole = Qt::UserRole + 1;
 
 QFont FormFont() { return QFont(QStringLiteral("Arial"), 8); }
+
+// An entry's settings may change only while its stream is idle: shown as
+// Disconnected and not started. A stream that has just been started still
+// shows Disconnected until its worker runs, so the state alone would let a
+// click through in that moment.
+bool IsIdle(const ServerStream& stream) {
+  return stream.IsStopped() && stream.GetState() == StreamState::Disconnected;
+}
 
 std::string SettingsBesideExecutable() {
   return SettingsStore::SettingsPathFor("\"" + DisplayText::ToBytes(QCoreApplication::applicationFilePath()) + "\"");
@@ -176,10 +187,10 @@ void CDriftharbourView::UpdateDetailPanel() {
     smartSplittingSwitch->setChecked(presenter->SmartSplitting());
   }
   if (ServerStream* stream = store.StreamAt(row)) {
-    const bool disconnected = stream->GetState() == StreamState::Disconnected;
-    browseButton->setEnabled(disconnected);
-    smartSplittingSwitch->setEnabled(disconnected);
-    fileSplittingSwitch->setEnabled(disconnected);
+    const bool idle = IsIdle(*stream);
+    browseButton->setEnabled(idle);
+    smartSplittingSwitch->setEnabled(idle);
+    fileSplittingSwitch->setEnabled(idle);
   }
 }
 
@@ -211,8 +222,16 @@ void CDriftharbourView::OnKeydownServerList(int key) {
   if (question.exec() != QMessageBox::Yes) {
     return;
   }
-  for (int row = SelectedRow(); row != -1; row = SelectedRow()) {
-    // The store detaches the entry's presenter and stops its stream while
+  // The rows selected when the question was asked, from the bottom up so
+  // that the numbers of the rows still to go stay valid. The list would
+  // otherwise move the selection on to the next row, which must not go too.
+  QList<int> rows;
+  for (QTreeWidgetItem* item : serverList->selectedItems()) {
+    rows.append(serverList->indexOfTopLevelItem(item));
+  }
+  std::sort(rows.begin(), rows.end(), std::greater<>());
+  for (const int row : rows) {
+    // The store silences the entry's presenter and stops its stream while
     // the row is still there, so nothing it writes lands on the row that
     // moves up; then the row goes.
     store.RemoveRow(row);
@@ -221,6 +240,9 @@ void CDriftharbourView::OnKeydownServerList(int key) {
     // rows were renumbered: let every one of them write its row again.
     RefreshRowsFrom(row);
   }
+  serverList->clearSelection();
+  serverList->setCurrentItem(nullptr);
+  UpdateDetailPanel();
 }
 
 void CDriftharbourView::RefreshRowsFrom(int row) {
@@ -242,7 +264,7 @@ void CDriftharbourView::OnAddServer() {
 
 void CDriftharbourView::OnSaveServerList() {
   const bool saved = store.SaveServerList();
-  QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
                   saved ? QStringLiteral("Serverlist saved!") : QStringLiteral("Serverlist couldn\u00b4t be saved!"),
                   QMessageBox::Ok, this);
   box.exec();
@@ -256,9 +278,9 @@ void CDriftharbourView::OnBrowse() {
   if (stream == nullptr) {
     return;
   }
-  const StreamState state = stream->GetState();
+  const bool idle = IsIdle(*stream);
   UpdateDetailPanel();
-  if (state != StreamState::Disconnected) {
+  if (!idle) {
     return;
   }
   const std::unique_ptr<FolderBrowser> browser = folderBrowserFactory();
@@ -289,7 +311,7 @@ void CDriftharbourView::OnFileSplitting() {
     return;
   }
   const bool on = fileSplittingSwitch->isChecked();
-  if (stream->GetState() == StreamState::Disconnected) {
+  if (IsIdle(*stream)) {
     store.SetEntryFileSplitting(row, on);
   }
   UpdateDetailPanel();
@@ -306,7 +328,7 @@ void CDriftharbourView::OnSmartSplitting() {
   if (presenter == nullptr || stream == nullptr) {
     return;
   }
-  if (stream->GetState() == StreamState::Disconnected) {
+  if (IsIdle(*stream)) {
     store.SetEntrySmartSplitting(row, on);
   }
   UpdateDetailPanel();
