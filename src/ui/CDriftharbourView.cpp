@@ -394,30 +394,25 @@ bool CDriftharbourView::eventFilter(QObject* watched, QEvent* event) {
       OnKeydownServerList(key->key());
       return true;
     }
-  } else if (watched == serverList->viewport()) {
+  } else if (watched == serverList->viewport() &&
+             (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+              event->type() == QEvent::MouseButtonDblClick)) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-        // A click beside the rows clears the selection.
-        if (mouse->button() == Qt::LeftButton && serverList->itemAt(mouse->position().toPoint()) == nullptr) {
-          serverList->clearSelection();
-          serverList->setCurrentItem(nullptr);
-        }
-        break;
-      case QEvent::MouseButtonRelease:
-        if (mouse->button() == Qt::LeftButton) {
-          // After the list has handled the release, so the panel follows
-          // the new selection.
-          QMetaObject::invokeMethod(this, &CDriftharbourView::OnClickServerList, Qt::QueuedConnection);
-        }
-        break;
-      case QEvent::MouseButtonDblClick:
-        if (mouse->button() == Qt::LeftButton) {
-          OnDblclkServerList();
-        }
-        break;
-      default:
-        break;
+    if (mouse->button() != Qt::LeftButton) {
+      return QWidget::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+      // A click beside the rows clears the selection.
+      if (serverList->itemAt(mouse->position().toPoint()) == nullptr) {
+        serverList->clearSelection();
+        serverList->setCurrentItem(nullptr);
+      }
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+      // Once the list has handled the click, so the panel follows the new
+      // selection.
+      QMetaObject::invokeMethod(this, &CDriftharbourView::OnClickServerList, Qt::QueuedConnection);
+    } else {
+      OnDblclkServerList();
     }
   }
   return QWidget::eventFilter(watched, event);
