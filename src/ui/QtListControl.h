@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/ListControl.h"
+
+class QTreeWidget;
+
+// The server list's ListControl over a QTreeWidget in report style. Row
+// presenters call it from the streams' worker threads at full stream speed;
+// it never makes them wait for the user-interface thread: every change is
+// recorded in a pending set and one queued call per event-loop turn applies
+// all of them (ApplyPending). A cell written many times before that turn is
+// applied once, with its last text, and a column width is fitted at most once
+// per turn, so fifty entries recording at once cannot flood the window.
+//
+// RowCount and InsertRow answer from the control's own row count, which
+// already includes rows not yet shown. Texts are bytes; the window shows them
+// as UTF-8 when they are valid UTF-8, else as Windows-1252 (DisplayText).
+//
+// Ownership: the tree widget is borrowed; it must have its columns and must
+// outlive this object, which must in turn outlive every presenter attached
+// to it (in the main view it is declared before the settings store).
+//
+// Threads: the ListControl operations run on any thread. RemoveRow,
+// ApplyPending and the constructor and destructor run on the thread of the
+// tree widget (the user-interface thread), which alone touches the widget.
+//
+// Lock: `mutex` guards rowCount, inserts, cells, fitColumns and
+// applyPosted. It is taken after a presenter's lock and never held while the
+// widget is touched or a signal is emitted.
+class QtListControl : public QObject, public ListControl {
+  Q_OBJECT
+
+ public:
+  // columns: how many columns tree has (at most 32); cells and fits beyond
+  // them are ignored.
+  QtListControl(QTreeWidget* tree, int columns, QObject* parent = nullptr);
+  ~QtListControl() override;
+
+  int RowCount() override;
+  int InsertRow(int index, const std::string& text) override;
+  // Writes outside the rows or columns are ignored.
+  void SetCellText(int row, int column, const std::string& text) override;
+  void FitColumnWidth(int column) override;
+
+  // User-interface thread: applies what is pending, then removes the row
+  // from the widget and the count. Rows below it move up one. False when
+  // there is no such row.
+  bool RemoveRow(int row);
+  // User-interface thread: applies every pending change now and announces
+  // the rows whose cells were written.
+  void ApplyPending();
+
+ signals:
+  // Emitted by ApplyPending with the rows (in ascending order) that had
+  // cells written, for whoever decorates rows after the presenters.
+  void rowsWritten(const QList<int>& rows);
+
+ private:
+  struct Changes {
+    std::vector<std::pair<int, std::string>> inserts;  // in call order
+    std::map<std::pair<int, int>, std::string> cells;  // (row, column) -> text
+    uint32_t fitColumns = 0;                           // bit per column
+  };
+
+  // Queues one ApplyPending unless one is queued already; mutex held.
+  void PostApplyLocked();
+  Changes TakeChangesLocked();
+  // Applies changes to the widget; returns the rows with written cells.
+  QList<int> Apply(const Changes& changes);
+
+  // Constant after construction.
+  QTreeWidget* const tree;  // not owned
+  const int columnCount;
+
+  std::mutex mutex;
+  int rowCount = 0;
+  Changes pending;
+  bool applyPosted = false;
+};
