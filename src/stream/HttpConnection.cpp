@@ -32,8 +32,6 @@ constexpr size_t kQueueLimit = 256 * 1024;
 // run its own timers; an abort wakes it at once.
 constexpr int kPollTimeoutMs = 1000;
 constexpr long kConnectTimeoutSeconds = 30;
-constexpr long kLowSpeedLimitBytes = 1;
-constexpr long kLowSpeedTimeSeconds = 60;
 constexpr long kMaxRedirects = 10;
 constexpr const char* kAgent = "Driftharbour";
 constexpr const char* kAbortedText = "connection aborted";
@@ -125,6 +123,8 @@ struct HttpConnection::Impl {
   CURLcode result = CURLE_OK;
   std::string failure;  // our own reason for failing a callback, if any
   bool paused = false;
+  long stallBytesPerSecond = kStallBytesPerSecond;
+  long stallSeconds = kStallSeconds;
 
   // Header blocks: the one being received, the last complete one that was
   // not taken for the final response, and whether the final one is queued.
@@ -311,8 +311,8 @@ struct HttpConnection::Impl {
     SetOption(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     SetOption(handle, CURLOPT_NOSIGNAL, 1L);
     SetOption(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
-    SetOption(handle, CURLOPT_LOW_SPEED_TIME, kLowSpeedTimeSeconds);
+    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, stallBytesPerSecond);
+    SetOption(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 
     curl_write_callback onHeader = [](char* bytes, size_t size, size_t count, void* user) -> size_t {
       size_t length = size * count;
@@ -412,6 +412,11 @@ int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
       c.Wait();
     }
   }
+}
+
+void HttpConnection::SetStallLimit(int32_t bytesPerSecond, int32_t seconds) {
+  impl->stallBytesPerSecond = bytesPerSecond > 0 ? bytesPerSecond : kStallBytesPerSecond;
+  impl->stallSeconds = seconds > 0 ? seconds : kStallSeconds;
 }
 
 void HttpConnection::Abort() {
