@@ -38,6 +38,11 @@ class ConnectionError : public std::runtime_error {
 // (tests use a few seconds). A reader that stops reading pauses the
 // transfer (see below), which does not count as slow.
 //
+// Wakeups: once the header block is in, the socket wakes the reader only
+// when 16 KB wait or the 1 s poll interval has passed, so Read hands out
+// a slow stream's bytes in larger pieces, at most about a second late. The
+// bytes and their order are the same.
+//
 // Memory: received bytes wait in an internal queue until read. When the
 // queue holds more than a few hundred KB the transfer is paused, and it is
 // resumed once the reader has emptied the queue, so a slow reader never

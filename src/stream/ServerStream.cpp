@@ -291,13 +291,12 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
     }
   }
 
-  StreamBuffer rest;
-  if (work->Size() > 0) {
-    work->CopyRange(rest, position, -1);
-  }
-  leftover.Clear();
-  if (rest.Size() > 0) {
-    leftover.AppendBuffer(rest);
+  // Keep what is not consumed: shift the leftover's own bytes to its front,
+  // or copy the chunk's tail once.
+  if (work == &leftover) {
+    leftover.DropFront(position);
+  } else if (position < size) {
+    leftover.Append(work->Data() + position, size - position);
   }
 }
 
