@@ -92,17 +92,34 @@ def stop_server(server):
     return sent
 
 
+def cpu_of(pids):
+    ticks = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            ticks += int(fields[11]) + int(fields[12])  # utime, stime
+        except OSError:
+            pass
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
 def measure(processes, seconds, stop):
-    """Runs the processes for `seconds`, samples memory near the end, stops
-    them; returns (cpu seconds, rss MB, pss MB)."""
+    """Runs the processes for `seconds` and stops them. Returns (cpu seconds
+    over the whole run, cpu seconds per second in the steady state from 20 %
+    to 90 % of the run, rss MB, pss MB near the end)."""
+    pids = [p.pid for p in processes]
     before = children_cpu_seconds()
-    time.sleep(seconds * 0.9)
-    rss, pss = memory_of([p.pid for p in processes])
+    time.sleep(seconds * 0.2)
+    window_start, cpu_start = time.perf_counter(), cpu_of(pids)
+    time.sleep(seconds * 0.7)
+    window, cpu_window = time.perf_counter() - window_start, cpu_of(pids) - cpu_start
+    rss, pss = memory_of(pids)
     time.sleep(seconds * 0.1)
     stop(processes)
     for process in processes:
         process.wait()
-    return children_cpu_seconds() - before, rss, pss
+    return children_cpu_seconds() - before, cpu_window / window, rss, pss
 
 
 def signal_all(processes):
@@ -117,10 +134,10 @@ def run_ours(server_build, build, port, n, seconds, out, table):
     # The recorder takes one --dir for all; the titles carry the stream number.
     recorder = subprocess.Popen(
         [os.path.join(build, "src/cli/driftharbour-record"), "--quiet", "--no-smart-splitting", "--dir", out] + urls)
-    cpu, rss, pss = measure([recorder], seconds, signal_all)
+    cpu, steady, rss, pss = measure([recorder], seconds, signal_all)
     sent = stop_server(server)
     lost = check_ours(out, n, sent, table)
-    return cpu, rss, pss, lost
+    return cpu, steady, rss, pss, lost
 
 
 def check_ours(out, n, sent, table):
@@ -155,9 +172,9 @@ def run_peer(kind, build, port, n, seconds, out):
             directory = os.path.join(out, str(i))
             command = ["streamripper", url, "-d", directory, "-s", "--quiet"]
         processes.append(subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-    cpu, rss, pss = measure(processes, seconds, signal_all)
+    cpu, steady, rss, pss = measure(processes, seconds, signal_all)
     stop_server(server)
-    return cpu, rss, pss
+    return cpu, steady, rss, pss
 
 
 def main():
@@ -184,10 +201,10 @@ def main():
         for name, build in builds:
             out = tempfile.mkdtemp(prefix="dh-cost-")
             try:
-                cpu, rss, pss, lost = run_ours(args.build, build, args.port, n, args.seconds, out, table)
+                cpu, steady, rss, pss, lost = run_ours(args.build, build, args.port, n, args.seconds, out, table)
             finally:
                 shutil.rmtree(out, ignore_errors=True)
-            rows.append((n, name, cpu, rss, None))
+            rows.append((n, name, cpu, steady, rss, None))
             verdict = "no byte lost" if not lost else f"{len(lost)} problems: " + "; ".join(lost[:3])
             failures += lost
             notes.append(f"N={n} {name}: {verdict}")
@@ -200,18 +217,20 @@ def main():
                 continue
             out = tempfile.mkdtemp(prefix="dh-cost-peer-")
             try:
-                cpu, rss, pss = run_peer(kind, args.build, args.port, n, args.seconds, out)
+                cpu, steady, rss, pss = run_peer(kind, args.build, args.port, n, args.seconds, out)
             finally:
                 shutil.rmtree(out, ignore_errors=True)
-            rows.append((n, kind + (" -o" if kind == "curl" else ""), cpu, rss, pss))
+            rows.append((n, kind + (" -o" if kind == "curl" else ""), cpu, steady, rss, pss))
 
     print(f"Cost per stream: 128 kbit/s loopback streams (metaint {METAINT}, paced every 100 ms), "
           f"{args.seconds:g} s per run")
-    print(f"  {'N':>5}  {'recorder':38s} {'CPU ms/stream-min':>18s} {'RSS MB/stream':>14s} {'PSS MB/stream':>14s}")
-    for n, name, cpu, rss, pss in rows:
+    print("  CPU: ms per stream-minute over the whole run (start-up included), and in the steady state")
+    print(f"  {'N':>5}  {'recorder':36s} {'CPU whole run':>14s} {'CPU steady':>11s} {'RSS MB/str':>11s} {'PSS MB/str':>11s}")
+    for n, name, cpu, steady, rss, pss in rows:
         per_minute = cpu * 1000 / n / (args.seconds / 60)
-        pss_text = f"{pss / n:14.2f}" if pss is not None else f"{'(one process)':>14s}"
-        print(f"  {n:5d}  {name:38s} {per_minute:18.1f} {rss / n:14.2f} {pss_text}")
+        steady_minute = steady * 1000 * 60 / n
+        pss_text = f"{pss / n:11.2f}" if pss is not None else f"{'(1 proc)':>11s}"
+        print(f"  {n:5d}  {name:36s} {per_minute:14.1f} {steady_minute:11.1f} {rss / n:11.2f} {pss_text}")
     for note in notes:
         print("  " + note)
     return 1 if failures else 0
