@@ -41,8 +41,8 @@ class IcyDemultiplexerTest : public testing::Test {
   }
 
   std::vector<std::string> FeedInPieces(const std::string& bytes, const std::vector<size_t>& cuts) {
+    EventLog freshLog;  // outlives the stream that reports to it
     ServerStream fresh;
-    EventLog freshLog;
     fresh.AddObserver(&freshLog);
     fresh.BeginResponse();
     size_t start = 0;
@@ -56,8 +56,8 @@ class IcyDemultiplexerTest : public testing::Test {
     return freshLog.events;
   }
 
+  EventLog log;  // outlives the stream that reports to it
   ServerStream stream;
-  EventLog log;
 };
 
 // Status line, two header lines, AAAA, one metadata unit with a title,
