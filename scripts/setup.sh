@@ -17,6 +17,8 @@ packages=(
   qt6-base-dev qt6-translations-l10n
   # End-to-end tests: a real Icecast server fed by ffmpeg, curl to poke it.
   icecast2 ffmpeg curl procps python3
+  # Fuzzing (fuzz/run.sh): clang with libFuzzer and the sanitizer runtimes.
+  clang libclang-rt-14-dev llvm
 )
 
 install_missing() {

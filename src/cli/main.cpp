@@ -1,6 +1,7 @@
 // driftharbour-record: records internet radio streams without a window.
 #include <curl/curl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -110,7 +111,9 @@ void Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_
     if (progressDue) {
       lastProgress = now;
     }
-    console.Show(recorder.TakeLines(), recorder.ProgressLines(), progressDue);
+    if (!options.quiet) {
+      console.Show(recorder.TakeLines(), recorder.ProgressLines(), progressDue);
+    }
   }
   recorder.StopAll();
   console.Finish(recorder.TakeLines(), recorder.ProgressLines());
@@ -138,6 +141,14 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  // Every stream holds a few descriptors (its socket, curl's wakeup pair, its
+  // file): allow as many as the system lets this process have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     std::fprintf(stderr, "driftharbour-record: cannot initialise the network library\n");

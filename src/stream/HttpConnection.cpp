@@ -1,6 +1,7 @@
 #include "stream/HttpConnection.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,9 +32,13 @@ constexpr size_t kQueueLimit = size_t{256} * 1024;
 // curl_multi_poll wakes up by itself at least this often so that curl can
 // run its own timers; an abort wakes it at once.
 constexpr int kPollTimeoutMs = 1000;
+// Once the header block is in, the socket reports itself readable only when
+// this many bytes wait (SO_RCVLOWAT), so that a slow stream wakes its reader
+// about once a second instead of for every packet. A poll that times out
+// takes whatever is there, so no byte waits much longer than
+// kPollTimeoutMs.
+constexpr int kReceiveLowWater = 16 * 1024;
 constexpr long kConnectTimeoutSeconds = 30;
-constexpr long kLowSpeedLimitBytes = 1;
-constexpr long kLowSpeedTimeSeconds = 60;
 constexpr long kMaxRedirects = 10;
 constexpr const char* kAgent = "Driftharbour";
 constexpr const char* kAbortedText = "connection aborted";
@@ -125,6 +130,10 @@ struct HttpConnection::Impl {
   CURLcode result = CURLE_OK;
   std::string failure;  // our own reason for failing a callback, if any
   bool paused = false;
+  curl_socket_t socket = CURL_SOCKET_BAD;  // the transfer's socket once Open has returned
+  bool lowered = false;                    // the low-water mark is 1 for now
+  long stallBytesPerSecond = kStallBytesPerSecond;
+  long stallSeconds = kStallSeconds;
 
   // Header blocks: the one being received, the last complete one that was
   // not taken for the final response, and whether the final one is queued.
@@ -271,11 +280,21 @@ struct HttpConnection::Impl {
     }
   }
 
-  // Sleeps until the socket, curl's timers or an abort need attention.
-  void Wait() {
-    CURLMcode code = curl_multi_poll(multi.get(), nullptr, 0, kPollTimeoutMs, nullptr);
+  // Sleeps until the socket, curl's timers or an abort need attention;
+  // false when no socket became ready.
+  bool Wait() {
+    int ready = 0;
+    CURLMcode code = curl_multi_poll(multi.get(), nullptr, 0, kPollTimeoutMs, &ready);
     if (code != CURLM_OK) {
       throw ConnectionError(curl_multi_strerror(code));
+    }
+    return ready > 0;
+  }
+
+  // A failure here only costs wakeups: the mark is a hint.
+  void SetLowWater(int bytes) {
+    if (socket != CURL_SOCKET_BAD) {
+      ::setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes);
     }
   }
 
@@ -311,8 +330,8 @@ struct HttpConnection::Impl {
     SetOption(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     SetOption(handle, CURLOPT_NOSIGNAL, 1L);
     SetOption(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
-    SetOption(handle, CURLOPT_LOW_SPEED_TIME, kLowSpeedTimeSeconds);
+    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, stallBytesPerSecond);
+    SetOption(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 
     curl_write_callback onHeader = [](char* bytes, size_t size, size_t count, void* user) -> size_t {
       size_t length = size * count;
@@ -370,6 +389,10 @@ void HttpConnection::Open(const std::string& url, const std::string& headerText)
   if (c.status < 200 || c.status > 299) {
     throw ConnectionError("HTTP " + std::to_string(c.status));
   }
+  if (curl_easy_getinfo(c.easy.get(), CURLINFO_ACTIVESOCKET, &c.socket) != CURLE_OK) {
+    c.socket = CURL_SOCKET_BAD;
+  }
+  c.SetLowWater(kReceiveLowWater);
 }
 
 int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
@@ -390,6 +413,10 @@ int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
         c.pending.clear();
         c.pendingStart = 0;
       }
+      if (c.lowered) {
+        c.lowered = false;
+        c.SetLowWater(kReceiveLowWater);
+      }
       return static_cast<int32_t>(count);
     }
     if (c.done) {
@@ -409,9 +436,18 @@ int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
     }
     c.Perform();
     if (c.Queued() == 0 && !c.done && !c.paused) {
-      c.Wait();
+      if (!c.Wait() && !c.lowered) {
+        // Nothing reached the mark in time: let curl see fewer bytes.
+        c.lowered = true;
+        c.SetLowWater(1);
+      }
     }
   }
+}
+
+void HttpConnection::SetStallLimit(int32_t bytesPerSecond, int32_t seconds) {
+  impl->stallBytesPerSecond = bytesPerSecond > 0 ? bytesPerSecond : kStallBytesPerSecond;
+  impl->stallSeconds = seconds > 0 ? seconds : kStallSeconds;
 }
 
 void HttpConnection::Abort() {

@@ -33,8 +33,15 @@ class ConnectionError : public std::runtime_error {
 // Time limits: connecting may take 30 s. Once connected there is no overall
 // limit (a stream runs for hours), but a transfer that delivers less than
 // 1 byte per second for 60 s in a row fails with a ConnectionError, so a
-// server that silently went away is noticed eventually. A reader that stops
-// reading pauses the transfer (see below), which does not count as slow.
+// server that silently went away is noticed eventually; this holds while
+// the header block is awaited too. SetStallLimit changes both figures
+// (tests use a few seconds). A reader that stops reading pauses the
+// transfer (see below), which does not count as slow.
+//
+// Wakeups: once the header block is in, the socket wakes the reader only
+// when 16 KB wait or the 1 s poll interval has passed, so Read hands out
+// a slow stream's bytes in larger pieces, at most about a second late. The
+// bytes and their order are the same.
 //
 // Memory: received bytes wait in an internal queue until read. When the
 // queue holds more than a few hundred KB the transfer is paused, and it is
@@ -82,6 +89,10 @@ class HttpConnection {
   // network failure, an abort, or when Open has not succeeded.
   int32_t Read(uint8_t* buffer, int32_t size);
 
+  // Before Open: a transfer slower than bytesPerSecond for seconds in a row
+  // fails. Values below 1 keep the defaults below.
+  void SetStallLimit(int32_t bytesPerSecond, int32_t seconds);
+
   // Any thread: makes Open and Read fail at once, now and from now on.
   void Abort();
 
@@ -90,6 +101,8 @@ class HttpConnection {
   long StatusCode() const;
 
   static constexpr int32_t kMaxHeaderBytes = 64 * 1024;
+  static constexpr int32_t kStallBytesPerSecond = 1;
+  static constexpr int32_t kStallSeconds = 60;
 
  private:
   struct Impl;

@@ -170,6 +170,8 @@ void ServerStream::Attempt() {
   SetState(StreamState::Connecting);
   try {
     auto current = std::make_shared<HttpConnection>();
+    current->SetStallLimit(stallBytesPerSecond.load(std::memory_order_relaxed),
+                           stallSeconds.load(std::memory_order_relaxed));
     Publish(current);
     current->Open(Url(), std::string(kRequestHeaderText) + kMetadataRequestHeader);
     SetState(StreamState::Connected);
@@ -201,7 +203,13 @@ void ServerStream::BeginResponse() {
   std::lock_guard<std::recursive_mutex> lock(connectionLock);
   phase = Phase::HeaderLines;
   headerBytes = 0;
+  consumed = ConsumedBytes{};
   leftover.Clear();
+}
+
+void ServerStream::SetStallLimit(int32_t bytesPerSecond, int32_t seconds) {
+  stallBytesPerSecond.store(bytesPerSecond, std::memory_order_relaxed);
+  stallSeconds.store(seconds, std::memory_order_relaxed);
 }
 
 void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
@@ -233,6 +241,7 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
         StreamBuffer lineBuffer;
         work->CopyRange(lineBuffer, position, found - position);
         const std::string line = lineBuffer.ToText();
+        consumed.header += found + 2 - position;
         position = found + 2;
         if (line.empty()) {
           phase = Phase::Audio;
@@ -245,12 +254,14 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
         if (metadataInterval == 0) {
           if (position < size) {
             StreamBuffer audio(work->Data() + position, size - position);
+            consumed.audio += size - position;
             DeliverAudio(&audio);
             position = size;
           }
           more = false;
         } else if (int64_t{position} + metadataInterval < size) {
           StreamBuffer audio(work->Data() + position, metadataInterval);
+          consumed.audio += metadataInterval;
           DeliverAudio(&audio);
           position += metadataInterval;
           phase = Phase::MetadataLength;
@@ -270,6 +281,7 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
           more = false;
           break;
         }
+        consumed.metadata += 1 + length;
         if (length > 0) {
           StreamBuffer block(work->Data() + position + 1, length);
           HandleMetadata(&block);
@@ -281,13 +293,12 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
     }
   }
 
-  StreamBuffer rest;
-  if (work->Size() > 0) {
-    work->CopyRange(rest, position, -1);
-  }
-  leftover.Clear();
-  if (rest.Size() > 0) {
-    leftover.AppendBuffer(rest);
+  // Keep what is not consumed: shift the leftover's own bytes to its front,
+  // or copy the chunk's tail once.
+  if (work == &leftover) {
+    leftover.DropFront(position);
+  } else if (position < size) {
+    leftover.Append(work->Data() + position, size - position);
   }
 }
 

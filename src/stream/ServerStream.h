@@ -86,6 +86,22 @@ class ServerStream : public StreamSource {
   // The quoted value of key in a metadata text ("StreamTitle='x';"), or "".
   static std::string ExtractValue(const std::string& text, const std::string& key);
 
+  // The stall limit of every later connection (HttpConnection::
+  // SetStallLimit); values below 1 keep the connection's defaults. Any
+  // thread.
+  void SetStallLimit(int32_t bytesPerSecond, int32_t seconds);
+
+  // What the demultiplexer has consumed since BeginResponse, by kind. Every
+  // byte handed to ProcessChunk ends up in exactly one of these or in the
+  // leftover (while no call throws). For tests and the fuzzer.
+  struct ConsumedBytes {
+    int64_t header = 0;    // header lines with their line ends, the empty line included
+    int64_t audio = 0;     // audio handed to the observers
+    int64_t metadata = 0;  // metadata length bytes and blocks
+  };
+  ConsumedBytes Consumed() const { return consumed; }
+  int32_t LeftoverSize() const { return leftover.Size(); }
+
   int32_t MetadataInterval() const { return metadataInterval; }
   // Prepares the demultiplexer for a new response, as Run does after every
   // successful open.
@@ -113,6 +129,10 @@ class ServerStream : public StreamSource {
   int32_t metadataInterval = 0;  // audio bytes between metadata blocks; 0: none
   int32_t headerBytes = 0;       // header bytes consumed in this response
   StreamBuffer leftover;         // bytes not consumed yet
+  ConsumedBytes consumed;
+
+  std::atomic<int32_t> stallBytesPerSecond{0};
+  std::atomic<int32_t> stallSeconds{0};
 
   // Guarded by connectionGuard.
   mutable std::mutex connectionGuard;

@@ -1,5 +1,6 @@
 #include "stream/StreamBuffer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -12,6 +13,7 @@ void StreamBuffer::Clear() {
   std::free(data);
   data = nullptr;
   size = 0;
+  capacity = 0;
 }
 
 void StreamBuffer::Append(const void* bytes, int32_t length) {
@@ -22,7 +24,18 @@ void StreamBuffer::Append(const void* bytes, int32_t length) {
   if (total > INT32_MAX) {
     throw std::bad_alloc();
   }
-  auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total)));
+  if (total <= capacity) {
+    // memmove: the new bytes may lie inside this block.
+    std::memmove(data + size, bytes, static_cast<size_t>(length));
+    size = static_cast<int32_t>(total);
+    return;
+  }
+  // A first block gets exactly what it needs (most buffers are filled once);
+  // a block that grows gets half as much again, so repeated appends cost
+  // linear time.
+  int64_t room = size == 0 ? total : std::max<int64_t>(total, int64_t{capacity} + capacity / 2);
+  room = std::min<int64_t>(room, INT32_MAX);
+  auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(room)));
   if (block == nullptr) {
     throw std::bad_alloc();
   }
@@ -34,6 +47,19 @@ void StreamBuffer::Append(const void* bytes, int32_t length) {
   std::free(data);
   data = block;
   size = static_cast<int32_t>(total);
+  capacity = static_cast<int32_t>(room);
+}
+
+void StreamBuffer::DropFront(int32_t count) {
+  if (count <= 0) {
+    return;
+  }
+  if (count >= size) {
+    Clear();
+    return;
+  }
+  std::memmove(data, data + count, static_cast<size_t>(size - count));
+  size -= count;
 }
 
 StreamBuffer& StreamBuffer::AppendBuffer(const StreamBuffer& other) {
@@ -111,10 +137,13 @@ void StreamBuffer::Adopt(uint8_t* block, int32_t length) {
     return;
   }
   if (block == data) {
+    // Our own block handed back: it holds at least what it held.
     size = length;
+    capacity = std::max(capacity, length);
     return;
   }
   Clear();
   data = block;
   size = length;
+  capacity = length;
 }

@@ -6,9 +6,11 @@
 // A block of stream bytes: one network read, the demultiplexer's leftover, a
 // header line, an audio or a metadata block.
 //
-// The buffer owns its block, which holds exactly Size() bytes. Data() is null
-// exactly when Size() is 0. Blocks come from malloc, so that a block built
-// elsewhere can be handed over with Adopt(). Out-of-range requests are
+// The buffer owns its block, which holds Size() bytes and may have room for
+// more (appends grow it geometrically, so a buffer appended to again and
+// again is not copied every time). Data() is null exactly when Size() is 0:
+// a buffer that becomes empty releases its block. Blocks come from malloc,
+// so that a block built elsewhere can be handed over with Adopt(). Out-of-range requests are
 // answered with 0, -1 or false; nothing ever reads or writes outside the
 // block.
 //
@@ -56,12 +58,17 @@ class StreamBuffer {
   // destination and returns false.
   bool CopyRange(StreamBuffer& destination, int32_t position, int32_t count) const;
 
+  // Removes the first count bytes (all of them when count >= Size()),
+  // moving the rest to the front. Nothing happens for count <= 0.
+  void DropFront(int32_t count);
+
   // Takes ownership of a malloc'd block of length bytes, replacing the
   // contents. A null block or a length of 0 or less changes nothing, and the
   // caller keeps the block.
   void Adopt(uint8_t* block, int32_t length);
 
  private:
-  uint8_t* data = nullptr;  // malloc'd, exactly size bytes; null when size is 0
+  uint8_t* data = nullptr;  // malloc'd, capacity bytes; null when size is 0
   int32_t size = 0;
+  int32_t capacity = 0;
 };

@@ -341,9 +341,13 @@ void IcyTestServer::Serve(UniqueFd connection) {
   if (script.closeAfter < bytes.size()) {
     bytes.resize(script.closeAfter);
   }
+  const size_t unpaced = std::min(script.paceAfter, bytes.size());
+  if (unpaced > 0 && !SendAll(fd, bytes.data(), unpaced)) {
+    return;
+  }
   size_t piece = script.pieceSize == 0 ? bytes.size() : script.pieceSize;
-  for (size_t start = 0; start < bytes.size(); start += piece) {
-    if (start > 0 && script.pieceDelay.count() > 0 && Sleep(static_cast<int>(script.pieceDelay.count()))) {
+  for (size_t start = unpaced; start < bytes.size(); start += piece) {
+    if ((start > 0) && script.pieceDelay.count() > 0 && Sleep(static_cast<int>(script.pieceDelay.count()))) {
       return;
     }
     if (!SendAll(fd, bytes.data() + start, std::min(piece, bytes.size() - start))) {
@@ -352,6 +356,12 @@ void IcyTestServer::Serve(UniqueFd connection) {
   }
   if (script.stall) {
     Stall(fd, releaseMark);
+  }
+  if (script.reset) {
+    // A zero linger time makes close() send a reset and drop unsent bytes.
+    linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    return;  // the descriptor closes with `connection`
   }
   ::shutdown(fd, SHUT_WR);
 }

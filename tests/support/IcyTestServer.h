@@ -16,9 +16,9 @@
 // is left, the one served last answers again (none ever pushed: a 404).
 // A response is its head and body sent as they are (any status line, any
 // garbage), optionally cut after closeAfter bytes, optionally paced in
-// pieces, and then either closed (the end of the transfer) or held open
-// without sending anything (stall) until ReleaseStalls(), the client's
-// close, or the server's destruction. Redirect() and ChunkedBody() build the
+// pieces, and then either closed (the end of the transfer; a reset when
+// asked) or held open without sending anything (stall) until
+// ReleaseStalls(), the client's close, or the server's destruction. Redirect() and ChunkedBody() build the
 // usual variants. The server records every request's raw header text
 // ("GET /stream HTTP/1.1\r\n...\r\n\r\n") and counts connections.
 //
@@ -61,6 +61,11 @@ struct IcyResponse {
   // piece after the first.
   size_t pieceSize = 0;
   std::chrono::milliseconds pieceDelay{0};
+  // The first paceAfter bytes go at once; pacing applies to the rest.
+  size_t paceAfter = 0;
+  // End with a connection reset (RST, SO_LINGER 0) instead of an orderly
+  // close; a stall, when set, comes first.
+  bool reset = false;
 
   // A redirect to location (a path of this server, or a whole URL).
   static IcyResponse Redirect(const std::string& location, int status = 302);
