@@ -57,7 +57,7 @@ void ConsoleReporter::CheckWriter() {
   if (text != lastError) {
     lastError = text;
     if (!text.empty()) {
-      lines.Push(prefix + ": cannot record to " + text);
+      lines.Push(prefix + kCannotRecordText + text);
     }
   }
 }

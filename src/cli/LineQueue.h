@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// What every console line about a file that could not be created or
+// written carries after its "[n] URL" prefix; --quiet prints only these.
+inline constexpr const char* kCannotRecordText = ": cannot record to ";
+
 // The console lines waiting for the recorder's main thread, at most
 // `capacity` of them: past that the oldest go, and Take says how many went.
 // No lock of its own: its owner's mutex guards it.

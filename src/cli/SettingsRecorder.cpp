@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cli/LineQueue.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 #include "ui/ServerRowPresenter.h"
@@ -48,7 +49,7 @@ std::vector<std::string> SettingsRecorder::TakeLines() {
     std::string& reported = reportedErrors.at(static_cast<size_t>(row));
     if (text != reported) {
       if (!text.empty()) {
-        lines.push_back("[" + std::to_string(row + 1) + "] " + presenter->Url() + ": cannot record to " + text);
+        lines.push_back("[" + std::to_string(row + 1) + "] " + presenter->Url() + kCannotRecordText + text);
       }
       reported = std::move(text);
     }

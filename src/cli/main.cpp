@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/LineQueue.h"
 #include "cli/Recorder.h"
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
@@ -28,9 +29,6 @@ class Console {
 
   // Prints event lines, then (when due) the progress lines.
   void Show(const std::vector<std::string>& lines, const std::vector<std::string>& progress, bool progressDue) {
-    if (quiet) {
-      return;
-    }
     if (terminal) {
       ClearLive();
       Print(lines);
@@ -44,8 +42,19 @@ class Console {
     std::fflush(stdout);
   }
 
+  // --quiet: only the lines about files that could not be recorded, on
+  // standard error.
+  static void ShowErrors(const std::vector<std::string>& lines) {
+    for (const auto& line : lines) {
+      if (line.find(kCannotRecordText) != std::string::npos) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+      }
+    }
+  }
+
   void Finish(const std::vector<std::string>& lines, const std::vector<std::string>& progress) {
     if (quiet) {
+      ShowErrors(lines);
       return;
     }
     if (terminal) {
@@ -111,7 +120,9 @@ void Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_
     if (progressDue) {
       lastProgress = now;
     }
-    if (!options.quiet) {
+    if (options.quiet) {
+      Console::ShowErrors(recorder.TakeLines());
+    } else {
       console.Show(recorder.TakeLines(), recorder.ProgressLines(), progressDue);
     }
   }

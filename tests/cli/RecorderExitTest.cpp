@@ -134,7 +134,7 @@ TEST(RecorderExitTest, SignalClosesTheFileWithEveryByteReceived) {
   EXPECT_NE(output.find("title \"Song\""), std::string::npos) << output;
 }
 
-TEST(RecorderExitTest, FileThatCannotBeCreatedIsReported) {
+TEST(RecorderExitTest, FileThatCannotBeCreatedIsReportedEvenWhenQuiet) {
   IcyTestServer server;
   server.Push({"ICY 200 OK\r\nicy-metaint:1000\r\n\r\n",
                InterleaveMetadata(TestBytes(5000), 1000, {{0, "Song"}}), IcyResponse::kEverything, true});
@@ -142,9 +142,10 @@ TEST(RecorderExitTest, FileThatCannotBeCreatedIsReported) {
   // A regular file where the download directory should be.
   WriteFileBytes(dir.Path() / "blocked", "x");
   std::string output;
-  EXPECT_EQ(Finish(Spawn({"--dir", (dir.Path() / "blocked").string(), "--duration", "2", server.Url()}), output),
+  EXPECT_EQ(Finish(Spawn({"--quiet", "--dir", (dir.Path() / "blocked").string(), "--duration", "2", server.Url()}), output),
             0);
   EXPECT_NE(output.find("cannot record to"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Connecting"), std::string::npos) << output;
 }
 
 }  // namespace
