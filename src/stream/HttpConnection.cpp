@@ -130,7 +130,7 @@ struct HttpConnection::Impl {
   CURLcode result = CURLE_OK;
   std::string failure;  // our own reason for failing a callback, if any
   bool paused = false;
-  curl_socket_t socket = CURL_SOCKET_BAD;  // the transfer's socket once Open has returned
+  curl_socket_t socket = CURL_SOCKET_BAD;  // the newest socket curl opened for the transfer
   bool lowered = false;                    // the low-water mark is 1 for now
   long stallBytesPerSecond = kStallBytesPerSecond;
   long stallSeconds = kStallSeconds;
@@ -344,6 +344,15 @@ struct HttpConnection::Impl {
     SetOption(handle, CURLOPT_HEADERDATA, this);
     SetOption(handle, CURLOPT_WRITEFUNCTION, onBody);
     SetOption(handle, CURLOPT_WRITEDATA, this);
+    // curl names a transfer's socket only once the transfer is over, so the
+    // newest socket it opens is noted here: after redirects, the one that
+    // carries the final response.
+    curl_sockopt_callback onSocket = [](void* user, curl_socket_t fd, curlsocktype) -> int {
+      static_cast<Impl*>(user)->socket = fd;
+      return CURL_SOCKOPT_OK;
+    };
+    SetOption(handle, CURLOPT_SOCKOPTFUNCTION, onSocket);
+    SetOption(handle, CURLOPT_SOCKOPTDATA, this);
   }
 };
 
@@ -388,9 +397,6 @@ void HttpConnection::Open(const std::string& url, const std::string& headerText)
   }
   if (c.status < 200 || c.status > 299) {
     throw ConnectionError("HTTP " + std::to_string(c.status));
-  }
-  if (curl_easy_getinfo(c.easy.get(), CURLINFO_ACTIVESOCKET, &c.socket) != CURLE_OK) {
-    c.socket = CURL_SOCKET_BAD;
   }
   c.SetLowWater(kReceiveLowWater);
 }
