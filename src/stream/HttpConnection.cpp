@@ -146,6 +146,12 @@ struct HttpConnection::Impl {
   bool headerComplete = false;
   long status = 0;
 
+  // While Read waits in curl, body bytes go straight into its buffer
+  // (direct[0..directFilled), at most directCapacity) as long as nothing is
+  // queued before them.
+  uint8_t* direct = nullptr;
+  size_t directCapacity = 0;
+  size_t directFilled = 0;
   // Bytes for the reader: pending[pendingStart..] are not read yet.
   std::vector<uint8_t> pending;
   size_t pendingStart = 0;
@@ -254,7 +260,13 @@ struct HttpConnection::Impl {
       paused = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    Queue(bytes, length);
+    size_t taken = 0;
+    if (direct != nullptr && Queued() == 0) {
+      taken = std::min(length, directCapacity - directFilled);
+      std::memcpy(direct + directFilled, bytes, taken);
+      directFilled += taken;
+    }
+    Queue(bytes + taken, length - taken);
     return length;
   }
 
@@ -289,6 +301,14 @@ struct HttpConnection::Impl {
       throw ConnectionError(curl_multi_strerror(code));
     }
     return ready > 0;
+  }
+
+  // Bytes went to the reader: back to the full mark if a timeout lowered it.
+  void RaiseLowWater() {
+    if (lowered) {
+      lowered = false;
+      SetLowWater(kReceiveLowWater);
+    }
   }
 
   // A failure here only costs wakeups: the mark is a hint.
@@ -419,10 +439,7 @@ int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
         c.pending.clear();
         c.pendingStart = 0;
       }
-      if (c.lowered) {
-        c.lowered = false;
-        c.SetLowWater(kReceiveLowWater);
-      }
+      c.RaiseLowWater();
       return static_cast<int32_t>(count);
     }
     if (c.done) {
@@ -440,7 +457,20 @@ int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
       }
       continue;
     }
-    c.Perform();
+    c.direct = buffer;
+    c.directCapacity = static_cast<size_t>(size);
+    c.directFilled = 0;
+    try {
+      c.Perform();
+    } catch (...) {
+      c.direct = nullptr;
+      throw;
+    }
+    c.direct = nullptr;
+    if (c.directFilled > 0) {
+      c.RaiseLowWater();
+      return static_cast<int32_t>(c.directFilled);
+    }
     if (c.Queued() == 0 && !c.done && !c.paused) {
       if (!c.Wait() && !c.lowered) {
         // Nothing reached the mark in time: let curl see fewer bytes.

@@ -1,5 +1,6 @@
 #include "stream/ServerStream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -187,8 +188,7 @@ void ServerStream::Attempt() {
         // The server ended the stream: a lost connection, retried like one.
         throw ConnectionError("the server closed the stream");
       }
-      StreamBuffer chunk(ReadBuffer(), n);
-      ProcessChunk(&chunk);
+      ProcessBytes(ReadBuffer(), n);
     }
   } catch (...) {
     // Network errors, an unusable response, memory exhaustion or an
@@ -213,36 +213,90 @@ void ServerStream::SetStallLimit(int32_t bytesPerSecond, int32_t seconds) {
 }
 
 void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
-  std::lock_guard<std::recursive_mutex> lock(connectionLock);
-  const bool useLeftover = leftover.Size() > 0;
-  if (useLeftover && chunk != nullptr) {
-    leftover.AppendBuffer(*chunk);
+  if (chunk == nullptr) {
+    return;
   }
-  const StreamBuffer* work = useLeftover || chunk == nullptr ? &leftover : chunk;
-  const int32_t size = work->Size();
-  int32_t position = 0;
+  ProcessBytes(chunk->Data(), chunk->Size());
+}
 
-  bool more = true;
-  while (more) {
+void ServerStream::ProcessBytes(const uint8_t* bytes, int32_t count) {
+  std::lock_guard<std::recursive_mutex> lock(connectionLock);
+  if (bytes == nullptr || count <= 0) {
+    return;
+  }
+  // A piece that straddles two reads is completed in the leftover, with no
+  // more of the new bytes than it needs; the rest is walked where it lies.
+  // The walk sees the same bytes in the same order either way, so the events
+  // are the same as if every read were appended to the leftover whole.
+  int32_t offset = 0;
+  while (leftover.Size() > 0 && offset < count) {
+    const int32_t oldSize = leftover.Size();
+    const int32_t take = std::min(BytesWanted(), count - offset);
+    leftover.Append(bytes + offset, take);
+    offset += take;
+    const int32_t position = Walk(leftover.Data(), leftover.Size());
+    if (position >= oldSize) {
+      // Only bytes of this read are left over: walk on in place.
+      offset -= leftover.Size() - position;
+      leftover.Clear();
+    } else {
+      leftover.DropFront(position);
+    }
+  }
+  if (leftover.Size() == 0 && offset < count) {
+    const int32_t position = Walk(bytes + offset, count - offset);
+    leftover.Append(bytes + offset + position, count - offset - position);
+  }
+}
+
+int32_t ServerStream::BytesWanted() const {
+  const int32_t size = leftover.Size();
+  switch (phase) {
+    case Phase::Audio:
+      if (metadataInterval > 0) {
+        // The block and the byte after it.
+        return std::max(1, metadataInterval + 1 - size);
+      }
+      break;
+    case Phase::MetadataLength:
+      if (size < 2) {
+        return 2 - size;
+      }
+      // The length byte, the block and the byte after it.
+      return std::max(1, 1 + leftover.ByteAt(0) * kMetadataUnit + 1 - size);
+    case Phase::HeaderLines:
+      break;
+  }
+  return INT32_MAX;
+}
+
+int32_t ServerStream::Walk(const uint8_t* data, int32_t size) {
+  int32_t position = 0;
+  for (;;) {
     switch (phase) {
       case Phase::HeaderLines: {
-        const int32_t found = work->Find(kLineSeparator, position);
-        if (found < 0) {
+        const auto* end = data + size;
+        const auto* found = data + position;
+        while (found != end && (found = static_cast<const uint8_t*>(std::memchr(found, '\r', end - found))) != nullptr &&
+               (found + 1 == end || found[1] != '\n')) {
+          ++found;
+        }
+        if (found == nullptr || found == end) {
           if (headerBytes + (size - position) > kMaxHeaderBytes) {
             throw std::runtime_error("response header block too large");
           }
-          more = false;
-          break;
+          return position;
         }
-        headerBytes += found + 2 - position;
+        const auto lineEnd = static_cast<int32_t>(found - data);
+        headerBytes += lineEnd + 2 - position;
         if (headerBytes > kMaxHeaderBytes) {
           throw std::runtime_error("response header block too large");
         }
-        StreamBuffer lineBuffer;
-        work->CopyRange(lineBuffer, position, found - position);
-        const std::string line = lineBuffer.ToText();
-        consumed.header += found + 2 - position;
-        position = found + 2;
+        // A line's text ends at its first NUL.
+        const auto* text = reinterpret_cast<const char*>(data + position);
+        const std::string line(text, strnlen(text, static_cast<size_t>(lineEnd - position)));
+        consumed.header += lineEnd + 2 - position;
+        position = lineEnd + 2;
         if (line.empty()) {
           phase = Phase::Audio;
         } else {
@@ -253,37 +307,34 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
       case Phase::Audio: {
         if (metadataInterval == 0) {
           if (position < size) {
-            StreamBuffer audio(work->Data() + position, size - position);
+            const StreamBuffer audio(data + position, size - position);
             consumed.audio += size - position;
             DeliverAudio(&audio);
-            position = size;
           }
-          more = false;
-        } else if (int64_t{position} + metadataInterval < size) {
-          StreamBuffer audio(work->Data() + position, metadataInterval);
-          consumed.audio += metadataInterval;
-          DeliverAudio(&audio);
-          position += metadataInterval;
-          phase = Phase::MetadataLength;
-        } else {
-          more = false;
+          return size;
         }
+        if (int64_t{position} + metadataInterval >= size) {
+          return position;
+        }
+        const StreamBuffer audio(data + position, metadataInterval);
+        consumed.audio += metadataInterval;
+        DeliverAudio(&audio);
+        position += metadataInterval;
+        phase = Phase::MetadataLength;
         break;
       }
       case Phase::MetadataLength: {
         if (position + 1 >= size) {
-          more = false;
-          break;
+          return position;
         }
-        const int32_t length = work->ByteAt(position) * kMetadataUnit;
+        const int32_t length = data[position] * kMetadataUnit;
         const int32_t next = position + 1 + length;
         if (next >= size) {
-          more = false;
-          break;
+          return position;
         }
         consumed.metadata += 1 + length;
         if (length > 0) {
-          StreamBuffer block(work->Data() + position + 1, length);
+          const StreamBuffer block(data + position + 1, length);
           HandleMetadata(&block);
         }
         position = next;
@@ -291,14 +342,6 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
         break;
       }
     }
-  }
-
-  // Keep what is not consumed: shift the leftover's own bytes to its front,
-  // or copy the chunk's tail once.
-  if (work == &leftover) {
-    leftover.DropFront(position);
-  } else if (position < size) {
-    leftover.Append(work->Data() + position, size - position);
   }
 }
 

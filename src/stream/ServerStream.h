@@ -78,6 +78,8 @@ class ServerStream : public StreamSource {
   // above kMaxHeaderBytes, or a metadata interval outside
   // 0..kMaxMetadataInterval.
   void ProcessChunk(const StreamBuffer* chunk);
+  // The same for count bytes at bytes, which need not outlive the call.
+  void ProcessBytes(const uint8_t* bytes, int32_t count);
   // One non-empty line of the response header block, status line included.
   // "icy-name", "icy-br" and "icy-metaint" are recognised in any letter case.
   void ParseHeaderLine(const std::string& line);
@@ -109,6 +111,13 @@ class ServerStream : public StreamSource {
 
  private:
   enum class Phase : int32_t { HeaderLines = 1, Audio = 2, MetadataLength = 3 };
+
+  // Runs the phases over size bytes at data, announcing every complete
+  // piece; returns how many bytes it consumed.
+  int32_t Walk(const uint8_t* data, int32_t size);
+  // How many more bytes the leftover needs before its next piece can be
+  // decided (INT32_MAX: as many as there are).
+  int32_t BytesWanted() const;
 
   // Runs one connection attempt; returns when it has failed or ended.
   void Attempt();
