@@ -21,19 +21,25 @@
 
 namespace {
 
-// A directory of this process's own, for the files each input needs.
-const std::string& WorkDirectory() {
-  static const std::string path = [] {
-    // Memory-backed where possible: Save syncs every file it writes.
-    char pattern[] = "/dev/shm/driftharbour-ini-fuzz-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
+// A directory of this process's own, for the files each input needs; a
+// plain array, so that it is still there when the exit handler removes the
+// directory. Memory-backed where possible: Save syncs every file it writes.
+char workDirectory[] = "/dev/shm/driftharbour-ini-fuzz-XXXXXX";
+
+std::string WorkDirectory() {
+  static const bool made = [] {
+    if (::mkdtemp(workDirectory) == nullptr) {
       std::perror("mkdtemp");
       std::abort();
     }
-    std::atexit([] { std::filesystem::remove_all(WorkDirectory()); });
-    return std::string(pattern);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(workDirectory, ignored);
+    });
+    return true;
   }();
-  return path;
+  (void)made;
+  return workDirectory;
 }
 
 bool EdgeBlank(const std::string& text) {

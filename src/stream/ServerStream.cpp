@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr const char* kLineSeparator = "\r\n";
 constexpr int32_t kMetadataUnit = 16;
 constexpr const char* kNameKey = "icy-name";
 constexpr const char* kMetadataIntervalKey = "icy-metaint";
