@@ -301,35 +301,25 @@ void CDriftharbourView::OnBrowse() {
 }
 
 void CDriftharbourView::OnFileSplitting() {
-  const int row = SelectedRow();
-  if (row == -1) {
-    return;
-  }
-  ServerRowPresenter* presenter = store.RowAt(row);
-  ServerStream* stream = store.StreamAt(row);
-  if (presenter == nullptr || stream == nullptr) {
-    return;
-  }
-  const bool on = fileSplittingSwitch->isChecked();
-  if (IsIdle(*stream)) {
-    store.SetEntryFileSplitting(row, on);
-  }
-  UpdateDetailPanel();
+  ApplySwitch(fileSplittingSwitch->isChecked(), &SettingsStore::SetEntryFileSplitting);
 }
 
 void CDriftharbourView::OnSmartSplitting() {
-  const bool on = smartSplittingSwitch->isChecked();
+  ApplySwitch(smartSplittingSwitch->isChecked(), &SettingsStore::SetEntrySmartSplitting);
+}
+
+void CDriftharbourView::ApplySwitch(bool on, bool (SettingsStore::*set)(int, bool)) {
   const int row = SelectedRow();
   if (row == -1) {
     return;
   }
-  ServerRowPresenter* presenter = store.RowAt(row);
   ServerStream* stream = store.StreamAt(row);
-  if (presenter == nullptr || stream == nullptr) {
+  if (store.RowAt(row) == nullptr || stream == nullptr) {
     return;
   }
+  // A running entry keeps its switches: the panel shows them back as they are.
   if (IsIdle(*stream)) {
-    store.SetEntrySmartSplitting(row, on);
+    (store.*set)(row, on);
   }
   UpdateDetailPanel();
 }

@@ -114,6 +114,9 @@ class CDriftharbourView : public QWidget, public AnchorView {
   // Every presenter at or below row writes its row again.
   void RefreshRowsFrom(int row);
   QString QuestionForDeletion(int count) const;
+  // Passes a switch's new state to the selected entry through set, when the
+  // entry is idle, and shows the panel again.
+  void ApplySwitch(bool on, bool (SettingsStore::*set)(int, bool));
 
   // Child widgets, owned by this view through Qt.
   QLabel* hint = nullptr;

@@ -16,6 +16,7 @@
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
+#include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
 
@@ -53,23 +54,6 @@ class Collector : public StreamObserver {
   std::string audio;
   std::vector<std::string> states;
 };
-
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-// A bound only a hung stop misses; no timing figure is checked.
-bool ReturnsWithin(const std::function<void()>& action, std::chrono::seconds bound = 10s) {
-  auto done = std::async(std::launch::async, action);
-  return done.wait_for(bound) == std::future_status::ready;
-}
 
 const std::string kHead = "ICY 200 OK\r\nicy-name:Fault FM\r\nicy-metaint:1000\r\n\r\n";
 const std::string kTitle = "Before the fault";

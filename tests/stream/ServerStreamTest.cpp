@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "stream/StreamBuffer.h"
+#include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 
 namespace {
@@ -66,25 +67,6 @@ class Collector : public StreamObserver {
   std::vector<std::string> titles;
   std::vector<std::string> names;
 };
-
-// Polls until condition holds; generous, so a slow machine never fails it.
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound = 20s) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-// Runs action on another thread; false when it has not returned within the
-// bound (the thread is then left to finish, and the test fails).
-bool ReturnsWithin(const std::function<void()>& action, std::chrono::seconds bound = 10s) {
-  auto done = std::async(std::launch::async, action);
-  return done.wait_for(bound) == std::future_status::ready;
-}
 
 const std::string kHead = "ICY 200 OK\r\nicy-name:Loopback FM\r\nicy-br:128\r\nicy-metaint:1000\r\n\r\n";
 
