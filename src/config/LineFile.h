@@ -39,7 +39,7 @@ enum class TextEncoding : int32_t {
 class LineFile {
  public:
   // The settings file is a few kilobytes; anything this large is not one.
-  static constexpr int64_t kMaxFileSize = 16 * 1024 * 1024;
+  static constexpr int64_t kMaxFileSize = int64_t{16} * 1024 * 1024;
   static constexpr char kPathSeparator = '/';
 
   LineFile();

@@ -54,11 +54,11 @@ int RecordingWriter::OutputFile::Close() {
   return result == 0 ? 0 : errno;
 }
 
-RecordingWriter::RecordingWriter() { Reset(); }
+RecordingWriter::RecordingWriter() { RecordingWriter::Reset(); }
 
 RecordingWriter::~RecordingWriter() {
   try {
-    Reset();
+    RecordingWriter::Reset();
   } catch (...) {
     // Only a failed allocation while noting a close error can get here; the
     // file is closed either way.
@@ -273,7 +273,9 @@ std::optional<RecordingWriter::FileError> RecordingWriter::LastError() const {
 std::string RecordingWriter::MakeUniquePath(const std::string& base, const std::string& extension) {
   std::string candidate = base + extension;
   for (uint64_t n = 1; NameTaken(candidate); ++n) {
-    candidate = base + "(" + std::to_string(n) + ")" + extension;
+    candidate = base;
+    candidate += "(" + std::to_string(n) + ")";
+    candidate += extension;
   }
   return candidate;
 }
