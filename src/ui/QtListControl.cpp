@@ -8,7 +8,9 @@
 #include "ui/DisplayText.h"
 
 QtListControl::QtListControl(QTreeWidget* treeWidget, int columns, QObject* parent)
-    : QObject(parent), tree(treeWidget), columnCount(columns < 0 ? 0 : (columns > 32 ? 32 : columns)) {}
+    : QObject(parent), tree(treeWidget), columnCount(columns < 0 ? 0 : (columns > 32 ? 32 : columns)) {
+  connect(&wakeup, &WakeupPipe::woken, this, &QtListControl::ApplyPending);
+}
 
 QtListControl::~QtListControl() = default;
 
@@ -103,8 +105,8 @@ void QtListControl::PostApplyLocked() {
     return;
   }
   applyPosted = true;
-  // A posted call: the caller goes on at once, whatever the window is doing.
-  QMetaObject::invokeMethod(this, &QtListControl::ApplyPending, Qt::QueuedConnection);
+  // The caller goes on at once, whatever the window is doing.
+  wakeup.Wake();
 }
 
 QtListControl::Changes QtListControl::TakeChangesLocked() {

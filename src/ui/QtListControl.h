@@ -11,14 +11,16 @@
 #include <vector>
 
 #include "ui/ListControl.h"
+#include "ui/WakeupPipe.h"
 
 class QTreeWidget;
 
 // The server list's ListControl over a QTreeWidget in report style. Row
 // presenters call it from the streams' worker threads at full stream speed;
 // it never makes them wait for the user-interface thread: every change is
-// recorded in a pending set and one queued call per event-loop turn applies
-// all of them (ApplyPending). A cell written many times before that turn is
+// recorded in a pending set, the first one since the last apply wakes the
+// user-interface thread through a pipe, and its event loop applies all of
+// them at once (ApplyPending). No Qt object crosses between the threads. A cell written many times before that turn is
 // applied once, with its last text, and a column width is fitted at most once
 // per turn, so fifty entries recording at once cannot flood the window.
 //
@@ -72,7 +74,8 @@ class QtListControl : public QObject, public ListControl {
     uint32_t fitColumns = 0;                           // bit per column
   };
 
-  // Queues one ApplyPending unless one is queued already; mutex held.
+  // Wakes the user-interface thread for one ApplyPending unless it has been
+  // woken for one already; mutex held.
   void PostApplyLocked();
   Changes TakeChangesLocked();
   // Applies changes to the widget; returns the rows with written cells.
@@ -81,6 +84,8 @@ class QtListControl : public QObject, public ListControl {
   // Constant after construction.
   QTreeWidget* const tree;  // not owned
   const int columnCount;
+
+  WakeupPipe wakeup;
 
   std::mutex mutex;
   int rowCount = 0;

@@ -44,7 +44,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/UniqueFd.h"
+#include "stream/UniqueFd.h"
 
 struct IcyResponse {
   static constexpr size_t kEverything = std::numeric_limits<size_t>::max();
