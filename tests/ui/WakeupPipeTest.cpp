@@ -28,8 +28,10 @@ class WakeupPipeTest : public QObject {
       ++woken;
     });
 
+    constexpr int kWakers = 8;
     std::vector<std::thread> wakers;
-    for (int thread = 0; thread < 8; ++thread) {
+    wakers.reserve(kWakers);
+    for (int thread = 0; thread < kWakers; ++thread) {
       wakers.emplace_back([&wakeup] {
         for (int wake = 0; wake < 1000; ++wake) {
           wakeup.Wake();
