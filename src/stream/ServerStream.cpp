@@ -159,9 +159,11 @@ void ServerStream::Run() {
   }
   std::lock_guard<std::recursive_mutex> lock(connectionLock);
   leftover.Clear();
-  if (IsStopRequested()) {
-    SetState(StreamState::Disconnected);
-  }
+  // Only a stop ends the loop. The stopping thread has announced
+  // Disconnected already, but the aborted attempt may have reported its
+  // error after that, and the join that sets the stop request may not have
+  // begun yet: say it again, last.
+  SetState(StreamState::Disconnected);
   Notify(StreamEvent::Title, "");
 }
 

@@ -208,6 +208,23 @@ TEST_F(ServerStreamTest, StopReturnsPromptlyWhereverTheWorkerWaits) {
   EXPECT_TRUE(ReturnsWithin([&] { doomed.reset(); }));
 }
 
+// A stop is two steps (the stopped flag with the closed connection, then the
+// join); the worker may end in between, reporting the aborted read last.
+// Whenever it ends, a stopped stream's last state is Disconnected.
+TEST_F(ServerStreamTest, AWorkerThatEndsBeforeTheJoinStillEndsDisconnected) {
+  server.Push({kHead, "", IcyResponse::kEverything, true});
+  Start(server.Url("/stall"));
+  ASSERT_TRUE(Eventually([&] { return collector.Count("Connected") == 1; }));
+
+  stream.RequestStop();
+  // The worker's last word is the empty title.
+  ASSERT_TRUE(Eventually([&] { return !collector.Titles().empty() && collector.Titles().back().empty(); }));
+  EXPECT_EQ(collector.States().back(), "Disconnected");
+  EXPECT_EQ(stream.GetState(), StreamState::Disconnected);
+  stream.Stop();
+  EXPECT_EQ(collector.States().back(), "Disconnected");
+}
+
 TEST_F(ServerStreamTest, ChunkedAndRedirectedResponsesDeliverTheSameEvents) {
   const std::string audio = TestBytes(8000);
   const std::string body = InterleaveMetadata(audio, 1000, {{0, "Alpha"}, {4000, "Beta"}});
