@@ -20,9 +20,10 @@ class QTreeWidget;
 // it never makes them wait for the user-interface thread: every change is
 // recorded in a pending set, the first one since the last apply wakes the
 // user-interface thread through a pipe, and its event loop applies all of
-// them at once (ApplyPending). No Qt object crosses between the threads. A cell written many times before that turn is
-// applied once, with its last text, and a column width is fitted at most once
-// per turn, so fifty entries recording at once cannot flood the window.
+// them at once (ApplyPending). No Qt object crosses between the threads. A
+// cell written many times before that turn is applied once, with its last
+// text, and a column width is fitted at most once per turn, so fifty entries
+// recording at once cannot flood the window.
 //
 // RowCount and InsertRow answer from the control's own row count, which
 // already includes rows not yet shown. Texts are bytes; the window shows them

@@ -12,26 +12,17 @@ namespace {
 
 constexpr int kFallbackIntervalMs = 100;
 
-bool MakeNonBlocking(int fd) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
-}
-
 }  // namespace
 
 WakeupPipe::WakeupPipe(QObject* parent) : QObject(parent) {
   std::array<int, 2> ends{-1, -1};
-  if (::pipe(ends.data()) == 0) {
-    readEnd.Reset(ends[0]);
-    writeEnd.Reset(ends[1]);
-  }
-  if (!readEnd.Valid() || !MakeNonBlocking(readEnd.Get()) || !MakeNonBlocking(writeEnd.Get())) {
-    readEnd.Reset();
-    writeEnd.Reset();
+  if (::pipe2(ends.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
     connect(&fallback, &QTimer::timeout, this, &WakeupPipe::woken);
     fallback.start(kFallbackIntervalMs);
     return;
   }
+  readEnd.Reset(ends[0]);
+  writeEnd.Reset(ends[1]);
   notifier = std::make_unique<QSocketNotifier>(readEnd.Get(), QSocketNotifier::Read);
   connect(notifier.get(), &QSocketNotifier::activated, this, &WakeupPipe::Drain);
 }
