@@ -1,14 +1,16 @@
 // libFuzzer target: the INI reader fed arbitrary files. Loading never fails
 // or crashes, and what is saved loads back into the same sections.
 //
-// Two things a file can hold have no written form: a bare CR inside a line
-// is read as part of a name, key or value, but the writer stores each only
-// up to its first line break; and a key or value that keeps a space or tab
-// at its edge (the reader trims spaces, then tabs, so "\t x" leaves " x")
-// loses it on the next read, since the writer does not quote. Each save and
-// load strips one more layer of such blanks (" \t \t" takes several), so
-// for these documents repeated saving and loading must only ever shrink the
-// document and settle on one that saves and loads unchanged.
+// Some things a file can hold have no written form, since the writer does
+// not quote: a bare CR inside a line is read as part of a name, key or
+// value, but the writer stores each only up to its first line break; a key
+// or value that keeps a space or tab at its edge (the reader trims spaces,
+// then tabs, so "\t x" leaves " x") loses it on the next read; and a key
+// that only blanks kept from the line's start, one beginning "[" with a "]"
+// later in its line or beginning "//", is written as a section header or a
+// comment. Each save and load strips one more layer of such blanks
+// (" \t \t" takes several), so for these documents every save and load that
+// changes the document must shrink it, until it saves and loads unchanged.
 #include <unistd.h>
 
 #include <cstddef>
@@ -56,8 +58,10 @@ bool Storable(const IniDocument& document) {
       return false;
     }
     for (const auto& [key, value] : section) {
+      const bool readAsHeader =
+          key.starts_with('[') && (key.find(']') != std::string::npos || value.find(']') != std::string::npos);
       if (key.find('\r') != std::string::npos || value.find('\r') != std::string::npos || EdgeBlank(key) ||
-          EdgeBlank(value)) {
+          EdgeBlank(value) || readAsHeader || key.starts_with("//")) {
         return false;
       }
     }
