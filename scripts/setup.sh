@@ -17,6 +17,8 @@ packages=(
   qt6-base-dev qt6-translations-l10n
   # End-to-end tests: a real Icecast server fed by ffmpeg, curl to poke it.
   icecast2 ffmpeg curl procps python3
+  # TLS failure tests: a loopback s_server with a self-signed certificate.
+  openssl
   # Fuzzing (fuzz/run.sh): clang with libFuzzer and the sanitizer runtimes.
   clang libclang-rt-14-dev llvm
 )

@@ -1,31 +1,8 @@
 #include "cli/ConsoleListControl.h"
 
-#include <iterator>
 #include <utility>
 
 #include "ui/ServerRowPresenter.h"
-
-namespace {
-
-// The header of a column whose changes are printed, or null.
-const char* PrintedColumnName(int column) {
-  switch (column) {
-    case ServerRowPresenter::kStateColumn:
-      return "State";
-    case ServerRowPresenter::kBitrateColumn:
-      return "Bitrate";
-    case ServerRowPresenter::kTitleColumn:
-      return "Current Title";
-    case ServerRowPresenter::kStationNameColumn:
-      return "Stream Title";
-    default:
-      return nullptr;
-  }
-}
-
-std::string RowPrefix(int row) { return "[" + std::to_string(row + 1) + "]"; }
-
-}  // namespace
 
 int ConsoleListControl::RowCount() {
   std::lock_guard<std::mutex> lock(mutex);
@@ -48,39 +25,10 @@ void ConsoleListControl::SetCellText(int row, int column, const std::string& tex
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 || column >= kColumnCount) {
     return;
   }
-  std::string& cell = rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
-  if (cell == text) {
-    return;  // the presenter rewrites every column on every event
-  }
-  cell = text;
-  const char* name = PrintedColumnName(column);
-  if (name == nullptr || (text.empty() && column != ServerRowPresenter::kStateColumn)) {
-    return;
-  }
-  lines.Push(RowPrefix(row) + " " + rows[static_cast<size_t>(row)][ServerRowPresenter::kUrlColumn] + ": " + name +
-        ": " + text);
+  rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
 }
 
 void ConsoleListControl::FitColumnWidth(int) {}
-
-std::vector<std::string> ConsoleListControl::TakeLines() {
-  std::lock_guard<std::mutex> lock(mutex);
-  return lines.Take("");
-}
-
-std::vector<std::string> ConsoleListControl::ProgressLines() const {
-  std::lock_guard<std::mutex> lock(mutex);
-  std::vector<std::string> progress;
-  progress.reserve(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const Row& row = rows[i];
-    const std::string& title = row[ServerRowPresenter::kTitleColumn];
-    const std::string shown = title.empty() ? row[ServerRowPresenter::kStateColumn] : "\"" + title + "\"";
-    progress.push_back(RowPrefix(static_cast<int>(i)) + " " + shown + ": " + row[ServerRowPresenter::kReceivedColumn] +
-                       " / " + row[ServerRowPresenter::kReceivedCompleteColumn] + " in all");
-  }
-  return progress;
-}
 
 std::string ConsoleListControl::CellText(int row, int column) const {
   std::lock_guard<std::mutex> lock(mutex);

@@ -2,29 +2,21 @@
 
 #include <array>
 #include <mutex>
-
-#include "cli/LineQueue.h"
 #include <string>
 #include <vector>
 
 #include "ui/ListControl.h"
 
-// The server list of the headless recorder: a ListControl that turns the
-// row presenters' updates into console lines. A change of a row's state,
-// bit rate, current title or station name queues one line,
-// "[n] URL: <column header>: <text>" (n counting rows from 1; an empty title
-// or station name queues nothing); the other texts are only kept, for the
-// progress lines.
+// The server list of the headless recorder: a ListControl that only keeps
+// the texts the row presenters write. The recorder's lines come from its
+// ConsoleReporters, which see the same events; the presenters still need a
+// list to write to, and the texts stay readable (CellText).
 //
 // Threads: the presenters call the ListControl operations on the streams'
-// workers (and on the main thread); they only update the rows and queue, under
-// `mutex`, and never wait for anything else, so a slow terminal never holds
-// up a recording. The main thread takes the lines with TakeLines and asks
-// for ProgressLines. At most kMaxQueuedLines wait; past that the oldest go
-// and are counted.
+// workers (and on the main thread); they only update the rows under `mutex`
+// and never wait for anything else.
 class ConsoleListControl : public ListControl {
  public:
-  static constexpr size_t kMaxQueuedLines = 1024;
   static constexpr int kColumnCount = 7;
 
   int RowCount() override;
@@ -34,18 +26,12 @@ class ConsoleListControl : public ListControl {
   void SetCellText(int row, int column, const std::string& text) override;
   void FitColumnWidth(int column) override;
 
-  // The lines queued since the last call, oldest first.
-  std::vector<std::string> TakeLines();
-  // Per row: "[n] <title, or the state without one>: <bytes of this title>
-  // / <bytes in all> in all".
-  std::vector<std::string> ProgressLines() const;
   // The text of one cell; empty for a cell that does not exist.
   std::string CellText(int row, int column) const;
 
  private:
   using Row = std::array<std::string, kColumnCount>;
 
-  mutable std::mutex mutex;  // guards everything below
+  mutable std::mutex mutex;  // guards rows
   std::vector<Row> rows;
-  LineQueue lines{kMaxQueuedLines};
 };

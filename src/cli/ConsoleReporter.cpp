@@ -2,11 +2,27 @@
 
 #include "recording/ByteCounter.h"
 #include "recording/RecordingWriter.h"
+#include "stream/ByteText.h"
+#include "stream/StreamState.h"
 
-ConsoleReporter::ConsoleReporter(int32_t number, const std::string& url, const RecordingWriter* writer)
-    : prefix("[" + std::to_string(number) + "] " + url),
+namespace {
+
+bool IsFailure(const std::string& state) {
+  return state == StreamStateText(StreamState::ErrorOnConnecting) ||
+         state == StreamStateText(StreamState::ErrorPreparingBuffer);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + ByteText::EscapeControls(text) + "\""; }
+
+}  // namespace
+
+ConsoleReporter::ConsoleReporter(int32_t number, const std::string& url, RecordingWriter* writer,
+                                 std::chrono::milliseconds retryReportInterval)
+    : url(url),
+      prefix("[" + std::to_string(number) + "] " + ByteText::EscapeControls(url)),
       shortPrefix("[" + std::to_string(number) + "]"),
-      writer(writer) {}
+      writer(writer),
+      retryReportInterval(retryReportInterval) {}
 
 void ConsoleReporter::OnAudio(const StreamBuffer&) { CheckWriter(); }
 
@@ -15,24 +31,24 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
     std::lock_guard<std::mutex> lock(mutex);
     switch (kind) {
       case StreamEvent::State:
-        if (text != state) {
-          state = text;
-          lines.Push(prefix + ": " + text);
-        }
+        OnState(text);
+        break;
+      case StreamEvent::Reason:
+        reason = std::move(text);
         break;
       case StreamEvent::Title:
         if (text != title) {
           title = text;
           if (!text.empty()) {
-            lines.Push(prefix + ": title \"" + text + "\"");
+            lines.Push(prefix + ": title " + Quoted(text));
           }
         }
         break;
       case StreamEvent::Name:
-        lines.Push(prefix + ": station \"" + text + "\"");
+        lines.Push(prefix + ": station " + Quoted(text));
         break;
       case StreamEvent::Bitrate:
-        lines.Push(prefix + ": bit rate " + text + " kbit/s");
+        lines.Push(prefix + ": bit rate " + ByteText::EscapeControls(text) + " kbit/s");
         break;
       case StreamEvent::Received:
         received = text;
@@ -40,11 +56,42 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
       case StreamEvent::ReceivedComplete:
         receivedComplete = text;
         break;
-      case StreamEvent::Url:
+      default:
         break;
     }
   }
   CheckWriter();
+}
+
+void ConsoleReporter::OnState(const std::string& text) {
+  const auto now = std::chrono::steady_clock::now();
+  if (IsFailure(text)) {
+    const std::string shown = prefix + ": " + text + (reason.empty() ? "" : ": " + ByteText::EscapeControls(reason));
+    if (!failing || reason != failedReason) {
+      lines.Push(shown + "; retrying every second");
+      failing = true;
+      failedReason = reason;
+      retries = 0;
+      lastRetryReport = now;
+    } else {
+      ++retries;
+      if (now - lastRetryReport >= retryReportInterval) {
+        lines.Push(shown + " (retried " + std::to_string(retries) + (retries == 1 ? " time)" : " times)"));
+        lastRetryReport = now;
+      }
+    }
+    state = text;
+    return;
+  }
+  if (failing && text == StreamStateText(StreamState::Connecting)) {
+    state = text;  // the next attempt of a failing stream: no news
+    return;
+  }
+  failing = false;
+  if (text != state) {
+    state = text;
+    lines.Push(prefix + ": " + text);
+  }
 }
 
 void ConsoleReporter::CheckWriter() {
@@ -52,12 +99,16 @@ void ConsoleReporter::CheckWriter() {
     return;
   }
   const auto error = writer->LastError();
+  const std::vector<std::string> notes = writer->TakeNotes();
   std::lock_guard<std::mutex> lock(mutex);
+  for (const auto& note : notes) {
+    lines.Push(prefix + ": " + ByteText::EscapeControls(note));
+  }
   const std::string text = error ? error->path + ": " + error->reason : std::string();
   if (text != lastError) {
     lastError = text;
     if (!text.empty()) {
-      lines.Push(prefix + kCannotRecordText + text);
+      lines.Push(prefix + kCannotRecordText + ByteText::EscapeControls(text));
     }
   }
 }
@@ -69,7 +120,28 @@ std::vector<std::string> ConsoleReporter::TakeLines() {
 
 std::string ConsoleReporter::ProgressLine() const {
   std::lock_guard<std::mutex> lock(mutex);
-  const std::string shown = title.empty() ? state : "\"" + title + "\"";
+  const std::string shown = title.empty() ? state : Quoted(title);
   return shortPrefix + " " + shown + ": " + ByteCounter::FromDigits(received).FormatDisplay() + " / " +
          ByteCounter::FromDigits(receivedComplete).FormatDisplay() + " in all";
+}
+
+bool ConsoleReporter::Recorded() const { return writer != nullptr && writer->BytesWritten() > 0; }
+
+std::string ConsoleReporter::LastReason() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  return reason;
+}
+
+std::string ConsoleReporter::NothingRecordedLine(const std::vector<const ConsoleReporter*>& reporters) {
+  std::string line;
+  for (const ConsoleReporter* reporter : reporters) {
+    if (reporter == nullptr || reporter->Recorded()) {
+      continue;
+    }
+    line += line.empty() ? "nothing recorded from " : ", ";
+    line += ByteText::EscapeControls(reporter->Url());
+    const std::string why = reporter->LastReason();
+    line += " (" + (why.empty() ? std::string("no audio arrived") : ByteText::EscapeControls(why)) + ")";
+  }
+  return line;
 }

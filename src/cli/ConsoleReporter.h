@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -10,23 +11,34 @@
 
 class RecordingWriter;
 
-// Turns one stream's events into the recorder's console lines: one line per
-// state change, per new title, per station name and per file that could not
-// be created or written, each prefixed by the stream's number and URL; and a
-// progress line on request.
+// Turns one stream's events into the recorder's console lines, the same in
+// URL mode and in --settings mode: one line per state change, per new title,
+// per station name and bit rate, per file that could not be created or
+// written, and per reconnect the writer joined or split; each line begins
+// with "[n] URL: ". A failing stream says why once ("Error on connecting:
+// HTTP 404 Not Found; retrying every second"), again when the reason
+// changes, and otherwise at most every retryReportInterval how often it has
+// retried, instead of a line per attempt. A clean stop says "Disconnected"
+// once. Text that comes from a server (titles, names, reasons) is printed
+// with its control characters escaped (ByteText::EscapeControls), so no
+// server can steer the user's terminal.
 //
-// The stream's worker calls OnText and OnAudio; they only queue lines, under
-// `mutex`, so a slow terminal never holds up a recording. The main thread
-// takes the lines with TakeLines and asks for ProgressLine. At most
+// The stream's worker calls OnText and OnAudio (and the controlling thread
+// does for the state of a stop); they only queue lines, under `mutex`, so a
+// slow terminal never holds up a recording. The main thread takes the lines
+// with TakeLines and asks for ProgressLine, Recorded and LastReason. At most
 // kMaxQueuedLines wait; past that the oldest are dropped and counted.
 //
 // writer may be null; when set it must outlive the reporter's place in the
-// stream's observer list. It is asked for its last error after every event.
+// stream's observer list. It is asked for its last error and its notes after
+// every event.
 class ConsoleReporter : public StreamObserver {
  public:
   static constexpr size_t kMaxQueuedLines = 256;
+  static constexpr std::chrono::seconds kRetryReportInterval{10};
 
-  ConsoleReporter(int32_t number, const std::string& url, const RecordingWriter* writer);
+  ConsoleReporter(int32_t number, const std::string& url, RecordingWriter* writer,
+                  std::chrono::milliseconds retryReportInterval = kRetryReportInterval);
 
   void OnAudio(const StreamBuffer& audio) override;
   void OnText(StreamEvent kind, std::string text) override;
@@ -37,13 +49,27 @@ class ConsoleReporter : public StreamObserver {
   // "Bytes"/"MBytes" forms.
   std::string ProgressLine() const;
 
+  const std::string& Url() const { return url; }
+  // Whether any audio reached a file.
+  bool Recorded() const;
+  // Why the stream's last attempt failed; "" when none did.
+  std::string LastReason() const;
+
+  // The line that names the entries that recorded nothing, with their last
+  // reasons ("nothing recorded from URL (HTTP 404 Not Found), ..."); "" when
+  // every entry recorded.
+  static std::string NothingRecordedLine(const std::vector<const ConsoleReporter*>& reporters);
+
  private:
   void CheckWriter();
+  void OnState(const std::string& text);
 
   // Constant after construction.
-  const std::string prefix;  // "[n] url"
+  const std::string url;
+  const std::string prefix;       // "[n] url", escaped
   const std::string shortPrefix;  // "[n]"
-  const RecordingWriter* writer;  // not owned; may be null
+  RecordingWriter* const writer;  // not owned; may be null
+  const std::chrono::milliseconds retryReportInterval;
 
   mutable std::mutex mutex;  // guards everything below
   LineQueue lines{kMaxQueuedLines};
@@ -52,4 +78,9 @@ class ConsoleReporter : public StreamObserver {
   std::string received = "0";
   std::string receivedComplete = "0";
   std::string lastError;
+  std::string reason;         // from the last Reason event
+  std::string failedReason;   // the reason the failure streak was reported with
+  bool failing = false;       // attempts fail one after the other
+  int64_t retries = 0;        // failed attempts in this streak after the first
+  std::chrono::steady_clock::time_point lastRetryReport;
 };

@@ -80,3 +80,12 @@ std::vector<std::string> Recorder::ProgressLines() const {
   }
   return lines;
 }
+
+std::vector<const ConsoleReporter*> Recorder::Reporters() const {
+  std::vector<const ConsoleReporter*> reporters;
+  reporters.reserve(entries.size());
+  for (const auto& entry : entries) {
+    reporters.push_back(entry->reporter.get());
+  }
+  return reporters;
+}

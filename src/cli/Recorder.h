@@ -44,6 +44,9 @@ class Recorder {
   // Lines of every entry since the last call, entry by entry.
   std::vector<std::string> TakeLines();
   std::vector<std::string> ProgressLines() const;
+  // Every entry's reporter, in entry order; they live as long as the
+  // recorder.
+  std::vector<const ConsoleReporter*> Reporters() const;
 
  private:
   struct Entry;

@@ -1,8 +1,8 @@
 #include "cli/SettingsRecorder.h"
 
+#include <iterator>
 #include <utility>
 
-#include "cli/LineQueue.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 #include "ui/ServerRowPresenter.h"
@@ -21,7 +21,13 @@ bool SettingsRecorder::Load(const std::string& settingsPath, std::string& error)
     error = "the settings file " + settingsPath + " lists no server (no [Server] Server_0)";
     return false;
   }
-  reportedErrors.assign(static_cast<size_t>(store.EntryCount()), std::string());
+  for (int row = 0; row < store.EntryCount(); ++row) {
+    const ServerRowPresenter* presenter = store.RowAt(row);
+    ServerStream* stream = store.StreamAt(row);
+    auto reporter = std::make_unique<ConsoleReporter>(row + 1, presenter->Url(), presenter->Writer());
+    stream->AddObserver(reporter.get());
+    reporters.push_back(std::move(reporter));
+  }
   return true;
 }
 
@@ -37,22 +43,28 @@ void SettingsRecorder::StartAll() {
 void SettingsRecorder::StopAll() { store.StopAll(); }
 
 std::vector<std::string> SettingsRecorder::TakeLines() {
-  std::vector<std::string> lines = list.TakeLines();
-  for (int row = 0; row < store.EntryCount(); ++row) {
-    const ServerRowPresenter* presenter = store.RowAt(row);
-    const RecordingWriter* writer = presenter == nullptr ? nullptr : presenter->Writer();
-    if (writer == nullptr) {
-      continue;
-    }
-    const auto failure = writer->LastError();
-    std::string text = failure ? failure->path + ": " + failure->reason : std::string();
-    std::string& reported = reportedErrors.at(static_cast<size_t>(row));
-    if (text != reported) {
-      if (!text.empty()) {
-        lines.push_back("[" + std::to_string(row + 1) + "] " + presenter->Url() + kCannotRecordText + text);
-      }
-      reported = std::move(text);
-    }
+  std::vector<std::string> lines;
+  for (auto& reporter : reporters) {
+    auto taken = reporter->TakeLines();
+    lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
   }
   return lines;
+}
+
+std::vector<std::string> SettingsRecorder::ProgressLines() const {
+  std::vector<std::string> lines;
+  lines.reserve(reporters.size());
+  for (const auto& reporter : reporters) {
+    lines.push_back(reporter->ProgressLine());
+  }
+  return lines;
+}
+
+std::vector<const ConsoleReporter*> SettingsRecorder::Reporters() const {
+  std::vector<const ConsoleReporter*> all;
+  all.reserve(reporters.size());
+  for (const auto& reporter : reporters) {
+    all.push_back(reporter.get());
+  }
+  return all;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/ConsoleListControl.h"
+#include "cli/ConsoleReporter.h"
 #include "config/SettingsStore.h"
 
 // The headless recorder's --settings mode: records every server entry of a
@@ -11,9 +13,13 @@
 // switches and the file's read size, exactly as the window would after a
 // double-click on every row. The file is only read, never written.
 //
-// Owns the settings store with its entries and the console list they report
-// to; the store is destroyed first, since its workers write to the list.
-// One thread (the recorder's main thread) calls everything.
+// Each entry's stream reports to a ConsoleReporter as well (after its writer
+// and row presenter), so the lines look as in URL mode.
+//
+// Owns the settings store with its entries, the console list their
+// presenters write to and the reporters; the store is destroyed first, since
+// its workers call the others. One thread (the recorder's main thread) calls
+// everything.
 class SettingsRecorder {
  public:
   SettingsRecorder();
@@ -31,15 +37,17 @@ class SettingsRecorder {
   // Stops every entry: connections closed, workers joined.
   void StopAll();
 
-  // The row changes since the last call, then a line for every writer
-  // whose last failure changed ("[n] URL: cannot record to PATH: REASON").
+  // The lines of every entry since the last call, entry by entry.
   std::vector<std::string> TakeLines();
-  std::vector<std::string> ProgressLines() const { return list.ProgressLines(); }
+  std::vector<std::string> ProgressLines() const;
+  // Every entry's reporter, in entry order; they live as long as the
+  // recorder.
+  std::vector<const ConsoleReporter*> Reporters() const;
 
   const SettingsStore& Store() const { return store; }
 
  private:
   ConsoleListControl list;
+  std::vector<std::unique_ptr<ConsoleReporter>> reporters;  // per row
   SettingsStore store;
-  std::vector<std::string> reportedErrors;  // per row, the last failure printed
 };

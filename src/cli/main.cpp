@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ConsoleReporter.h"
 #include "cli/LineQueue.h"
 #include "cli/Recorder.h"
 #include "cli/RecorderOptions.h"
@@ -98,9 +99,11 @@ class Console {
 };
 
 // Starts every entry, shows the lines until the duration ends or a stop
-// signal arrives, then stops every entry and shows the last lines.
+// signal arrives, then stops every entry and shows the last lines. Returns
+// the exit status: 0 when every entry recorded audio, else 1, after a last
+// line that names the entries that recorded nothing and why.
 template <typename AnyRecorder>
-void Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& stopSignals) {
+int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& stopSignals) {
   Console console(options.quiet, isatty(STDOUT_FILENO) == 1);
   recorder.StartAll();
 
@@ -128,6 +131,13 @@ void Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_
   }
   recorder.StopAll();
   console.Finish(recorder.TakeLines(), recorder.ProgressLines());
+  const std::string nothing = ConsoleReporter::NothingRecordedLine(recorder.Reporters());
+  if (nothing.empty()) {
+    return 0;
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "driftharbour-record: %s\n", nothing.c_str());
+  return 1;
 }
 
 }  // namespace
@@ -172,12 +182,12 @@ int main(int argc, char** argv) {
     for (const auto& url : options.urls) {
       recorder.AddEntry({url, options.directory, options.fileSplitting, options.smartSplitting, options.readSize});
     }
-    Record(recorder, options, stopSignals);
+    status = Record(recorder, options, stopSignals);
   } else {
     SettingsRecorder recorder;
     std::string error;
     if (recorder.Load(options.settingsFile, error)) {
-      Record(recorder, options, stopSignals);
+      status = Record(recorder, options, stopSignals);
     } else {
       std::fprintf(stderr, "driftharbour-record: %s\n", error.c_str());
       status = 1;

@@ -181,8 +181,26 @@ bool ReplaceFile(const std::string& requested, const std::string& bytes) {
   return true;
 }
 
-// The characters of a file's bytes, one byte each.
-std::string DecodeCharacters(std::string_view bytes, TextEncoding encoding) {
+void AppendUtf8(std::string& text, uint32_t code) {
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+  } else if (code < 0x800) {
+    text += static_cast<char>(0xC0 | (code >> 6));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    text += static_cast<char>(0xE0 | (code >> 12));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code >> 18));
+    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// The characters of a file's bytes: one byte each, or UTF-16 in UTF-8.
+std::string DecodeCharacters(std::string_view bytes, TextEncoding encoding, LineFile::WideText wideText) {
   switch (encoding) {
     case TextEncoding::Ansi:
       return std::string(bytes);
@@ -206,6 +224,19 @@ std::string DecodeCharacters(std::string_view bytes, TextEncoding encoding) {
   // An odd last byte is half a code unit and gives no character.
   for (size_t offset = 2; offset + 1 < bytes.size(); offset += 2) {
     const uint32_t unit = unitAt(offset);
+    if (wideText == LineFile::WideText::Utf8) {
+      uint32_t code = unit;
+      if (unit >= 0xD800 && unit <= 0xDBFF && offset + 3 < bytes.size()) {
+        const uint32_t next = unitAt(offset + 2);
+        if (next >= 0xDC00 && next <= 0xDFFF) {
+          code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+          offset += 2;
+        }
+      }
+      // A lone surrogate has no UTF-8 form.
+      AppendUtf8(text, code >= 0xD800 && code <= 0xDFFF ? uint32_t{'?'} : code);
+      continue;
+    }
     if (unit <= 0xFF) {
       text += static_cast<char>(unit);
       continue;
@@ -339,7 +370,7 @@ bool LineFile::SplitLines(std::string_view bytes, TextEncoding textEncoding,
   if (textEncoding == TextEncoding::Undetected) {
     return true;
   }
-  const std::string text = DecodeCharacters(bytes, textEncoding);
+  const std::string text = DecodeCharacters(bytes, textEncoding, wideText);
   // The list may belong to the caller and die before this object, so the
   // target points at it only while it is being filled.
   struct TargetScope {

@@ -38,6 +38,11 @@ enum class TextEncoding : int32_t {
 // explicitly.
 class LineFile {
  public:
+  // How a UTF-16 file's characters become 8-bit text: narrowed to one byte
+  // each (the settings' own form, see SplitLines), or written in UTF-8, the
+  // form the file system takes paths in.
+  enum class WideText : int32_t { Narrowed, Utf8 };
+
   // The settings file is a few kilobytes; anything this large is not one.
   static constexpr int64_t kMaxFileSize = int64_t{16} * 1024 * 1024;
   static constexpr char kPathSeparator = '/';
@@ -83,6 +88,10 @@ class LineFile {
   // Strips ch from both ends of text, in place; no other character.
   static void TrimChar(std::string& text, char ch);
 
+  // For the next ReadLines or SplitLines of a UTF-16 file; Narrowed after
+  // construction. Other encodings are not affected.
+  void SetWideText(WideText mode) { wideText = mode; }
+
   // Forgets path, encoding, raw bytes and lines.
   void ResetFile();
 
@@ -99,6 +108,7 @@ class LineFile {
   std::string rawBytes;
   int32_t byteCount = -1;
   std::vector<std::string> lines;
+  WideText wideText = WideText::Narrowed;
   // Never null: the list SplitLines is filling, else the own lines.
   std::vector<std::string>* target;
 };

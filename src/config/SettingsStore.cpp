@@ -52,7 +52,20 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
     if (use == FileUse::RewriteAtStartUp) {
       settings.Save(settingsPath, TextEncoding::Ansi);  // a failure leaves the file as it was
     }
-    LoadServerList(settings);
+    // The document narrows a UTF-16 file to one byte per character, which
+    // loses every character above U+00FF; the writers take their
+    // directories from the file's own characters instead.
+    IniDocument wide;
+    bool wideRead = false;
+    if (stored.Encoding() == TextEncoding::Utf16LE || stored.Encoding() == TextEncoding::Utf16BE) {
+      wide.SetWideText(LineFile::WideText::Utf8);
+      try {
+        wideRead = wide.Load(settingsPath);
+      } catch (const std::system_error&) {
+        // Gone since the first read: the narrowed directories serve.
+      }
+    }
+    LoadServerList(settings, wideRead ? &wide : nullptr);
   }
   settings.SetPath(settingsPath);
   return true;
@@ -65,7 +78,7 @@ void SettingsStore::ApplyDefaults(IniDocument& document) {
   document.SetString(kDefaultSection, kDownloadDirectoryKey, error ? std::string() : current.string());
 }
 
-void SettingsStore::LoadServerList(const IniDocument& document) {
+void SettingsStore::LoadServerList(const IniDocument& document, const IniDocument* utf8Document) {
   for (int number = 0;; ++number) {
     const std::string suffix = Suffix(number);
     std::string url;
@@ -78,7 +91,14 @@ void SettingsStore::LoadServerList(const IniDocument& document) {
     document.GetInt(kServerSection, kFileSplittingKey + suffix, fileSplitting);
     document.GetInt(kServerSection, kSmartSplittingKey + suffix, smartSplitting);
     document.GetString(kServerSection, kDownloadKey + suffix, directory);
-    AddServer(url, directory, fileSplitting == 1, smartSplitting == 1);
+    std::string writerDirectory;
+    if (utf8Document != nullptr) {
+      utf8Document->GetString(kServerSection, kDownloadKey + suffix, writerDirectory);
+      if (writerDirectory.empty() && directory.empty()) {
+        utf8Document->GetString(kDefaultSection, kDownloadDirectoryKey, writerDirectory);
+      }
+    }
+    AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1);
   }
 }
 
@@ -90,6 +110,11 @@ std::string SettingsStore::DefaultDownloadDirectory() const {
 
 bool SettingsStore::AddServer(const std::string& url, const std::string& directory, bool fileSplitting,
                               bool smartSplitting) {
+  return AddEntry(url, directory, std::string(), fileSplitting, smartSplitting);
+}
+
+bool SettingsStore::AddEntry(const std::string& url, const std::string& directory, const std::string& writerDirectory,
+                             bool fileSplitting, bool smartSplitting) {
   Entry entry;
   entry.presenter = std::make_unique<ServerRowPresenter>();
   if (!entry.presenter->Attach(list, url)) {
@@ -106,7 +131,7 @@ bool SettingsStore::AddServer(const std::string& url, const std::string& directo
   entry.presenter->SetSmartSplitting(smartSplitting);
 
   entry.writer = std::make_unique<RecordingWriter>();
-  entry.writer->SetDirectory(entryDirectory);
+  entry.writer->SetDirectory(writerDirectory.empty() ? entryDirectory : writerDirectory);
   entry.writer->SetFileSplitting(fileSplitting);
   entry.writer->SetSmartSplitting(smartSplitting);
   entry.presenter->SetWriter(entry.writer.get());

@@ -92,8 +92,11 @@ class SettingsStore {
   // take as the working directory at recording time).
   static void ApplyDefaults(IniDocument& settings);
   // AddServer for Server_0, Server_1, ... of document until the first
-  // missing number; entries that cannot be added are skipped.
-  void LoadServerList(const IniDocument& settings);
+  // missing number; entries that cannot be added are skipped. utf8Document,
+  // when not null, is the same file read with UTF-16 characters kept in
+  // UTF-8: the writers record into its directories, while the entries keep
+  // (and save) document's.
+  void LoadServerList(const IniDocument& settings, const IniDocument* utf8Document = nullptr);
   // "Default" "DownloadDirectory" of the settings; empty when missing.
   std::string DefaultDownloadDirectory() const;
 
@@ -148,6 +151,10 @@ class SettingsStore {
     std::unique_ptr<ServerStream> stream;
   };
 
+  // AddServer, with the writer recording into writerDirectory unless that is
+  // empty.
+  bool AddEntry(const std::string& url, const std::string& directory, const std::string& writerDirectory,
+                bool fileSplitting, bool smartSplitting);
   // The entry showing in row, or entries.end().
   std::vector<Entry>::const_iterator FindRow(int row) const;
   // The entry of row if its stream is stopped, else null.

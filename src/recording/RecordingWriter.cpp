@@ -13,9 +13,16 @@
 #include <new>
 #include <system_error>
 
+#include "recording/ReconnectJoin.h"
+#include "stream/AudioFormat.h"
+#include "stream/ByteText.h"
+#include "stream/StreamBuffer.h"
+#include "stream/StreamState.h"
+
 namespace {
 
-constexpr char kExtension[] = ".mp3";
+// Files of a station that names itself nowhere.
+constexpr const char* kUntitled = "untitled";
 // Attempts to find a free name when others keep taking the names we found.
 constexpr int kMaxCreateAttempts = 100;
 
@@ -67,49 +74,101 @@ RecordingWriter::~RecordingWriter() {
 
 void RecordingWriter::Reset() {
   std::lock_guard<std::recursive_mutex> guard(lock);
+  try {
+    SettleJoin(true);
+  } catch (const std::system_error&) {
+    // The write failed and is recorded in lastError; the reset goes on.
+  }
+  join.reset();
+  joinPending = false;
   directory.clear();
   currentTitle.clear();
   CloseFile();
-  pendingAudio.Clear();
   openFailed = false;
   smartSplitting = true;
   fileSplitting = true;
+  streaming = false;
+  extension = kDefaultExtension;
+  stationName.clear();
   lastError.reset();
+  notes.clear();
 }
 
 void RecordingWriter::OnText(StreamEvent kind, std::string text) {
-  if (kind != StreamEvent::Title) {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  switch (kind) {
+    case StreamEvent::Format: {
+      // A new response: the held audio of the one before is all there is.
+      SettleJoin(true);
+      AudioFormat format = AudioFormat::Mp3;
+      extension = AudioFormatProbe::FromExtension(text, format) ? text : kDefaultExtension;
+      streaming = true;
+      joinPending = file.IsOpen();
+      return;
+    }
+    case StreamEvent::Station:
+      stationName = std::move(text);
+      return;
+    case StreamEvent::State:
+      if (text != StreamStateText(StreamState::Connected)) {
+        streaming = false;
+      }
+      return;
+    case StreamEvent::Title:
+      break;
+    default:
+      return;
+  }
+  if (!fileSplitting) {
+    // The first title names the one file; so does a later one after its
+    // creation failed.
+    if (!file.IsOpen() && (currentTitle.empty() || openFailed)) {
+      pendingTitle = std::move(text);
+    }
     return;
   }
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  if (fileSplitting) {
-    if (text != currentTitle) {
-      pendingAudio.Clear();
-    }
-    // Also when the title returns to the current one before any audio came:
-    // the next block then stays in the current file instead of going to a
-    // file named after a title that is no longer playing.
-    pendingTitle = std::move(text);
-  } else if (currentTitle.empty() && text != currentTitle) {
-    pendingTitle = std::move(text);
+  // Also when the title returns to the current one before any audio came:
+  // the next block then stays in the current file instead of going to a
+  // file named after a title that is no longer playing.
+  pendingTitle = std::move(text);
+  if (!pendingTitle.empty()) {
+    return;
   }
-  if (pendingTitle.empty()) {
-    // Close the file now rather than at the next block, which may never come.
-    OnAudio(StreamBuffer());
+  if (!streaming || !currentTitle.empty()) {
+    // The stream has stopped, or a titled stretch ended: close now rather
+    // than at the next block, which may never come. Untitled audio that
+    // follows opens a file of its own.
+    SettleJoin(true);
+    joinPending = false;
+    CloseFile();
+    currentTitle.clear();
+    openFailed = false;
   }
 }
 
 void RecordingWriter::OnAudio(const StreamBuffer& audio) {
   std::lock_guard<std::recursive_mutex> guard(lock);
+  if (audio.Size() <= 0) {
+    return;
+  }
   if (currentTitle != pendingTitle) {
+    SettleJoin(true);
+    joinPending = false;
     SwitchFile(audio);
   } else if (file.IsOpen()) {
-    Write(audio);
-  } else if (!openFailed && !fileSplitting) {
-    HoldAudio(audio);
+    if (joinPending || join) {
+      JoinAudio(audio);
+    } else {
+      Write(audio);
+    }
+  } else if (!openFailed) {
+    if (CreateFile()) {
+      Write(audio);
+    } else {
+      openFailed = true;
+    }
   }
-  // Otherwise the block is dropped: creating the file failed, or with File
-  // Splitting on the first title would discard it anyway.
+  // Otherwise the block is dropped: creating the file failed.
 }
 
 void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
@@ -122,48 +181,111 @@ void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
     CloseFile();
   }
   currentTitle = pendingTitle;
-  if (currentTitle.empty()) {
-    openFailed = false;
-    return;
-  }
   if (!CreateFile()) {
     openFailed = true;
     return;
   }
   openFailed = false;
-  if (pendingAudio.Size() > 0) {
-    // The held audio gets one chance: emptied even when its write fails, so
-    // that it can never end up behind later audio in the file.
-    try {
-      Write(pendingAudio);
-    } catch (...) {
-      pendingAudio.Clear();
-      throw;
-    }
-    pendingAudio.Clear();
-  }
   Write(audio);
 }
 
+void RecordingWriter::JoinAudio(const StreamBuffer& audio) {
+  if (!join) {
+    joinPending = false;
+    if (extension != fileExtension) {
+      // Another format cannot go on in this file.
+      CloseFile();
+      if (!CreateFile()) {
+        openFailed = true;
+        return;
+      }
+      Note("reconnected in another format: the audio goes on in " + FileName());
+      Write(audio);
+      return;
+    }
+    join = std::make_unique<ReconnectJoin>(ReadTail(), extension == AudioFormatProbe::Extension(AudioFormat::Ogg) ||
+                                                           extension == AudioFormatProbe::Extension(AudioFormat::Opus));
+  }
+  const ReconnectJoin::Outcome outcome = join->Add(audio.Data(), audio.Size());
+  if (outcome != ReconnectJoin::Outcome::Undecided) {
+    ApplyJoin(outcome == ReconnectJoin::Outcome::Overlap);
+  }
+}
+
+void RecordingWriter::SettleJoin(bool final) {
+  if (!join || !final) {
+    return;
+  }
+  ApplyJoin(join->Finish() == ReconnectJoin::Outcome::Overlap);
+}
+
+void RecordingWriter::ApplyJoin(bool overlap) {
+  const std::unique_ptr<ReconnectJoin> done = std::move(join);
+  const std::string& held = done->Held();
+  if (overlap) {
+    const size_t skip = std::min(done->SkipBytes(), held.size());
+    Note("reconnected: " + std::to_string(skip) + " bytes the server sent again were skipped, " + FileName() +
+         " goes on");
+    Write(reinterpret_cast<const uint8_t*>(held.data()) + skip, held.size() - skip);
+    return;
+  }
+  // A gap must not hide inside one file.
+  const std::string before = FileName();
+  CloseFile();
+  if (!CreateFile()) {
+    openFailed = true;
+    return;
+  }
+  Note("reconnected after a gap: " + before + " ends, the audio goes on in " + FileName());
+  Write(reinterpret_cast<const uint8_t*>(held.data()), held.size());
+}
+
+std::string RecordingWriter::ReadTail() const {
+  if (!file.IsOpen() || fileBytes <= 0) {
+    return {};
+  }
+  const auto want = static_cast<size_t>(std::min<int64_t>(fileBytes, ReconnectJoin::kTailBytes));
+  std::string tail(want, '\0');
+  size_t done = 0;
+  while (done < want) {
+    const ssize_t n = ::pread(file.Get(), tail.data() + done, want - done,
+                              static_cast<off_t>(fileBytes - static_cast<int64_t>(want) + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return {};  // unreadable: the join then finds a gap and starts a new file
+    }
+    done += static_cast<size_t>(n);
+  }
+  return tail;
+}
+
 bool RecordingWriter::CreateFile() {
-  if (!directory.empty()) {
+  const std::string fileDirectory = ByteText::ToUtf8(directory);
+  if (!fileDirectory.empty()) {
     std::error_code error;
-    std::filesystem::create_directories(directory, error);
+    std::filesystem::create_directories(fileDirectory, error);
     if (error) {
-      lastError = FileError{directory, error.message()};
+      lastError = FileError{fileDirectory, error.message()};
       return false;
     }
   }
-  const std::string base = JoinPath(directory, FileStem(currentTitle));
+  const std::string& name = currentTitle.empty() ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
+  const std::string base = JoinPath(fileDirectory, FileStem(name));
+  const std::string dotted = "." + extension;
   std::string path;
   for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
-    path = MakeUniquePath(base, kExtension);
+    path = MakeUniquePath(base, dotted);
     // O_EXCL: never truncate or write through whatever appeared under the
-    // name since MakeUniquePath looked.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // name since MakeUniquePath looked. Read access lets a reconnect compare
+    // the file's end with the new audio.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       file.Reset(fd);
       filePath = path;
+      fileExtension = extension;
+      fileBytes = 0;
       lastError.reset();
       return true;
     }
@@ -185,11 +307,14 @@ void RecordingWriter::CloseFile() {
     RecordError(filePath, error);
   }
   filePath.clear();
+  fileBytes = 0;
 }
 
 void RecordingWriter::Write(const StreamBuffer& audio) {
-  const uint8_t* next = audio.Data();
-  size_t left = static_cast<size_t>(audio.Size());
+  Write(audio.Data(), static_cast<size_t>(audio.Size()));
+}
+
+void RecordingWriter::Write(const uint8_t* next, size_t left) {
   // One write() per block; the loop only continues a write the kernel cut
   // short.
   while (left > 0) {
@@ -204,34 +329,36 @@ void RecordingWriter::Write(const StreamBuffer& audio) {
     }
     next += written;
     left -= static_cast<size_t>(written);
+    fileBytes += written;
+    bytesWritten.fetch_add(written, std::memory_order_relaxed);
   }
-}
-
-void RecordingWriter::HoldAudio(const StreamBuffer& audio) {
-  const int64_t total = int64_t{pendingAudio.Size()} + audio.Size();
-  if (total <= kMaxPendingAudio) {
-    pendingAudio.AppendBuffer(audio);
-    return;
-  }
-  // Keep the newest kMaxPendingAudio bytes.
-  const int32_t fromAudio = std::min(audio.Size(), kMaxPendingAudio);
-  const int32_t fromPending = kMaxPendingAudio - fromAudio;
-  std::unique_ptr<uint8_t, decltype(&std::free)> block(
-      static_cast<uint8_t*>(std::malloc(kMaxPendingAudio)), &std::free);
-  if (!block) {
-    throw std::bad_alloc();
-  }
-  if (fromPending > 0) {
-    std::memcpy(block.get(), pendingAudio.Data() + (pendingAudio.Size() - fromPending),
-                static_cast<size_t>(fromPending));
-  }
-  std::memcpy(block.get() + fromPending, audio.Data() + (audio.Size() - fromAudio),
-              static_cast<size_t>(fromAudio));
-  pendingAudio.Adopt(block.release(), kMaxPendingAudio);
 }
 
 void RecordingWriter::RecordError(const std::string& path, int error) {
   lastError = FileError{path, ErrorText(error)};
+}
+
+void RecordingWriter::Note(std::string text) {
+  if (notes.size() >= kMaxNotes) {
+    notes.erase(notes.begin());
+  }
+  notes.push_back(std::move(text));
+}
+
+std::string RecordingWriter::FileName() const {
+  return std::filesystem::path(filePath).filename().string();
+}
+
+std::vector<std::string> RecordingWriter::TakeNotes() {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::vector<std::string> taken;
+  taken.swap(notes);
+  return taken;
+}
+
+std::string RecordingWriter::CurrentPath() const {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  return filePath;
 }
 
 bool RecordingWriter::SetDirectory(const std::string& path) {
@@ -281,12 +408,15 @@ std::string RecordingWriter::MakeUniquePath(const std::string& base, const std::
 }
 
 std::string RecordingWriter::FileStem(const std::string& title) {
-  std::string stem = title;
+  std::string stem = ByteText::ToUtf8(title);
   for (char& c : stem) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte == '/' || byte < 0x20) {
+    if (byte == '/' || byte < 0x20 || byte == 0x7F) {
       c = '_';
     }
+  }
+  if (!stem.empty() && stem.front() == '.') {
+    stem.front() = '_';  // a leading dot hides the file
   }
   if (stem.size() > kMaxStemBytes) {
     size_t cut = kMaxStemBytes;

@@ -1,45 +1,58 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "stream/StreamBuffer.h"
 #include "stream/StreamObserver.h"
 
-// Turns one server entry's audio and title events into MP3 files in the
+class ReconnectJoin;
+class StreamBuffer;
+
+// Turns one server entry's audio and title events into audio files in the
 // entry's download directory. The audio bytes are written exactly as they
 // arrive, one write call per block, with no header, tag or buffering of our
 // own. Files are named after the stream titles: directory + '/' + title +
-// optional "(n)" + ".mp3", "(n)" counting up from 1 past names already taken.
+// optional "(n)" + "." + the format's extension ("mp3", "aac", "ogg",
+// "opus", from the stream's Format event), "(n)" counting up from 1 past
+// names already taken.
 //
 // File Splitting on: every new title starts a new file at the next audio
-// block, and the empty title a stream announces when it stops closes the file
-// at once. Smart Splitting on (with File Splitting on): the first block after a
-// title change ends the old file and also begins the new one. File Splitting
-// off: the first non-empty title names one file that receives everything,
-// including the audio held from before that title; it closes when the writer
-// goes away.
+// block. Audio under no title or an empty title goes into a file named after
+// the station (the stream's Station event), its own file between the titled
+// ones; an empty title closes a titled file at once. Smart Splitting on (with
+// File Splitting on): the first block after a title change ends the old file
+// and also begins the new one. File Splitting off: the first title (the
+// station's name when it is empty) names one file that receives everything;
+// it closes when the writer goes away. When the stream stops (its last event
+// is an empty Title while it is no longer connected) the file is closed,
+// with File Splitting on.
 //
-// Title to file name: titles are bytes and are never re-encoded. '/' and the
-// control bytes below 0x20 become '_'; a title longer than kMaxStemBytes is cut
-// there (never inside a UTF-8 sequence) so that title, "(n)" and ".mp3" fit in
-// the 255 bytes a Linux file name may have. Since ".mp3" always follows, a name
-// is never "." or "..", and a title can never leave the download directory. An
-// empty title means "no title": it never names a file.
-// A missing download directory is created, with its parents, before the first
-// file in it. An empty directory means the current working directory.
+// Reconnects: when a new response begins (Format) while a file is open and
+// its audio stays in that file (same title), the audio is compared with the
+// file's last bytes, read back from the file (ReconnectJoin): a burst the
+// server repeats is skipped, so the file goes on without a doubled or
+// spliced byte; audio that does not continue the file (a gap, or another
+// format) goes into a new "(n)" file instead. TakeNotes tells which happened.
+//
+// Title to file name: titles are bytes; bytes that are not valid UTF-8 are
+// read as Windows-1252 and written in UTF-8, so every name is valid UTF-8
+// (ByteText::ToUtf8; the download directory likewise). '/' and the control
+// characters become '_', and so does a leading '.', which would hide the file.
+// A title longer than kMaxStemBytes is cut there (never inside a UTF-8
+// sequence) so that title, "(n)" and the extension fit in the 255 bytes a
+// Linux file name may have. A name is never "." or "..", and a title can never
+// leave the download directory. A missing download directory is created, with
+// its parents, before the first file in it. An empty directory means the
+// current working directory.
 //
 // Existing names are never reused: a file is created only where nothing
 // (file, directory, symlink, even a dangling one) exists, so an earlier
 // recording is never truncated.
-//
-// Audio before the first title (pendingAudio) is held only while File
-// Splitting is off, since with it on that audio is discarded when the first
-// title arrives anyway. At most kMaxPendingAudio bytes are held: when more
-// arrive, the oldest go, so that the file starts with the newest audio and
-// runs on without a gap. An empty buffer holds no memory.
 //
 // Failures: a file that cannot be created is not an exception; the writer
 // drops audio until the next file switch and keeps the path and the system's
@@ -52,16 +65,17 @@
 // observer lock held); the user-interface thread constructs and destroys the
 // writer and calls the setters and getters. Every member function takes
 // `lock`, which guards every field below; it is re-entrant because OnText
-// calls OnAudio. Lock order: the stream's locks before `lock`.
+// calls OnAudio. Lock order: the stream's locks before `lock`. BytesWritten
+// reads an atomic and takes no lock.
 class RecordingWriter : public StreamObserver {
  public:
-  // Most audio held while no file exists yet: 128 KiB, about 8 seconds at
-  // 128 kbit/s. Stations announce a title within their first metadata
-  // interval, so this only bounds stations that never do.
-  static constexpr int32_t kMaxPendingAudio = 128 * 1024;
-  // Longest title part of a file name, in bytes: 255 less ".mp3" and the
-  // longest "(n)" suffix, "(2147483647)".
-  static constexpr size_t kMaxStemBytes = 255 - 4 - 12;
+  // Longest title part of a file name, in bytes: 255 less the longest
+  // extension ".opus" and the longest "(n)" suffix, "(2147483647)".
+  static constexpr size_t kMaxStemBytes = 255 - 5 - 12;
+  // At most this many notes wait for TakeNotes; older ones go.
+  static constexpr size_t kMaxNotes = 16;
+  // The extension files get before the stream names a format.
+  static constexpr const char* kDefaultExtension = "mp3";
 
   // Why the last file could not be created or written.
   struct FileError {
@@ -71,20 +85,22 @@ class RecordingWriter : public StreamObserver {
 
   // Empty directory, no title, both switches on, no file.
   RecordingWriter();
-  // Resets, which closes an open file; held audio is discarded.
+  // Resets, which closes an open file.
   ~RecordingWriter() override;
 
   RecordingWriter(const RecordingWriter&) = delete;
   RecordingWriter& operator=(const RecordingWriter&) = delete;
 
-  // Back to the state after construction, closing an open file and
-  // discarding held audio. The title waiting for the next block stays.
+  // Back to the state after construction, closing an open file (audio held
+  // while a reconnect is decided is written first). The title waiting for
+  // the next block stays.
   void Reset() override;
-  // One audio block: written to the open file, held, or dropped (see above).
-  // Throws std::system_error when a write fails.
+  // One audio block: written to the open file, or to a new one, or dropped
+  // while no file can be created (see above). Throws std::system_error when
+  // a write fails.
   void OnAudio(const StreamBuffer& audio) override;
-  // Title events choose the file for the next block; all other kinds are
-  // ignored. May close a file at once, and throw like OnAudio.
+  // Title, Format, Station and State events steer the files; all other kinds
+  // are ignored. May close a file at once, and throw like OnAudio.
   void OnText(StreamEvent kind, std::string text) override;
 
   // The download directory; takes effect at the next file. Returns true.
@@ -99,6 +115,13 @@ class RecordingWriter : public StreamObserver {
   // The last failure to create or write a file, until the next file is
   // created; nullopt when there is none.
   std::optional<FileError> LastError() const;
+  // What happened at reconnects since the last call, oldest first
+  // ("reconnected: 29200 repeated bytes skipped, Song.mp3 goes on").
+  std::vector<std::string> TakeNotes();
+  // Audio bytes written to files since construction. Any thread.
+  int64_t BytesWritten() const { return bytesWritten.load(std::memory_order_relaxed); }
+  // The file being written, "" while none is open.
+  std::string CurrentPath() const;
 
   // base + extension if nothing exists under that name, otherwise the first
   // free base + "(n)" + extension for n = 1, 2, ...
@@ -131,22 +154,42 @@ class RecordingWriter : public StreamObserver {
   // Creates the file for currentTitle; on failure records the reason.
   bool CreateFile();
   void CloseFile();
-  // Writes the whole block; throws std::system_error on failure.
+  // Writes size bytes; throws std::system_error on failure.
+  void Write(const uint8_t* data, size_t size);
   void Write(const StreamBuffer& audio);
-  // Adds a block to pendingAudio, keeping at most kMaxPendingAudio bytes.
-  void HoldAudio(const StreamBuffer& audio);
+  // A reconnect's audio while its join is undecided.
+  void JoinAudio(const StreamBuffer& audio);
+  // Ends a join in progress as the held audio says (final: no more of that
+  // connection's audio comes).
+  void SettleJoin(bool final);
+  // Writes what the join decided: the new part after an overlap, or a new
+  // file with all of it after a gap.
+  void ApplyJoin(bool overlap);
+  // The file's last bytes, for a join; "" when they cannot be read.
+  std::string ReadTail() const;
   void RecordError(const std::string& path, int error);
+  void Note(std::string text);
+  std::string FileName() const;
 
   mutable std::recursive_mutex lock;
   // All guarded by lock.
   std::string directory;
-  std::string currentTitle;  // title of the open file, or of the failed one
+  std::string extension = kDefaultExtension;  // of the next file
+  std::string stationName;   // names untitled files
+  std::string currentTitle;  // title of the open file ("": untitled), or of the failed one
   std::string pendingTitle;  // title for which the next block opens a file
   bool smartSplitting = true;
   bool fileSplitting = true;
-  StreamBuffer pendingAudio;  // empty while a file is open
+  bool streaming = false;  // between a response's Format and the next state change
   OutputFile file;
-  std::string filePath;  // path of the open file
+  std::string filePath;       // path of the open file
+  std::string fileExtension;  // extension of the open file
+  int64_t fileBytes = 0;      // bytes in the open file
   bool openFailed = false;
+  bool joinPending = false;  // a new response began while the file was open
+  std::unique_ptr<ReconnectJoin> join;  // deciding a reconnect; null otherwise
   std::optional<FileError> lastError;
+  std::vector<std::string> notes;
+
+  std::atomic<int64_t> bytesWritten{0};
 };

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -42,6 +44,11 @@ constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kMaxRedirects = 10;
 constexpr const char* kAgent = "Driftharbour";
 constexpr const char* kAbortedText = "connection aborted";
+constexpr const char* kNotHttpUrlText = "not an http or https URL";
+constexpr const char* kNotHttpText = "the server's answer is not HTTP";
+// A reason phrase longer than this is cut: the user needs its gist, and a
+// server must not fill a tooltip with kilobytes of it.
+constexpr size_t kMaxPhraseBytes = 100;
 
 void AppendLine(HeaderList& list, const std::string& line) {
   // curl_slist_append returns the list's head (a new one for an empty list)
@@ -58,7 +65,9 @@ template <typename T>
 void SetOption(CURL* easy, CURLoption option, T value) {
   CURLcode code = curl_easy_setopt(easy, option, value);
   if (code != CURLE_OK) {
-    throw ConnectionError(curl_easy_strerror(code));
+    HttpConnection::TransferFailure failure;
+    failure.curlCode = code;
+    throw ConnectionError(HttpConnection::DescribeFailure(failure));
   }
 }
 
@@ -100,6 +109,121 @@ long ParseStatus(std::string_view line) {
   return digits == 3 ? status : 0;
 }
 
+// A standard reason phrase for the codes a radio server is likely to send;
+// empty for the rest.
+std::string_view StandardPhrase(long status) {
+  switch (status) {
+    case 300: return "Multiple Choices";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 304: return "Not Modified";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 402: return "Payment Required";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 406: return "Not Acceptable";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 410: return "Gone";
+    case 429: return "Too Many Requests";
+    case 451: return "Unavailable For Legal Reasons";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    case 505: return "HTTP Version Not Supported";
+    default: return {};
+  }
+}
+
+std::string_view TrimEnd(std::string_view text) {
+  size_t end = text.find_last_not_of(" \t\r\n");
+  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+// The reason phrase of a status line as the server sent it ("Not Found" in
+// "HTTP/1.1 404 Not Found"), at most kMaxPhraseBytes of it; empty when there
+// is none.
+std::string_view ReasonPhrase(std::string_view statusLine) {
+  size_t code = statusLine.find(' ');
+  if (code == std::string_view::npos) {
+    return {};
+  }
+  code = statusLine.find_first_not_of(' ', code);
+  if (code == std::string_view::npos || statusLine.size() - code <= 3) {
+    return {};
+  }
+  size_t start = statusLine.find_first_not_of(" \t", code + 3);
+  if (start == std::string_view::npos) {
+    return {};
+  }
+  std::string_view phrase = TrimEnd(statusLine.substr(start));
+  if (phrase.size() > kMaxPhraseBytes) {
+    // Cut before a UTF-8 character rather than through it.
+    size_t cut = kMaxPhraseBytes;
+    while (cut > 0 && (static_cast<unsigned char>(phrase[cut]) & 0xC0) == 0x80) {
+      --cut;
+    }
+    phrase = TrimEnd(phrase.substr(0, cut));
+  }
+  return phrase;
+}
+
+// "HTTP 404 Not Found" for a final status outside 2xx.
+std::string DescribeStatus(long status, std::string_view statusLine) {
+  if (status < 100 || status > 999) {
+    return kNotHttpText;
+  }
+  std::string text = "HTTP " + std::to_string(status);
+  std::string_view phrase = ReasonPhrase(statusLine);
+  if (phrase.empty()) {
+    phrase = StandardPhrase(status);
+  }
+  if (!phrase.empty()) {
+    text += ' ';
+    text.append(phrase);
+  }
+  return text;
+}
+
+// strerror_r comes in two shapes; whichever this C library has, these
+// overloads turn its result into the text.
+[[maybe_unused]] const char* ErrorText(int result, const char* buffer) {
+  return result == 0 ? buffer : "unknown error";
+}
+[[maybe_unused]] const char* ErrorText(const char* text, const char*) { return text; }
+
+// The system's text for an errno value, starting lower-case to sit inside
+// our own sentence: "network is unreachable".
+std::string ErrnoText(int number) {
+  char buffer[256] = {};
+  std::string text = ErrorText(strerror_r(number, buffer, sizeof buffer), buffer);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string WithDetail(std::string text, std::string_view detail) {
+  if (!detail.empty()) {
+    text += " (";
+    text.append(detail);
+    text += ')';
+  }
+  return text;
+}
+
+// Only http and https URLs go to curl, which would otherwise take
+// "notaurl" for a host name and speak other protocols.
+bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
+
 // A "Location" header line with a value: curl follows it for a 3xx answer.
 bool IsLocationLine(std::string_view line) {
   if (!StartsWithNoCase(line, "location:")) {
@@ -111,7 +235,8 @@ bool IsLocationLine(std::string_view line) {
 }  // namespace
 
 struct HttpConnection::Impl {
-  // Constant after construction; Abort uses it from any thread.
+  // Constant after construction (until the destructor); Abort uses it from
+  // any thread.
   MultiHandle multi;
 
   // Any thread.
@@ -130,10 +255,16 @@ struct HttpConnection::Impl {
   CURLcode result = CURLE_OK;
   std::string failure;  // our own reason for failing a callback, if any
   bool paused = false;
-  curl_socket_t socket = CURL_SOCKET_BAD;  // the newest socket curl opened for the transfer
-  bool lowered = false;                    // the low-water mark is 1 for now
-  long stallBytesPerSecond = kStallBytesPerSecond;
-  long stallSeconds = kStallSeconds;
+  // Every socket OpenSocket made that CloseSocket has not closed yet: only
+  // these are ours to touch. A descriptor number curl gave back may already
+  // belong to another part of the process.
+  std::vector<curl_socket_t> openSockets;
+  bool lowered = false;  // the low-water mark is 1 for now
+  // The request that is under way (the latest after redirects) went out on
+  // a connection.
+  bool requestSent = false;
+  int32_t stallBytesPerSecond = kStallBytesPerSecond;
+  int32_t stallSeconds = kStallSeconds;
 
   // Header blocks: the one being received, the last complete one that was
   // not taken for the final response, and whether the final one is queued.
@@ -145,6 +276,7 @@ struct HttpConnection::Impl {
   long setAsideStatus = 0;
   bool headerComplete = false;
   long status = 0;
+  std::string statusLine;
 
   // While Read waits in curl, body bytes go straight into its buffer
   // (direct[0..directFilled), at most directCapacity) as long as nothing is
@@ -171,6 +303,11 @@ struct HttpConnection::Impl {
       }
       curl_multi_remove_handle(multi.get(), easy.get());
     }
+    // The multi handle closes the connections it keeps through CloseSocket,
+    // which needs openSockets: release the handles while every member is
+    // still there.
+    easy.reset();
+    multi.reset();
   }
 
   size_t Queued() const { return pending.size() - pendingStart; }
@@ -190,16 +327,24 @@ struct HttpConnection::Impl {
     if (!failure.empty()) {
       return ConnectionError(failure);
     }
-    if (errorText[0] != '\0') {
-      return ConnectionError(errorText);
+    TransferFailure report;
+    report.curlCode = result;
+    long osErrno = 0;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK) {
+      report.osErrno = static_cast<int>(osErrno);
     }
-    return ConnectionError(curl_easy_strerror(result));
+    report.detail = errorText;
+    report.requestSent = requestSent;
+    report.stallBytesPerSecond = stallBytesPerSecond;
+    report.stallSeconds = stallSeconds;
+    return ConnectionError(DescribeFailure(report));
   }
 
   // Hands the header block on as the final response's.
   void CompleteHeader(const std::string& text, long code) {
     Queue(text.data(), text.size());
     status = code;
+    statusLine = text.substr(0, text.find("\r\n"));
     headerComplete = true;
   }
 
@@ -234,6 +379,9 @@ struct HttpConnection::Impl {
         // block after all.
         setAsideBlock.swap(block);
         setAsideStatus = blockStatus;
+        if (redirect) {
+          requestSent = false;  // the next request is still to be made
+        }
       } else {
         CompleteHeader(block, blockStatus);
       }
@@ -311,11 +459,39 @@ struct HttpConnection::Impl {
     }
   }
 
-  // A failure here only costs wakeups: the mark is a hint.
+  // A failure here only costs wakeups: the mark is a hint. Once the header
+  // block is in, no new connection is made, and an earlier one that curl
+  // still keeps from a redirect is idle: the mark does it no harm.
   void SetLowWater(int bytes) {
-    if (socket != CURL_SOCKET_BAD) {
-      ::setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes);
+    for (curl_socket_t fd : openSockets) {
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes);
     }
+  }
+
+  // curl's replacement for socket(): notes the socket as ours.
+  static curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    auto& sockets = static_cast<Impl*>(user)->openSockets;
+    try {
+      // Room first, so that a socket is never left made but unnoted.
+      sockets.reserve(sockets.size() + 1);
+    } catch (const std::bad_alloc&) {
+      return CURL_SOCKET_BAD;
+    }
+    // Close-on-exec, so that a child process never keeps a stream's
+    // connection open.
+    curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD) {
+      sockets.push_back(fd);
+    }
+    return fd;
+  }
+
+  // curl's replacement for close(): forgets the socket before its number
+  // can be reused.
+  static int CloseSocket(void* user, curl_socket_t fd) {
+    auto& sockets = static_cast<Impl*>(user)->openSockets;
+    sockets.erase(std::remove(sockets.begin(), sockets.end(), fd), sockets.end());
+    return ::close(fd) == 0 ? 0 : 1;
   }
 
   void Configure(const std::string& url, const std::string& headerText) {
@@ -350,8 +526,8 @@ struct HttpConnection::Impl {
     SetOption(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     SetOption(handle, CURLOPT_NOSIGNAL, 1L);
     SetOption(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, stallBytesPerSecond);
-    SetOption(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(stallBytesPerSecond));
+    SetOption(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallSeconds));
 
     curl_write_callback onHeader = [](char* bytes, size_t size, size_t count, void* user) -> size_t {
       size_t length = size * count;
@@ -364,15 +540,24 @@ struct HttpConnection::Impl {
     SetOption(handle, CURLOPT_HEADERDATA, this);
     SetOption(handle, CURLOPT_WRITEFUNCTION, onBody);
     SetOption(handle, CURLOPT_WRITEDATA, this);
-    // curl names a transfer's socket only once the transfer is over, so the
-    // newest socket it opens is noted here: after redirects, the one that
-    // carries the final response.
-    curl_sockopt_callback onSocket = [](void* user, curl_socket_t fd, curlsocktype) -> int {
-      static_cast<Impl*>(user)->socket = fd;
-      return CURL_SOCKOPT_OK;
+    // curl names a transfer's socket only once the transfer is over, and
+    // with happy eyeballs the socket it made last need not be the one that
+    // won, nor still open. So the connection makes and closes the sockets
+    // itself and knows which are open.
+    curl_opensocket_callback onOpen = &Impl::OpenSocket;
+    curl_closesocket_callback onClose = &Impl::CloseSocket;
+    SetOption(handle, CURLOPT_OPENSOCKETFUNCTION, onOpen);
+    SetOption(handle, CURLOPT_OPENSOCKETDATA, this);
+    SetOption(handle, CURLOPT_CLOSESOCKETFUNCTION, onClose);
+    SetOption(handle, CURLOPT_CLOSESOCKETDATA, this);
+    // A timeout before the request went out means the server never
+    // answered; after it, the stream stalled.
+    curl_prereq_callback onRequest = [](void* user, char*, char*, int, int) -> int {
+      static_cast<Impl*>(user)->requestSent = true;
+      return CURL_PREREQFUNC_OK;
     };
-    SetOption(handle, CURLOPT_SOCKOPTFUNCTION, onSocket);
-    SetOption(handle, CURLOPT_SOCKOPTDATA, this);
+    SetOption(handle, CURLOPT_PREREQFUNCTION, onRequest);
+    SetOption(handle, CURLOPT_PREREQDATA, this);
   }
 };
 
@@ -389,6 +574,9 @@ void HttpConnection::Open(const std::string& url, const std::string& headerText)
   c.easy.reset(curl_easy_init());
   if (!c.easy) {
     throw ConnectionError("cannot create a curl handle");
+  }
+  if (!IsHttpUrl(url)) {
+    throw ConnectionError(kNotHttpUrlText);
   }
   c.Configure(url, headerText);
   CURLMcode code = curl_multi_add_handle(c.multi.get(), c.easy.get());
@@ -409,14 +597,14 @@ void HttpConnection::Open(const std::string& url, const std::string& headerText)
       }
       c.TakeSetAsideBlock();
       if (!c.headerComplete) {
-        throw ConnectionError("no response header from the server");
+        throw ConnectionError("no response from the server");
       }
       break;
     }
     c.Wait();
   }
   if (c.status < 200 || c.status > 299) {
-    throw ConnectionError("HTTP " + std::to_string(c.status));
+    throw ConnectionError(DescribeStatus(c.status, c.statusLine));
   }
   c.SetLowWater(kReceiveLowWater);
 }
@@ -494,3 +682,87 @@ void HttpConnection::Abort() {
 }
 
 long HttpConnection::StatusCode() const { return impl->status; }
+
+std::string HttpConnection::StatusLine() const { return impl->statusLine; }
+
+std::vector<int> HttpConnection::OpenSockets() const {
+  return std::vector<int>(impl->openSockets.begin(), impl->openSockets.end());
+}
+
+std::string HttpConnection::DescribeFailure(const TransferFailure& failure) {
+  std::string_view detail = TrimEnd(failure.detail);
+  auto code = static_cast<CURLcode>(failure.curlCode);
+  switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      // Before a request went out, the scheme of a URL (a redirect's: ours
+      // were checked) was refused; after it, the answer had no status line
+      // and was taken for HTTP/0.9, which is off.
+      return failure.requestSent ? kNotHttpText : kNotHttpUrlText;
+    case CURLE_URL_MALFORMAT:
+      return kNotHttpUrlText;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "host not found";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "proxy not found";
+    case CURLE_COULDNT_CONNECT:
+      if (failure.osErrno == ECONNREFUSED) {
+        return "connection refused";
+      }
+      if (failure.osErrno == ETIMEDOUT) {
+        return "no answer from the server";
+      }
+      return failure.osErrno != 0 ? WithDetail("cannot connect", ErrnoText(failure.osErrno)) : "cannot connect";
+    case CURLE_OPERATION_TIMEDOUT:
+      // Before the request, only the connect timeout runs; after it, only
+      // the low-speed limit.
+      if (!failure.requestSent) {
+        return "no answer from the server";
+      }
+      return "the stream stalled (less than " + std::to_string(failure.stallBytesPerSecond) + " bytes/s for " +
+             std::to_string(failure.stallSeconds) + " s)";
+    case CURLE_TOO_MANY_REDIRECTS:
+      return "too many redirects";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS: {
+      // Our own words already say it is about the certificate.
+      constexpr std::string_view kRedundant = "SSL certificate problem: ";
+      if (StartsWithNoCase(detail, kRedundant)) {
+        detail.remove_prefix(kRedundant.size());
+      }
+      return WithDetail("certificate not trusted", detail);
+    }
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_USE_SSL_FAILED:
+      return WithDetail("secure connection failed", detail);
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_HTTP3:
+      return WithDetail("connection lost", detail);
+    case CURLE_GOT_NOTHING:
+      return "no response from the server";
+    case CURLE_WEIRD_SERVER_REPLY:
+      return kNotHttpText;
+    case CURLE_PROXY:
+      return WithDetail("proxy failed", detail);
+    case CURLE_OUT_OF_MEMORY:
+      return "out of memory";
+    case CURLE_ABORTED_BY_CALLBACK:
+      return kAbortedText;
+    default:
+      return WithDetail("connection failed", detail.empty() ? std::string_view(curl_easy_strerror(code)) : detail);
+  }
+}

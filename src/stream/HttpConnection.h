@@ -4,10 +4,16 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // A network failure: the request could not be made, the answer was not a
 // 2xx response, the transfer broke, or the connection was aborted. what()
-// is readable: curl's error text, "HTTP 404", "connection aborted", ...
+// is a short reason in plain words, meant for the user: "HTTP 404 Not
+// Found", "connection refused", "host not found", "certificate not trusted
+// (self-signed certificate)", "connection aborted", ... A text may carry
+// bytes from the server or from the system (a status line's reason phrase,
+// at most about 100 bytes of it; an error detail) unescaped: whoever shows
+// it escapes control bytes.
 class ConnectionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -59,12 +65,39 @@ class ConnectionError : public std::runtime_error {
 // or Abort. After an Abort, the destructor does not wait for a name look-up
 // still running in curl's resolver thread.
 //
+// Sockets: every socket of the connection is opened and closed by the
+// connection itself (through curl's socket callbacks), so it knows which
+// descriptors are its own and open; the receive low-water mark above is set
+// on those only, never on a descriptor curl has already closed.
+//
 // Curl must have been initialised (curl_global_init) before the first
 // connection is created, while the process has one thread: main() does it
 // for the programs, and the test support library (tests/support/
 // IcyTestServer.cpp) does it for the test programs.
 class HttpConnection {
  public:
+  static constexpr int32_t kStallBytesPerSecond = 1;
+  static constexpr int32_t kStallSeconds = 60;
+
+  // What curl reported about a failed transfer, as DescribeFailure reads it.
+  struct TransferFailure {
+    int curlCode = 0;  // the transfer's CURLcode
+    int osErrno = 0;   // CURLINFO_OS_ERRNO; 0 when there is none
+    // curl's error buffer: the detail of a TLS or transfer failure; may be
+    // empty.
+    std::string detail;
+    // A connection was made and the request went out (for the request that
+    // failed, after any redirects): a timeout is then a stall, not a server
+    // that never answered.
+    bool requestSent = false;
+    int32_t stallBytesPerSecond = kStallBytesPerSecond;
+    int32_t stallSeconds = kStallSeconds;
+  };
+
+  // The reason ConnectionError::what() gives for a failed transfer. Pure;
+  // any thread.
+  static std::string DescribeFailure(const TransferFailure& failure);
+
   // Throws ConnectionError when curl cannot create its multi handle.
   HttpConnection();
   ~HttpConnection();
@@ -78,7 +111,9 @@ class HttpConnection {
   // until the final response's header block has arrived. Throws
   // ConnectionError on a network failure, a final status outside 2xx, a
   // header block larger than kMaxHeaderBytes, or an abort. Called once per
-  // connection; a second call throws std::logic_error.
+  // connection; a second call throws std::logic_error. A url that does not
+  // start with "http://" or "https://" (in any case) throws
+  // ConnectionError("not an http or https URL") without any network access.
   void Open(const std::string& url, const std::string& headerText);
 
   // Blocks until bytes are there and copies at most size of them into
@@ -99,10 +134,19 @@ class HttpConnection {
   // The final response's status code once Open has returned (also when it
   // threw for a status outside 2xx); 0 before.
   long StatusCode() const;
+  // The final response's status line without its line end ("HTTP/1.1 404
+  // Not Found", "ICY 200 OK"), as the server sent it, once Open has
+  // returned (also when it threw for a status outside 2xx); empty before.
+  std::string StatusLine() const;
+
+  // The sockets curl holds open for this connection now, in the order they
+  // were opened: one while a single connection is in use, more while a
+  // redirect's earlier connection is still kept, none once curl closed them.
+  // For tests; the connection owns them, so a caller must not close them.
+  // The thread that calls Open and Read.
+  std::vector<int> OpenSockets() const;
 
   static constexpr int32_t kMaxHeaderBytes = 64 * 1024;
-  static constexpr int32_t kStallBytesPerSecond = 1;
-  static constexpr int32_t kStallSeconds = 60;
 
  private:
   struct Impl;

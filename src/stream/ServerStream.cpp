@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <stdexcept>
 #include <strings.h>
 
 #include "stream/HttpConnection.h"
+#include "stream/OggChainReader.h"
 
 namespace {
 
@@ -17,6 +20,41 @@ constexpr const char* kMetadataIntervalKey = "icy-metaint";
 constexpr const char* kBitrateKey = "icy-br";
 constexpr const char* kTitleKey = "StreamTitle";
 constexpr const char* kTitleUrlKey = "StreamUrl";
+constexpr const char* kContentTypeKey = "content-type";
+// Files of a station that names itself nowhere.
+constexpr const char* kUnnamedStation = "untitled";
+constexpr const char* kEndedByServer = "the server closed the stream";
+
+std::string TrimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Whether the "';" that ends at `after` closes a value: the text ends there,
+// or the next key follows ("StreamUrl='").
+bool ClosesValue(const std::string& text, size_t after) {
+  size_t i = after;
+  while (i < text.size() && ((text[i] >= 'A' && text[i] <= 'Z') || (text[i] >= 'a' && text[i] <= 'z') ||
+                             (text[i] >= '0' && text[i] <= '9') || text[i] == '_')) {
+    ++i;
+  }
+  if (i == after) {
+    return text.find_first_not_of(" \t\r\n", after) == std::string::npos;
+  }
+  return text.compare(i, 2, "='") == 0;
+}
+
+// The reason an attempt failed, from what it threw.
+std::string ReasonFor(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+    return "out of memory";
+  }
+  const std::string text = error.what();
+  return text.empty() ? "unexpected error" : text;
+}
 
 // The value after "key:" when line starts with it, in any letter case.
 bool HeaderValue(const std::string& line, const char* key, std::string& value) {
@@ -50,6 +88,24 @@ int64_t ReadDecimal(const std::string& text) {
 }
 
 }  // namespace
+
+// Hands the Ogg reader's audio and titles to the observers.
+class ServerStream::OggTitles : public OggChainReader::Sink {
+ public:
+  explicit OggTitles(ServerStream& stream) : stream(stream), reader(*this) {}
+
+  void OnOggAudio(const uint8_t* data, int32_t size) override {
+    const StreamBuffer audio(data, size);
+    stream.DeliverAudio(&audio);
+  }
+  void OnOggTitle(const std::string& title) override { stream.Notify(StreamEvent::Title, title); }
+
+  OggChainReader& Reader() { return reader; }
+
+ private:
+  ServerStream& stream;
+  OggChainReader reader;
+};
 
 // Qualified: during construction and destruction this class's own reset is
 // the one meant.
@@ -100,10 +156,11 @@ void ServerStream::Reset() {
   leftover.Clear();
   phase = Phase::HeaderLines;
   metadataInterval = 0;
-  headerBytes = 0;
+  BeginResponse();
   {
     std::lock_guard<std::mutex> guard(connectionGuard);
     url.clear();
+    lastReason.clear();
   }
   ResetSource();
 }
@@ -158,7 +215,7 @@ void ServerStream::Run() {
     WaitBeforeRetry();
   }
   std::lock_guard<std::recursive_mutex> lock(connectionLock);
-  leftover.Clear();
+  ForgetResponse();
   // Only a stop ends the loop. The stopping thread has announced
   // Disconnected already, but the aborted attempt may have reported its
   // error after that, and the join that sets the stop request may not have
@@ -176,10 +233,12 @@ void ServerStream::Attempt() {
                            stallSeconds.load(std::memory_order_relaxed));
     Publish(current);
     current->Open(Url(), std::string(kRequestHeaderText) + kMetadataRequestHeader);
+    SetReason("");
     SetState(StreamState::Connected);
     BeginResponse();
     if (!AllocateReadBuffer()) {
       ReleaseConnection();
+      SetReason("out of memory for the read buffer");
       SetState(StreamState::ErrorPreparingBuffer);
       return;
     }
@@ -187,25 +246,94 @@ void ServerStream::Attempt() {
       const int32_t n = current->Read(ReadBuffer(), ReadSize());
       if (n == 0) {
         // The server ended the stream: a lost connection, retried like one.
-        throw ConnectionError("the server closed the stream");
+        throw ConnectionError(kEndedByServer);
       }
       ProcessBytes(ReadBuffer(), n);
     }
-  } catch (...) {
+    // Stopped: what this response still holds goes on before the stream
+    // says it has ended.
+    FinishResponse();
+  } catch (const std::exception& error) {
     // Network errors, an unusable response, memory exhaustion or an
     // observer's failure (a file that cannot be written) all end this
     // attempt alike.
-    ReleaseConnection();
-    SetState(StreamState::ErrorOnConnecting);
+    Fail(ReasonFor(error));
+  } catch (...) {
+    Fail("unexpected error");
   }
+}
+
+void ServerStream::Fail(const std::string& reason) {
+  ReleaseConnection();
+  try {
+    FinishResponse();
+  } catch (...) {
+    // An observer failed with the held audio as well: the reason that ended
+    // the attempt is the one to tell.
+  }
+  if (IsStopped()) {
+    return;  // the stop aborted the connection; that is no error
+  }
+  SetReason(reason);
+  SetState(StreamState::ErrorOnConnecting);
+}
+
+void ServerStream::SetReason(const std::string& reason) {
+  {
+    std::lock_guard<std::mutex> guard(connectionGuard);
+    if (reason.empty() && lastReason.empty()) {
+      return;  // nothing to clear
+    }
+    lastReason = reason;
+  }
+  Notify(StreamEvent::Reason, reason);
+}
+
+std::string ServerStream::LastReason() const {
+  std::lock_guard<std::mutex> guard(connectionGuard);
+  return lastReason;
 }
 
 void ServerStream::BeginResponse() {
   std::lock_guard<std::recursive_mutex> lock(connectionLock);
+  consumed = ConsumedBytes{};
+  ForgetResponse();
+}
+
+void ServerStream::ForgetResponse() {
   phase = Phase::HeaderLines;
   headerBytes = 0;
-  consumed = ConsumedBytes{};
   leftover.Clear();
+  contentType.clear();
+  stationName.clear();
+  audioStarted = false;
+  metadataSeen = false;
+  heldAudio.Clear();
+  firstTitle.reset();
+  format = AudioFormat::Mp3;
+  oggTitles.reset();
+}
+
+void ServerStream::FinishResponse() {
+  std::lock_guard<std::recursive_mutex> lock(connectionLock);
+  if (phase == Phase::Audio && leftover.Size() > 0) {
+    // The start of an audio block whose end never came: audio all the same.
+    // (In the other phases the leftover holds header or metadata bytes.)
+    const int32_t size = leftover.Size();
+    consumed.audio += size;
+    StreamBuffer partial;
+    partial.AppendBuffer(leftover);
+    leftover.Clear();
+    TakeAudio(partial.Data(), size);
+  }
+  if (!audioStarted && heldAudio.Size() > 0) {
+    StartAudio();
+  }
+  if (oggTitles) {
+    oggTitles->Reader().Finish();
+  }
+  // Nothing of this response may reach the next one.
+  ForgetResponse();
 }
 
 void ServerStream::SetStallLimit(int32_t bytesPerSecond, int32_t seconds) {
@@ -308,18 +436,16 @@ int32_t ServerStream::Walk(const uint8_t* data, int32_t size) {
       case Phase::Audio: {
         if (metadataInterval == 0) {
           if (position < size) {
-            const StreamBuffer audio(data + position, size - position);
             consumed.audio += size - position;
-            DeliverAudio(&audio);
+            TakeAudio(data + position, size - position);
           }
           return size;
         }
         if (int64_t{position} + metadataInterval >= size) {
           return position;
         }
-        const StreamBuffer audio(data + position, metadataInterval);
         consumed.audio += metadataInterval;
-        DeliverAudio(&audio);
+        TakeAudio(data + position, metadataInterval);
         position += metadataInterval;
         phase = Phase::MetadataLength;
         break;
@@ -334,10 +460,7 @@ int32_t ServerStream::Walk(const uint8_t* data, int32_t size) {
           return position;
         }
         consumed.metadata += 1 + length;
-        if (length > 0) {
-          const StreamBuffer block(data + position + 1, length);
-          HandleMetadata(&block);
-        }
+        TakeMetadata(data + position + 1, length);
         position = next;
         phase = Phase::Audio;
         break;
@@ -346,10 +469,113 @@ int32_t ServerStream::Walk(const uint8_t* data, int32_t size) {
   }
 }
 
+void ServerStream::TakeAudio(const uint8_t* data, int32_t size) {
+  if (audioStarted) {
+    PassAudio(data, size);
+    return;
+  }
+  heldAudio.Append(data, size);
+  if (metadataInterval > 0 && !metadataSeen) {
+    return;  // the first metadata block says whose audio this is
+  }
+  if (metadataInterval > 0 || AudioFormatProbe::ContentTypeDecides(contentType) ||
+      heldAudio.Size() >= AudioFormatProbe::kProbeBytes) {
+    StartAudio();
+  }
+}
+
+void ServerStream::TakeMetadata(const uint8_t* data, int32_t length) {
+  std::string title;
+  std::string titleUrl;
+  if (length > 0) {
+    const StreamBuffer block(data, length);
+    const std::string text = block.ToText();
+    title = ExtractValue(text, kTitleKey);
+    titleUrl = ExtractValue(text, kTitleUrlKey);
+  }
+  if (!audioStarted) {
+    metadataSeen = true;
+    if (length > 0) {
+      firstTitle.emplace(std::move(title), std::move(titleUrl));
+    }
+    StartAudio();
+    return;
+  }
+  if (length > 0) {
+    Notify(StreamEvent::Title, title);
+    Notify(StreamEvent::Url, titleUrl);
+  }
+}
+
+void ServerStream::StartAudio() {
+  audioStarted = true;
+  format = AudioFormatProbe::Probe(contentType, heldAudio.Data(), heldAudio.Size());
+  Notify(StreamEvent::Format, AudioFormatProbe::Extension(format));
+  std::string station = stationName;
+  if (station.empty()) {
+    station = UrlHost(Url());
+  }
+  Notify(StreamEvent::Station, station.empty() ? kUnnamedStation : station);
+  if ((format == AudioFormat::Ogg || format == AudioFormat::Opus) && metadataInterval == 0) {
+    oggTitles = std::make_unique<OggTitles>(*this);
+  }
+  if (firstTitle) {
+    Notify(StreamEvent::Title, firstTitle->first);
+    Notify(StreamEvent::Url, firstTitle->second);
+    firstTitle.reset();
+  }
+  StreamBuffer held;
+  held.AppendBuffer(heldAudio);
+  heldAudio.Clear();
+  PassAudio(held.Data(), held.Size());
+}
+
+void ServerStream::PassAudio(const uint8_t* data, int32_t size) {
+  if (size <= 0) {
+    return;
+  }
+  if (oggTitles) {
+    oggTitles->Reader().Feed(data, size);
+    return;
+  }
+  const StreamBuffer audio(data, size);
+  DeliverAudio(&audio);
+}
+
+std::string ServerStream::UrlHost(const std::string& address) {
+  size_t start = address.find("://");
+  if (start == std::string::npos) {
+    return {};
+  }
+  start += 3;
+  size_t end = address.find_first_of("/?#", start);
+  if (end == std::string::npos) {
+    end = address.size();
+  }
+  std::string authority = address.substr(start, end - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) {
+    authority.erase(0, at + 1);
+  }
+  if (!authority.empty() && authority.front() == '[') {
+    const size_t close = authority.find(']');
+    return close == std::string::npos ? std::string() : authority.substr(1, close - 1);
+  }
+  return authority.substr(0, authority.find(':'));
+}
+
 void ServerStream::ParseHeaderLine(const std::string& line) {
   std::string value;
   if (HeaderValue(line, kNameKey, value)) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(connectionLock);
+      stationName = TrimBlanks(value);
+    }
     Notify(StreamEvent::Name, value);
+  }
+  if (HeaderValue(line, kContentTypeKey, value)) {
+    std::lock_guard<std::recursive_mutex> lock(connectionLock);
+    contentType = TrimBlanks(value);
   }
   if (HeaderValue(line, kBitrateKey, value)) {
     Notify(StreamEvent::Bitrate, value);
@@ -357,7 +583,7 @@ void ServerStream::ParseHeaderLine(const std::string& line) {
   if (HeaderValue(line, kMetadataIntervalKey, value)) {
     const int64_t interval = ReadDecimal(value);
     if (interval < 0 || interval > kMaxMetadataInterval) {
-      throw std::runtime_error("unusable metadata interval: " + value);
+      throw std::runtime_error("metadata interval out of range (" + TrimBlanks(value) + ")");
     }
     std::lock_guard<std::recursive_mutex> lock(connectionLock);
     metadataInterval = static_cast<int32_t>(interval);
@@ -378,6 +604,24 @@ std::string ServerStream::ExtractValue(const std::string& text, const std::strin
   if (k == std::string::npos) {
     return {};
   }
+  // Servers quote nothing inside a value, so a title may hold quotes and
+  // semicolons of its own ("Rock 'n' Roll; Part 2"): the value runs to the
+  // "';" that is followed by the next key or by the end of the block.
+  if (text.compare(k + key.size(), 2, "='") == 0) {
+    const size_t start = k + key.size() + 2;
+    size_t lastClose = std::string::npos;
+    for (size_t close = text.find("';", start); close != std::string::npos; close = text.find("';", close + 1)) {
+      if (ClosesValue(text, close + 2)) {
+        return text.substr(start, close - start);
+      }
+      lastClose = close;
+    }
+    if (lastClose != std::string::npos) {
+      return text.substr(start, lastClose - start);
+    }
+  }
+  // Without a closing "';": the value up to the first ';' after the opening
+  // quote, cut before its last quote.
   const size_t e = text.find('=', k + 1);
   if (e == std::string::npos) {
     return {};

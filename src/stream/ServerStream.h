@@ -7,10 +7,15 @@
 #include <mutex>
 #include <string>
 
+#include <optional>
+#include <utility>
+
+#include "stream/AudioFormat.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
 
 class HttpConnection;
+class OggChainReader;
 
 // One server entry's connection: it connects to the entry's URL with the ICY
 // metadata request on its own worker thread, reads the response in chunks,
@@ -18,6 +23,21 @@ class HttpConnection;
 // state, station name, bit rate, titles, title URLs, byte counts and audio
 // blocks to its observers (see StreamSource). A failed or lost connection is
 // retried every kRetryDelayMs until the stream is stopped.
+//
+// Every audio byte a response carries reaches the observers, and each after
+// the Title it belongs to. Per response the observers see, before its first
+// audio byte: Format (from the Content-Type, or the first bytes where that is
+// generic), Station (icy-name, else the URL's host), and, on a stream with
+// ICY metadata, the Title and Url of the first metadata block: the audio of
+// the first interval is held until that block has arrived, since it belongs
+// to the title the block announces. When the response ends (the connection
+// is lost, the server ends it, or the stream is stopped), the audio of a
+// partial interval is handed on too. An Ogg stream without ICY metadata
+// carries its titles in its own comment headers: each chained logical
+// stream announces its Title just before its first page (OggChainReader).
+//
+// A failed attempt announces Reason (why, in plain words) just before
+// "Error on connecting"; a stop is never reported as an error.
 //
 // Threads: the controlling thread (the user-interface thread, or the
 // recorder's main thread) constructs and destroys the stream and calls
@@ -37,7 +57,8 @@ class ServerStream : public StreamSource {
   static constexpr int32_t kRetryDelayMs = 1000;
   // A response header block larger than this ends the attempt.
   static constexpr int32_t kMaxHeaderBytes = 64 * 1024;
-  // A metadata interval above this (or below 0) ends the attempt.
+  // A metadata interval above this (or below 0) ends the attempt. It also
+  // bounds the audio held before the first metadata block.
   static constexpr int32_t kMaxMetadataInterval = 4 * 1024 * 1024;
   // Extra request header lines: the ICY metadata request.
   static constexpr const char* kRequestHeaderText = "Accept: text/*\r\nUser-Agent: winamp\r\n";
@@ -88,6 +109,10 @@ class ServerStream : public StreamSource {
   // The quoted value of key in a metadata text ("StreamTitle='x';"), or "".
   static std::string ExtractValue(const std::string& text, const std::string& key);
 
+  // Why the last attempt failed ("" after a successful connection, or
+  // before any attempt). Any thread.
+  std::string LastReason() const;
+
   // The stall limit of every later connection (HttpConnection::
   // SetStallLimit); values below 1 keep the connection's defaults. Any
   // thread.
@@ -108,6 +133,15 @@ class ServerStream : public StreamSource {
   // Prepares the demultiplexer for a new response, as Run does after every
   // successful open.
   void BeginResponse();
+  // The response ended (lost, ended by the server, or stopped): hands on the
+  // audio still held, a partial interval included, as Run does at the end of
+  // every response. May throw like an observer.
+  void FinishResponse();
+
+  // The name untitled audio is filed under when the server sends no
+  // icy-name: the host of url ("radio.example.org", "::1"), or "" when url
+  // has none.
+  static std::string UrlHost(const std::string& url);
 
  private:
   enum class Phase : int32_t { HeaderLines = 1, Audio = 2, MetadataLength = 3 };
@@ -118,6 +152,24 @@ class ServerStream : public StreamSource {
   // How many more bytes the leftover needs before its next piece can be
   // decided (INT32_MAX: as many as there are).
   int32_t BytesWanted() const;
+  // Audio the demultiplexer has taken: held until the response's audio can
+  // start, then handed on.
+  void TakeAudio(const uint8_t* data, int32_t size);
+  // A metadata block of length bytes at data (length 0: the block was
+  // empty).
+  void TakeMetadata(const uint8_t* data, int32_t length);
+  // Announces Format, Station and the first title, then hands on the held
+  // audio.
+  void StartAudio();
+  // Audio on its way to the observers, through the Ogg reader when one
+  // reads this response.
+  void PassAudio(const uint8_t* data, int32_t size);
+  // Drops everything the current response holds, without handing it on.
+  void ForgetResponse();
+  // Ends an attempt that failed for reason: hands on what is held, then
+  // reports the reason and the error state, unless the stream is stopping.
+  void Fail(const std::string& reason);
+  void SetReason(const std::string& reason);
 
   // Runs one connection attempt; returns when it has failed or ended.
   void Attempt();
@@ -139,6 +191,16 @@ class ServerStream : public StreamSource {
   int32_t headerBytes = 0;       // header bytes consumed in this response
   StreamBuffer leftover;         // bytes not consumed yet
   ConsumedBytes consumed;
+  // What the current response said and what of its audio waits.
+  std::string contentType;
+  std::string stationName;  // its icy-name, blanks trimmed
+  bool audioStarted = false;  // Format and Station announced
+  bool metadataSeen = false;  // its first metadata block (or length byte 0) has passed
+  StreamBuffer heldAudio;     // its audio before the start
+  std::optional<std::pair<std::string, std::string>> firstTitle;  // title and URL of its first block
+  AudioFormat format = AudioFormat::Mp3;
+  class OggTitles;
+  std::unique_ptr<OggTitles> oggTitles;  // while an Ogg response without ICY metadata is read
 
   std::atomic<int32_t> stallBytesPerSecond{0};
   std::atomic<int32_t> stallSeconds{0};
@@ -147,6 +209,7 @@ class ServerStream : public StreamSource {
   mutable std::mutex connectionGuard;
   std::shared_ptr<HttpConnection> connection;  // null while not connected
   std::string url;
+  std::string lastReason;
 
   // Wakes the worker from its wait between attempts.
   std::mutex wakeMutex;

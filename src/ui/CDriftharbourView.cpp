@@ -80,6 +80,15 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   hint = new QLabel(
       QStringLiteral(" Connect to server / Disconnect from server: just double click on a server!"), this);
   hint->setGeometry(units.Rect(0, 75, 365, 8));
+  // Why the selected entry does not record, beside its switches.
+  statusLine = new QLabel(this);
+  statusLine->setGeometry(units.Rect(225, 110, 140, 10));
+  statusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  {
+    QPalette statusPalette = statusLine->palette();
+    statusPalette.setColor(QPalette::WindowText, Qt::red);
+    statusLine->setPalette(statusPalette);
+  }
   setTabOrder(browseButton, directoryField);
   setTabOrder(directoryField, serverList);
   setTabOrder(serverList, smartSplittingSwitch);
@@ -114,7 +123,7 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   connect(browseButton, &QPushButton::clicked, this, &CDriftharbourView::OnBrowse);
   connect(fileSplittingSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnFileSplitting);
   connect(smartSplittingSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnSmartSplitting);
-  connect(&listControl, &QtListControl::rowsWritten, this, &CDriftharbourView::ShowWriterProblems);
+  connect(&listControl, &QtListControl::rowsWritten, this, &CDriftharbourView::DecorateRows);
 }
 
 CDriftharbourView::~CDriftharbourView() {
@@ -157,6 +166,7 @@ void CDriftharbourView::OnInitialUpdate(QWidget* frame) {
   anchor.AddControl(this, kDirectoryField, AnchorMode::BottomStretchWidth);
   anchor.AddControl(this, kBackdrop, AnchorMode::BottomStretchWidth);
   anchor.AddControl(this, kDirectoryLabel, AnchorMode::BottomLeft);
+  anchor.AddControl(this, kStatusLine, AnchorMode::BottomStretchWidth);
 
   UpdateDetailPanel();
 }
@@ -177,6 +187,7 @@ void CDriftharbourView::UpdateDetailPanel() {
                            static_cast<QWidget*>(directoryLabel)}) {
     control->setEnabled(selected);
   }
+  UpdateStatusLine();
   if (!selected) {
     return;
   }
@@ -328,6 +339,44 @@ void CDriftharbourView::SetFolderBrowserFactory(FolderBrowserFactory factory) {
   folderBrowserFactory = std::move(factory);
 }
 
+QString CDriftharbourView::FailureText(const ServerRowPresenter& presenter) {
+  const std::string state = presenter.StateText();
+  const std::string reason = presenter.LastReason();
+  if (reason.empty() || (state != StreamStateText(StreamState::ErrorOnConnecting) &&
+                         state != StreamStateText(StreamState::ErrorPreparingBuffer))) {
+    return {};
+  }
+  return QStringLiteral("%1: %2").arg(DisplayText::FromBytes(state), DisplayText::FromBytes(reason));
+}
+
+void CDriftharbourView::UpdateStatusLine() {
+  const int row = SelectedRow();
+  const ServerRowPresenter* presenter = row == -1 ? nullptr : store.RowAt(row);
+  const QString text = presenter == nullptr ? QString() : FailureText(*presenter);
+  if (statusLine->toolTip() != text) {
+    statusLine->setToolTip(text);
+    statusLine->setText(statusLine->fontMetrics().elidedText(text, Qt::ElideRight, statusLine->width()));
+  }
+}
+
+void CDriftharbourView::DecorateRows(const QList<int>& rows) {
+  ShowWriterProblems(rows);
+  for (const int row : rows) {
+    QTreeWidgetItem* item = serverList->topLevelItem(row);
+    const ServerRowPresenter* presenter = store.RowAt(row);
+    if (item == nullptr || presenter == nullptr) {
+      continue;
+    }
+    const QString failure = FailureText(*presenter);
+    if (!failure.isEmpty()) {
+      item->setToolTip(ServerRowPresenter::kStateColumn, failure);
+    } else if (!item->data(ServerRowPresenter::kTitleColumn, kShownTitleRole).isValid()) {
+      item->setToolTip(ServerRowPresenter::kStateColumn, QString());
+    }
+  }
+  UpdateStatusLine();
+}
+
 void CDriftharbourView::ShowWriterProblems(const QList<int>& rows) {
   for (const int row : rows) {
     QTreeWidgetItem* item = serverList->topLevelItem(row);
@@ -426,6 +475,8 @@ QWidget* CDriftharbourView::Control(AnchorControlId control) const {
       return directoryLabel;
     case kHint:
       return hint;
+    case kStatusLine:
+      return statusLine;
     default:
       return nullptr;
   }

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class ServerRowPresenter;
 
 // The main window's form: the server list (one row per server entry, seven
 // columns written by the entries' row presenters), a hint line, and the
@@ -55,6 +56,7 @@ class CDriftharbourView : public QWidget, public AnchorView {
     kBackdrop = 1010,
     kDirectoryLabel = 1011,
     kHint = 1012,
+    kStatusLine = 1013,
   };
   using FolderBrowserFactory = std::function<std::unique_ptr<FolderBrowser>()>;
 
@@ -108,9 +110,16 @@ class CDriftharbourView : public QWidget, public AnchorView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // After the presenters wrote rows: writer problems, and why an entry
+  // fails to connect in its State cell's tool tip and the status line.
+  void DecorateRows(const QList<int>& rows);
   // Marks rows whose entry could not write its file: the reason goes into
   // the Current Title cell and the row's tool tip.
   void ShowWriterProblems(const QList<int>& rows);
+  // "Error on connecting: <reason>" for an entry that fails, else empty.
+  static QString FailureText(const ServerRowPresenter& presenter);
+  // Shows the selected entry's failure beside its switches.
+  void UpdateStatusLine();
   // Every presenter at or below row writes its row again.
   void RefreshRowsFrom(int row);
   QString QuestionForDeletion(int count) const;
@@ -120,6 +129,7 @@ class CDriftharbourView : public QWidget, public AnchorView {
 
   // Child widgets, owned by this view through Qt.
   QLabel* hint = nullptr;
+  QLabel* statusLine = nullptr;
   QLabel* directoryLabel = nullptr;
   QCheckBox* smartSplittingSwitch = nullptr;
   QCheckBox* fileSplittingSwitch = nullptr;

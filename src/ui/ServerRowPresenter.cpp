@@ -93,6 +93,11 @@ void ServerRowPresenter::OnText(StreamEvent kind, std::string text) {
     case StreamEvent::ReceivedComplete:
       receivedComplete = ReadCount(text);
       break;
+    case StreamEvent::Reason:
+      // Shown by the window beside the state (tool tip, detail panel); the
+      // row is written again so that it notices.
+      reason = std::move(text);
+      break;
     default:
       return;  // Url and unknown kinds are shown nowhere
   }
@@ -116,6 +121,16 @@ void ServerRowPresenter::OnRowRemoved(int removedIndex) {
   } else if (removedIndex < rowIndex) {
     --rowIndex;
   }
+}
+
+std::string ServerRowPresenter::LastReason() const {
+  std::lock_guard lock(mutex);
+  return reason;
+}
+
+std::string ServerRowPresenter::StateText() const {
+  std::lock_guard lock(mutex);
+  return stateText;
 }
 
 std::string ServerRowPresenter::Url() const {

@@ -21,7 +21,8 @@ class ServerStream;
 // Columns: 0 URL (written once, when the row is inserted), 1 state,
 // 2 bit rate as received, 3 bytes of the current title, 4 current title,
 // 5 bytes in total, 6 station name. Byte counts show as "512 Bytes" /
-// "1,234 MBytes". Url events are shown nowhere.
+// "1,234 MBytes". Url, Format and Station events are shown nowhere; the
+// Reason is kept for the window (LastReason).
 //
 // Ownership: owns nothing but its texts and counters. The list control, the
 // writer and the stream are borrowed; each may be null, and each must
@@ -79,6 +80,12 @@ class ServerRowPresenter : public StreamObserver {
   // presenter's own row, the presenter detaches (see Detach).
   void OnRowRemoved(int removedIndex);
 
+  // Why the entry's last connection attempt failed ("HTTP 404 Not Found"),
+  // "" once one succeeded. The window shows it beside an error state.
+  std::string LastReason() const;
+  // The state text the row shows.
+  std::string StateText() const;
+
   // The entry's settings, read by the settings store and the window.
   std::string Url() const;
   std::string DownloadDirectory() const;
@@ -115,6 +122,7 @@ class ServerRowPresenter : public StreamObserver {
   std::string stationName;
   int rowIndex = -1;
   std::string stateText = "Disconnected";
+  std::string reason;
   ByteCounter received;
   ByteCounter receivedComplete;
 

@@ -92,22 +92,39 @@ TEST(RecorderExitTest, HelpPrintsTheUsage) {
   EXPECT_EQ(output.rfind("usage:", 0), 0u) << output;
 }
 
-TEST(RecorderExitTest, DurationEndsARetryingRecorderWithStatusZero) {
+TEST(RecorderExitTest, StatusIsOneAndTheLastLineSaysWhenAUrlRecordedNothing) {
+  IcyTestServer server;
+  server.Push({"ICY 200 OK\r\nicy-metaint:1000\r\n\r\n", InterleaveMetadata(TestBytes(5000), 1000, {{0, "Song"}}),
+               IcyResponse::kEverything, true});
+  IcyTestServer missing;  // answers 404 to everything
   TempDir dir;
   std::string output;
-  EXPECT_EQ(Finish(Spawn({"--dir", dir.Path().string(), "--duration", "1", kUnreachableUrl}), output), 0);
-  EXPECT_NE(output.find("[1] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
-  EXPECT_NE(output.find("Error on connecting"), std::string::npos) << output;
+  EXPECT_EQ(Finish(Spawn({"--dir", dir.Path().string(), "--duration", "2", server.Url("/a"), missing.Url("/b"),
+                          kUnreachableUrl}),
+                   output),
+            1);
+  EXPECT_NE(output.find("[3] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
+  // One line for the failure, not one per attempt.
+  EXPECT_EQ(output.find("Error on connecting: connection refused"),
+            output.rfind("Error on connecting: connection refused")) << output;
+  const std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
+  EXPECT_EQ(last, "driftharbour-record: nothing recorded from " + missing.Url("/b") +
+                      " (HTTP 404 Not Found), http://127.0.0.1:9/stream (connection refused)\n")
+      << output;
+
+  output.clear();
+  EXPECT_EQ(Finish(Spawn({"--dir", dir.Path().string(), "--duration", "1", server.Url("/a")}), output), 0) << output;
 }
 
-TEST(RecorderExitTest, SignalsStopEveryStreamWithStatusZero) {
+TEST(RecorderExitTest, SignalsStopEveryStream) {
   for (int signalNumber : {SIGINT, SIGTERM}) {
     TempDir dir;
     const Child child = Spawn({"--dir", dir.Path().string(), kUnreachableUrl, kUnreachableUrl});
     std::this_thread::sleep_for(300ms);
     kill(child.pid, signalNumber);
     std::string output;
-    EXPECT_EQ(Finish(child, output), 0) << "signal " << signalNumber << "\n" << output;
+    // Nothing could be recorded: status 1, but no crash and no hang.
+    EXPECT_EQ(Finish(child, output), 1) << "signal " << signalNumber << "\n" << output;
     EXPECT_NE(output.find("[2] "), std::string::npos) << output;
   }
 }
@@ -143,7 +160,7 @@ TEST(RecorderExitTest, FileThatCannotBeCreatedIsReportedEvenWhenQuiet) {
   WriteFileBytes(dir.Path() / "blocked", "x");
   std::string output;
   EXPECT_EQ(Finish(Spawn({"--quiet", "--dir", (dir.Path() / "blocked").string(), "--duration", "2", server.Url()}), output),
-            0);
+            1);
   EXPECT_NE(output.find("cannot record to"), std::string::npos) << output;
   EXPECT_EQ(output.find("Connecting"), std::string::npos) << output;
 }
@@ -158,8 +175,8 @@ TEST(RecorderExitTest, SettingsFileIsRecordedNeverRewrittenAndRefusedWhenUseless
   const std::string text = "[Server]\r\nServer_0=http://127.0.0.1:9/stream\r\nDownload_0=" + dir.File("rec") + "\r\n";
   WriteFileBytes(file, text);
   std::string output;
-  EXPECT_EQ(Finish(Spawn({"--settings", file, "--duration", "1"}), output), 0);
-  EXPECT_NE(output.find("[1] http://127.0.0.1:9/stream: State: Connecting"), std::string::npos) << output;
+  EXPECT_EQ(Finish(Spawn({"--settings", file, "--duration", "1"}), output), 1);
+  EXPECT_NE(output.find("[1] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
   EXPECT_EQ(ReadFileBytes(file), text);
 
   output.clear();

@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "cli/ConsoleListControl.h"
 #include "recording/RecordingWriter.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
@@ -31,30 +30,6 @@ bool Contains(const std::vector<std::string>& lines, const std::string& wanted) 
     }
   }
   return false;
-}
-
-TEST(ConsoleListControlTest, OnlyChangedStatesTitlesAndNamesBecomeLines) {
-  ConsoleListControl list;
-  ServerRowPresenter presenter;
-  ASSERT_TRUE(presenter.Attach(&list, "http://x/"));
-  // The first write of the row announces the initial state once.
-  EXPECT_EQ(list.TakeLines(), std::vector<std::string>{"[1] http://x/: State: Disconnected"});
-
-  presenter.OnText(StreamEvent::State, "Connecting");
-  presenter.OnText(StreamEvent::Name, "Radio");
-  presenter.OnText(StreamEvent::Received, "1234567");
-  presenter.OnText(StreamEvent::Title, "Song");
-  presenter.OnText(StreamEvent::Title, "Song");
-  presenter.OnText(StreamEvent::Title, "");
-  EXPECT_EQ(list.TakeLines(), (std::vector<std::string>{"[1] http://x/: State: Connecting",
-                                                        "[1] http://x/: Stream Title: Radio",
-                                                        "[1] http://x/: Current Title: Song"}));
-  EXPECT_EQ(list.ProgressLines(), std::vector<std::string>{"[1] Connecting: 1,234 MBytes / 0 Bytes in all"});
-
-  list.SetCellText(7, 1, "nowhere");
-  list.SetCellText(0, 9, "nowhere");
-  EXPECT_EQ(list.InsertRow(5, "gap"), -1);
-  EXPECT_TRUE(list.TakeLines().empty());
 }
 
 TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndTheFileStaysUntouched) {
@@ -87,8 +62,7 @@ TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndThe
   const std::string secondFile = dir.File("b/Tune.mp3");
   std::vector<std::string> lines;
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while ((ReadFileBytes(firstFile).size() < audio.size() - 1000 ||
-          ReadFileBytes(secondFile).size() < audio.size() - 1000) &&
+  while ((ReadFileBytes(firstFile).size() < audio.size() || ReadFileBytes(secondFile).size() < audio.size()) &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(20ms);
     const auto taken = recorder.TakeLines();
@@ -98,12 +72,12 @@ TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndThe
   const auto taken = recorder.TakeLines();
   lines.insert(lines.end(), taken.begin(), taken.end());
 
-  EXPECT_TRUE(Contains(lines, "[1] " + server.Url("/a") + ": State: Connected"));
-  EXPECT_TRUE(Contains(lines, "[2] " + server.Url("/b") + ": Current Title: Tune"));
+  // The same lines as in URL mode.
+  EXPECT_TRUE(Contains(lines, "[1] " + server.Url("/a") + ": Connected"));
+  EXPECT_TRUE(Contains(lines, "[2] " + server.Url("/b") + ": title \"Tune\""));
   for (const auto& path : {firstFile, secondFile}) {
     const std::string recorded = ReadFileBytes(path);
-    EXPECT_GE(recorded.size(), audio.size() - 1000) << path;
-    EXPECT_TRUE(recorded == audio.substr(audio.size() - recorded.size())) << path << " is not the stream's audio";
+    EXPECT_TRUE(recorded == audio) << path << " is not the stream's audio";
   }
   EXPECT_EQ(ReadFileBytes(file), text);
 }

@@ -16,6 +16,7 @@
 
 #include "stream/StreamBuffer.h"
 #include "support/FileSizeLimit.h"
+#include "support/IcyTestServer.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +36,17 @@ class RecordingWriterTest : public ::testing::Test {
   void Title(const std::string& title) {
     writer->OnText(StreamEvent::Title, title);
     writer->OnText(StreamEvent::Url, "");
+  }
+  // A response begins, as the stream announces it.
+  void Begin(const std::string& format, const std::string& station) {
+    writer->OnText(StreamEvent::State, "Connected");
+    writer->OnText(StreamEvent::Format, format);
+    writer->OnText(StreamEvent::Station, station);
+  }
+  // The stream is stopped: its state, then the empty title.
+  void Stop() {
+    writer->OnText(StreamEvent::State, "Disconnected");
+    Title("");
   }
   // A stream's calls in order: "T:x" announces the title x, anything else is
   // an audio block.
@@ -68,16 +80,30 @@ class RecordingWriterTest : public ::testing::Test {
   std::unique_ptr<RecordingWriter> writer = std::make_unique<RecordingWriter>();
 };
 
-TEST_F(RecordingWriterTest, FileSplittingCutsAtTitleChangeAndDropsAudioBeforeFirstTitle) {
+TEST_F(RecordingWriterTest, FileSplittingCutsAtTitleChangesAndFilesUntitledAudioUnderTheStation) {
   writer->SetSmartSplitting(false);
-  Feed({"p1", "p2", "p3", "T:Song A", "a1", "a2", "T:Song B", "b1"});
-  writer->OnText(StreamEvent::State, "Disconnected");
-  Title("");  // the stream stops
+  Begin("mp3", "Loopback FM");
+  Feed({"p1", "p2", "T:Song A", "a1", "a2", "T:", "u1", "T:", "u2", "T:Song B", "b1"});
+  Stop();
 
-  EXPECT_EQ(Files(), (std::set<std::string>{"Song A.mp3", "Song B.mp3"}));
+  EXPECT_EQ(Files(), (std::set<std::string>{"Loopback FM.mp3", "Song A.mp3", "Loopback FM(1).mp3", "Song B.mp3"}));
+  EXPECT_EQ(Content("Loopback FM.mp3"), "p1p2");
   EXPECT_EQ(Content("Song A.mp3"), "a1a2");
+  // A repeated empty title does not split the untitled stretch.
+  EXPECT_EQ(Content("Loopback FM(1).mp3"), "u1u2");
   EXPECT_EQ(Content("Song B.mp3"), "b1");
   EXPECT_FALSE(HeldOpen(temp.Path() / "Song B.mp3"));
+  EXPECT_EQ(writer->BytesWritten(), 14);
+}
+
+TEST_F(RecordingWriterTest, StopClosesAnUntitledFileAndTheNextStartOpensAnother) {
+  Begin("aac", "");
+  Feed({"u1"});
+  Stop();
+  EXPECT_FALSE(HeldOpen(temp.Path() / "untitled.aac"));
+  Begin("aac", "Radio");
+  Feed({"u2"});
+  EXPECT_EQ(Files(), (std::set<std::string>{"untitled.aac", "Radio.aac"}));
 }
 
 TEST_F(RecordingWriterTest, SmartSplittingPutsFirstBlockAfterChangeIntoBothFiles) {
@@ -88,26 +114,20 @@ TEST_F(RecordingWriterTest, SmartSplittingPutsFirstBlockAfterChangeIntoBothFiles
 
 TEST_F(RecordingWriterTest, WithoutFileSplittingOneFileKeepsEverythingUntilWriterGoes) {
   writer->SetFileSplitting(false);
-  Feed({"p1", "T:A", "a1", "T:B", "b1", "T:", "c1", "T:C", "c2"});  // "T:": a stop
+  Feed({"T:A", "a1", "T:B", "b1", "T:", "c1", "T:C", "c2"});  // "T:": a stop
   EXPECT_EQ(Files(), std::set<std::string>{"A.mp3"});
   EXPECT_TRUE(HeldOpen(temp.Path() / "A.mp3"));
   writer.reset();
   EXPECT_FALSE(HeldOpen(temp.Path() / "A.mp3"));
-  EXPECT_EQ(Content("A.mp3"), "p1a1b1c1c2");
+  EXPECT_EQ(Content("A.mp3"), "a1b1c1c2");
 }
 
-TEST_F(RecordingWriterTest, HeldAudioIsBoundedToTheNewestBytes) {
+TEST_F(RecordingWriterTest, WithoutFileSplittingAnUntitledStartNamesTheFileAfterTheStation) {
   writer->SetFileSplitting(false);
-  const int32_t limit = RecordingWriter::kMaxPendingAudio;
-  std::string before;
-  for (int i = 0; before.size() < static_cast<size_t>(limit) + 50000; ++i) {
-    const std::string block(8192, static_cast<char>('a' + i % 26));
-    Audio(block);
-    before += block;
-  }
-  Title("A");
-  Audio("next");
-  EXPECT_EQ(Content("A.mp3"), before.substr(before.size() - limit) + "next");
+  Begin("ogg", "Radio");
+  Feed({"u1", "T:A", "a1"});
+  EXPECT_EQ(Files(), std::set<std::string>{"Radio.ogg"});
+  EXPECT_EQ(Content("Radio.ogg"), "u1a1");
 }
 
 TEST_F(RecordingWriterTest, EqualTitlesNeitherSplitNorReopen) {
@@ -118,11 +138,13 @@ TEST_F(RecordingWriterTest, EqualTitlesNeitherSplitNorReopen) {
 }
 
 TEST_F(RecordingWriterTest, EmptyTitleClosesAtOnceAndReturningTitleGetsNumberedName) {
+  Begin("mp3", "S");
   Feed({"T:A", "a1", "T:"});
   EXPECT_FALSE(HeldOpen(temp.Path() / "A.mp3"));
-  Feed({"lost", "T:A", "a2", "T:", "T:A", "a3"});
-  EXPECT_EQ(Files(), (std::set<std::string>{"A.mp3", "A(1).mp3", "A(2).mp3"}));
+  Feed({"between", "T:A", "a2", "T:", "T:A", "a3"});
+  EXPECT_EQ(Files(), (std::set<std::string>{"A.mp3", "S.mp3", "A(1).mp3", "A(2).mp3"}));
   EXPECT_EQ(Content("A.mp3"), "a1");
+  EXPECT_EQ(Content("S.mp3"), "betweena2");  // Smart Splitting
   EXPECT_EQ(Content("A(1).mp3"), "a2");
   EXPECT_EQ(Content("A(2).mp3"), "a3");
 }
@@ -167,10 +189,11 @@ TEST_F(RecordingWriterTest, TitlesNeverNameAFileOutsideTheDirectory) {
     Audio(title);
   }
   Title("");
-  EXPECT_EQ(Files(), (std::set<std::string>{"AC_DC - Back in Black.mp3", ".._.._.bashrc.mp3",
-                                             "...mp3", "_.mp3", "a_b_c_.mp3", "Caf\xC3\xA9.mp3",
-                                             "Caf\xE9 \x7F.mp3"}));
-  EXPECT_EQ(Content(".._.._.bashrc.mp3"), "../../.bashrc");
+  // No hidden files, and names in UTF-8 (a Latin-1 title is read as
+  // Windows-1252).
+  EXPECT_EQ(Files(), (std::set<std::string>{"AC_DC - Back in Black.mp3", "_._.._.bashrc.mp3", "_..mp3", "_.mp3",
+                                             "a_b_c_.mp3", "Caf\xC3\xA9.mp3", "Caf\xC3\xA9 _.mp3"}));
+  EXPECT_EQ(Content("_._.._.bashrc.mp3"), "../../.bashrc");
   EXPECT_FALSE(fs::exists(temp.Path().parent_path().parent_path() / ".bashrc.mp3"));
 }
 
@@ -214,6 +237,66 @@ TEST_F(RecordingWriterTest, FailedWriteRaisesAndWritingResumesWithNextBlock) {
   EXPECT_FALSE(error->reason.empty());
   Audio("a2");
   EXPECT_EQ(Content("A.mp3"), "a1a2");
+}
+
+TEST_F(RecordingWriterTest, FormatNamesTheExtensionOfEveryFileAfterIt) {
+  for (const std::string format : {"aac", "ogg", "opus", "mp3", "wav"}) {
+    Begin(format, "S");
+    Feed({"T:" + format, "x"});
+    Stop();
+  }
+  EXPECT_EQ(Files(), (std::set<std::string>{"aac.aac", "ogg.ogg", "opus.opus", "mp3.mp3", "wav.mp3"}));
+}
+
+// A replaced connection that goes on under the same title: what the new one
+// starts with decides between going on in the file and a new "(1)" file.
+TEST_F(RecordingWriterTest, ReconnectSkipsTheRepeatedBurstOrStartsANewFileAfterAGap) {
+  const std::string before = TestBytes(60000, 1);
+  const std::string after = TestBytes(30000, 2);
+  struct Case {
+    const char* name;
+    std::string newAudio;         // what the new connection sends
+    std::string format;           // of the new connection
+    std::string expectedFile;     // the first file, afterwards
+    const char* newFileName;      // a second file expected, or ""
+    std::string expectedNewFile;  // its contents
+    const char* note;             // part of the writer's note
+  };
+  const Case cases[] = {
+      {"burst", before.substr(before.size() - 29200) + after, "mp3", before + after, "", "", "29200 bytes"},
+      {"burst longer than one block", before.substr(before.size() - 45000) + after, "mp3", before + after, "", "",
+       "45000 bytes"},
+      {"gap", after, "mp3", before, "A(1).mp3", after, "after a gap"},
+      {"ends inside the burst", before.substr(before.size() - 20000, 5000), "mp3", before, "", "", "5000 bytes"},
+      {"other format", before.substr(before.size() - 29200) + after, "aac", before, "A.aac",
+       before.substr(before.size() - 29200) + after, "another format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir directory;
+    writer = std::make_unique<RecordingWriter>();
+    writer->SetDirectory(directory.Path().string());
+    Begin("mp3", "S");
+    Title("A");
+    for (size_t at = 0; at < before.size(); at += 16000) {
+      Audio(before.substr(at, 16000));
+    }
+    writer->OnText(StreamEvent::State, "Error on connecting");
+    Begin(c.format, "S");
+    Title("A");
+    for (size_t at = 0; at < c.newAudio.size(); at += 7000) {
+      Audio(c.newAudio.substr(at, 7000));
+    }
+    Stop();
+    EXPECT_TRUE(ReadFileBytes(directory.Path() / "A.mp3") == c.expectedFile);
+    EXPECT_EQ(Files(directory.Path()).size(), *c.newFileName == '\0' ? 1u : 2u);
+    if (*c.newFileName != '\0') {
+      EXPECT_TRUE(ReadFileBytes(directory.Path() / c.newFileName) == c.expectedNewFile);
+    }
+    const auto notes = writer->TakeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find(c.note), std::string::npos) << notes[0];
+  }
 }
 
 TEST_F(RecordingWriterTest, SettingsChangeSafelyWhileTheStreamWrites) {

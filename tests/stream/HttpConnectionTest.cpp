@@ -1,14 +1,22 @@
 #include "stream/HttpConnection.h"
 
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/IcyTestServer.h"
+#include "support/TlsTestServer.h"
 
 namespace {
 
@@ -66,6 +74,35 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// A redirect after which the server closes the connection, and says so:
+// curl then makes a new connection instead of retrying the closed one.
+IcyResponse ClosingRedirect(const std::string& location) {
+  IcyResponse redirect = IcyResponse::Redirect(location);
+  redirect.head.insert(redirect.head.size() - 2, "Connection: close\r\n");
+  return redirect;
+}
+
+// What Open throws for url; "(no error)" when it succeeds.
+std::string OpenFailure(HttpConnection& connection, const std::string& url) {
+  try {
+    connection.Open(url, kIcyRequest);
+  } catch (const ConnectionError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+// What Read throws once the bytes before the failure are read; "(no error)"
+// when the transfer ends normally.
+std::string ReadFailure(HttpConnection& connection) {
+  try {
+    ReadToEnd(connection);
+  } catch (const ConnectionError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
 // False if running has not finished within kPromptly; the caller then
 // releases the server's stalls, so the test ends either way.
 bool FinishesPromptly(std::future<void>& running) { return running.wait_for(kPromptly) == std::future_status::ready; }
@@ -116,9 +153,10 @@ TEST(HttpConnectionTest, StatusOutsideSuccessThrowsInOpen) {
       connection.Open(server.Url(), kIcyRequest);
       ADD_FAILURE() << status << " was taken for success";
     } catch (const ConnectionError& error) {
-      EXPECT_NE(std::string(error.what()).find(status.substr(0, 3)), std::string::npos) << error.what();
+      EXPECT_EQ(std::string(error.what()), "HTTP " + status);
     }
     EXPECT_EQ(connection.StatusCode(), std::stol(status));
+    EXPECT_EQ(connection.StatusLine(), "HTTP/1.1 " + status);
     uint8_t byte;
     EXPECT_THROW(connection.Read(&byte, 1), ConnectionError);
   }
@@ -183,7 +221,8 @@ TEST(HttpConnectionTest, BrokenChunkedTransferThrowsAfterTheBytesThatArrived) {
       ASSERT_GT(count, 0) << "a cut transfer was reported as a normal end";
       received.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(count));
     }
-  } catch (const ConnectionError&) {
+  } catch (const ConnectionError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("connection lost (", 0), 0u) << error.what();
   }
   ASSERT_GT(received.size(), head.size());
   EXPECT_EQ(received, (head + body).substr(0, received.size()));
@@ -340,6 +379,156 @@ TEST(HttpConnectionTest, SlowReaderStillGetsEveryByte) {
     }
   }
   EXPECT_EQ(received, head + body);
+}
+
+TEST(HttpConnectionTest, FailuresGiveTheirReasonInPlainWords) {
+  struct Row {
+    std::string label;
+    std::optional<IcyResponse> response;  // served by a fresh loopback server at url "/"
+    std::string url;                      // used when there is no response
+    std::string reason;
+  };
+  std::string accented;  // 161 bytes: a 100-byte cut would split a character
+  for (int i = 0; i < 80; ++i) {
+    accented += "\xc3\xa9";
+  }
+  IcyTestServer untouched;  // bad schemes must not reach it
+  RefusingPort refusing;
+  std::string hostPort = "127.0.0.1:" + std::to_string(untouched.Port());
+  const std::vector<Row> rows = {
+      {"the server's own phrase", IcyResponse{"HTTP/1.1 404 Station Gone Fishing\r\n\r\n", ""}, "",
+       "HTTP 404 Station Gone Fishing"},
+      {"no phrase", IcyResponse{"HTTP/1.1 404\r\n\r\n", ""}, "", "HTTP 404 Not Found"},
+      {"blank phrase", IcyResponse{"HTTP/1.0 500 \r\n\r\n", ""}, "", "HTTP 500 Internal Server Error"},
+      {"no phrase, unusual code", IcyResponse{"HTTP/1.1 599\r\n\r\n", ""}, "", "HTTP 599"},
+      {"long phrase", IcyResponse{"HTTP/1.1 403 a" + accented + "\r\n\r\n", ""}, "",
+       "HTTP 403 a" + accented.substr(0, 98)},
+      {"garbage", IcyResponse{"\x01\x02garbage\r\n\r\n", ""}, "", "the server's answer is not HTTP"},
+      {"closed at once", IcyResponse{"", ""}, "", "no response from the server"},
+      {"redirect loop", ClosingRedirect("/"), "", "too many redirects"},
+      {"refused", std::nullopt, refusing.Url(), "connection refused"},
+      {"ftp", std::nullopt, "ftp://" + hostPort + "/x", "not an http or https URL"},
+      {"no scheme", std::nullopt, hostPort + "/x", "not an http or https URL"},
+      {"notaurl", std::nullopt, "notaurl", "not an http or https URL"},
+      {"empty", std::nullopt, "", "not an http or https URL"},
+      {"no host", std::nullopt, "HTTP://", "not an http or https URL"},
+  };
+  for (const Row& row : rows) {
+    std::optional<IcyTestServer> server;
+    std::string url = row.url;
+    if (row.response) {
+      server.emplace();
+      server->Push(*row.response);
+      url = server->Url();
+    }
+    HttpConnection connection;
+    EXPECT_EQ(OpenFailure(connection, url), row.reason) << row.label;
+  }
+  EXPECT_EQ(untouched.ConnectionCount(), 0u);
+}
+
+TEST(HttpConnectionTest, CertificateNobodyTrustsIsRefused) {
+  if (!TlsTestServer::Available()) {
+    GTEST_SKIP() << "the openssl tool is missing";
+  }
+  TlsTestServer server;
+  HttpConnection connection;
+  std::string reason = OpenFailure(connection, server.Url());
+  // The detail in brackets is the TLS library's and varies with its version.
+  EXPECT_EQ(reason.rfind("certificate not trusted (", 0), 0u) << reason;
+  EXPECT_EQ(reason.back(), ')') << reason;
+  EXPECT_EQ(reason.find("SSL certificate problem"), std::string::npos) << reason;
+}
+
+TEST(HttpConnectionTest, StallNamesTheConfiguredLimitBeforeAndAfterTheHeader) {
+  const std::string reason = "the stream stalled (less than 1000 bytes/s for 1 s)";
+  for (std::string head : {"", "ICY 200 OK\r\n\r\n"}) {
+    IcyTestServer server;
+    IcyResponse silent{head, ""};
+    silent.stall = true;
+    server.Push(silent);
+    HttpConnection connection;
+    connection.SetStallLimit(1000, 1);
+    if (head.empty()) {
+      EXPECT_EQ(OpenFailure(connection, server.Url()), reason);
+    } else {
+      connection.Open(server.Url(), kIcyRequest);
+      EXPECT_EQ(ReadFailure(connection), reason);
+    }
+  }
+}
+
+TEST(HttpConnectionTest, ReasonsForFailuresTheLoopbackCannotStage) {
+  using Failure = HttpConnection::TransferFailure;
+  struct Row {
+    Failure failure;
+    std::string reason;
+  };
+  const std::vector<Row> rows = {
+      {{CURLE_COULDNT_RESOLVE_HOST, 0, "Could not resolve host: x"}, "host not found"},
+      {{CURLE_COULDNT_RESOLVE_PROXY, 0, ""}, "proxy not found"},
+      {{CURLE_COULDNT_CONNECT, ENETUNREACH, "Failed to connect"}, "cannot connect (network is unreachable)"},
+      {{CURLE_COULDNT_CONNECT, 0, "Failed to connect"}, "cannot connect"},
+      {{CURLE_OPERATION_TIMEDOUT, 0, "Connection timed out", false}, "no answer from the server"},
+      {{CURLE_OPERATION_TIMEDOUT, 0, "Operation too slow", true, 2, 30},
+       "the stream stalled (less than 2 bytes/s for 30 s)"},
+      {{CURLE_SSL_CONNECT_ERROR, 0, "TLS alert, handshake failure\n"},
+       "secure connection failed (TLS alert, handshake failure)"},
+      {{CURLE_SSL_CONNECT_ERROR, 0, ""}, "secure connection failed"},
+      {{CURLE_PEER_FAILED_VERIFICATION, 0, "SSL: certificate subject name does not match"},
+       "certificate not trusted (SSL: certificate subject name does not match)"},
+      {{CURLE_RECV_ERROR, ECONNRESET, "Recv failure: Connection reset by peer"},
+       "connection lost (Recv failure: Connection reset by peer)"},
+      // Before the request: a redirect to another scheme. After it: an
+      // answer curl took for HTTP/0.9.
+      {{CURLE_UNSUPPORTED_PROTOCOL, 0, "Protocol \"ftp\" not supported", false}, "not an http or https URL"},
+      {{CURLE_UNSUPPORTED_PROTOCOL, 0, "Received HTTP/0.9 when not allowed", true},
+       "the server's answer is not HTTP"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(HttpConnection::DescribeFailure(row.failure), row.reason)
+        << curl_easy_strerror(static_cast<CURLcode>(row.failure.curlCode));
+  }
+}
+
+// The receive low-water mark is set through the sockets the connection
+// notes; after a redirect to another server, two sockets have lived, and a
+// socket curl closed must not be among them (its number may be reused).
+TEST(HttpConnectionTest, AfterRedirectOnlyOpenSocketsOfTheTransferAreNoted) {
+  auto peerPort = [](int fd) -> int {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 ? ntohs(peer.sin_port) : -1;
+  };
+  std::string head = "ICY 200 OK\r\n\r\n";
+  std::string body = TestBytes(1000);
+  for (bool closeFirst : {false, true}) {
+    SCOPED_TRACE(closeFirst ? "first connection closed by curl" : "first connection kept");
+    IcyTestServer first;
+    IcyTestServer final;
+    first.Push(closeFirst ? ClosingRedirect(final.Url("/final")) : IcyResponse::Redirect(final.Url("/final")));
+    IcyResponse open{head, body};
+    open.stall = true;  // the final connection stays while it is looked at
+    final.Push(open);
+    HttpConnection connection;
+    connection.Open(first.Url(), kIcyRequest);
+
+    std::vector<int> sockets = connection.OpenSockets();
+    ASSERT_FALSE(sockets.empty());
+    EXPECT_LE(sockets.size(), closeFirst ? 1u : 2u);
+    for (int fd : sockets) {
+      ASSERT_NE(::fcntl(fd, F_GETFD), -1) << "a closed socket was noted";
+      int port = peerPort(fd);
+      EXPECT_TRUE(port == final.Port() || (!closeFirst && port == first.Port())) << port;
+    }
+    int finalSocket = sockets.back();
+    EXPECT_EQ(peerPort(finalSocket), final.Port());
+    int mark = 0;
+    socklen_t length = sizeof mark;
+    ASSERT_EQ(::getsockopt(finalSocket, SOL_SOCKET, SO_RCVLOWAT, &mark, &length), 0);
+    EXPECT_EQ(mark, 16 * 1024);
+    EXPECT_EQ(ReadBytes(connection, head.size() + body.size()), head + body);
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "stream/AudioFormat.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 
@@ -68,8 +69,10 @@ const std::string kExample = std::string(
                              std::string(1, '\0') + "C";
 
 const std::vector<std::string> kExampleEvents = {
-    // The first title after a reset does not reset the per-title count.
-    "4=Radio", "6=4", "7=4", "audio=AAAA", "1=x", "2=", "6=8", "7=8", "audio=BBBB",
+    // The first interval belongs to the title the metadata block after it
+    // announces: format, station and that title come first. The first title
+    // after a reset does not reset the per-title count.
+    "4=Radio", "8=mp3", "9=Radio", "1=x", "2=", "6=4", "7=4", "audio=AAAA", "6=8", "7=8", "audio=BBBB",
 };
 
 TEST_F(IcyDemultiplexerTest, ExampleResponseInOneChunk) {
@@ -103,19 +106,67 @@ TEST_F(IcyDemultiplexerTest, SameEventsHoweverTheReadsCutTheBytes) {
 TEST_F(IcyDemultiplexerTest, AudioBlockWaitsForTheByteAfterIt) {
   Feed("HTTP/1.0 200 OK\r\nicy-metaint:4\r\n\r\nAAAA");
   EXPECT_TRUE(log.events.empty());
+  // The first block waits for the metadata block after it, an empty one
+  // here, which is consumed once the byte after it is there.
   Feed(std::string(1, '\0'));
-  EXPECT_THAT(log.events, ElementsAre("6=4", "7=4", "audio=AAAA"));
-  // The empty metadata block is consumed once the byte after it is there.
-  Feed("BBBB");
+  EXPECT_TRUE(log.events.empty());
+  Feed("B");
+  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "6=4", "7=4", "audio=AAAA"));
+  Feed("BBB");
+  EXPECT_EQ(log.events.back(), "audio=AAAA");
   Feed("!");
   EXPECT_EQ(log.events.back(), "audio=BBBB");
 }
 
 TEST_F(IcyDemultiplexerTest, WithoutIntervalEachChunkIsOneAudioBlock) {
-  Feed("ICY 200 OK\r\nicy-br:128\r\n\r\nabc");
+  Feed("ICY 200 OK\r\nicy-br:128\r\ncontent-type: audio/aacp\r\n\r\nabc");
   Feed("defg");
   Feed("");
-  EXPECT_THAT(log.events, ElementsAre("3=128", "6=3", "7=3", "audio=abc", "6=7", "7=7", "audio=defg"));
+  EXPECT_THAT(log.events, ElementsAre("3=128", "8=aac", "9=untitled", "6=3", "7=3", "audio=abc", "6=7", "7=7",
+                                      "audio=defg"));
+}
+
+TEST_F(IcyDemultiplexerTest, GenericContentTypeHoldsTheFirstBytesUntilTheyTellTheFormat) {
+  Feed("HTTP/1.0 200 OK\r\ncontent-type: application/octet-stream\r\n\r\n");
+  const std::string audio(AudioFormatProbe::kProbeBytes - 1, 'a');
+  Feed(audio);
+  EXPECT_TRUE(log.events.empty());
+  Feed("b");
+  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "6=4096", "7=4096", "audio=" + audio + "b"));
+}
+
+TEST_F(IcyDemultiplexerTest, EndOfResponseHandsOnThePartialIntervalButNoMetadataBytes) {
+  struct Case {
+    const char* name;
+    std::string body;
+    std::vector<std::string> audio;
+  };
+  const Case cases[] = {
+      {"inside the first interval", "AA", {"audio=AA"}},
+      {"first interval complete, no metadata yet", "AAAA", {"audio=AAAA"}},
+      {"inside a later interval", "AAAA" + std::string(1, '\0') + "BB", {"audio=AAAA", "audio=BB"}},
+      {"inside a metadata block", "AAAA\x01StreamTi", {"audio=AAAA"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventLog events;
+    ServerStream fresh;
+    fresh.AddObserver(&events);
+    fresh.BeginResponse();
+    const std::string bytes = "ICY 200 OK\r\nicy-metaint:4\r\n\r\n" + c.body;
+    StreamBuffer chunk(bytes.data(), static_cast<int32_t>(bytes.size()));
+    fresh.ProcessChunk(&chunk);
+    fresh.FinishResponse();
+    std::vector<std::string> audio;
+    for (const auto& event : events.events) {
+      if (event.rfind("audio=", 0) == 0) {
+        audio.push_back(event);
+      }
+    }
+    EXPECT_EQ(audio, c.audio);
+    EXPECT_EQ(fresh.LeftoverSize(), 0);
+    fresh.ClearObservers();
+  }
 }
 
 TEST_F(IcyDemultiplexerTest, EmptyOrNullChunkChangesNothing) {
@@ -133,7 +184,8 @@ TEST_F(IcyDemultiplexerTest, TitleWithoutUrlAndMetadataWithNeitherKey) {
   meta2.resize(16, '\0');
   Feed("ICY 200 OK\r\nicy-metaint:2\r\n\r\naa" + std::string(1, '\x02') + meta1 + "bb" + std::string(1, '\x01') +
        meta2 + "c");
-  EXPECT_THAT(log.events, ElementsAre("6=2", "7=2", "audio=aa", "1=one", "2=", "6=4", "7=4", "audio=bb",
+  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "1=one", "2=", "6=2", "7=2", "audio=aa", "6=4", "7=4",
+                                      "audio=bb",
                                       // the empty title replaces "one": received is reset first
                                       "6=0", "7=4", "1=", "2="));
 }
@@ -185,13 +237,19 @@ TEST_F(IcyDemultiplexerTest, EndlessHeaderBlockEndsTheAttempt) {
 
 TEST_F(IcyDemultiplexerTest, LineStartingWithNulEndsTheHeaderBlock) {
   Feed(std::string("ICY 200 OK\r\n") + std::string(1, '\0') + "junk\r\naudio");
-  EXPECT_THAT(log.events, ElementsAre("6=5", "7=5", "audio=audio"));
+  stream.FinishResponse();
+  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "6=5", "7=5", "audio=audio"));
 }
 
 TEST(ExtractValueTest, ValueRules) {
   const auto value = [](const std::string& text) { return ServerStream::ExtractValue(text, "StreamTitle"); };
   EXPECT_EQ(value("StreamTitle='Artist - Song';"), "Artist - Song");
-  EXPECT_EQ(value("StreamTitle='A;B';"), "A");
+  // Semicolons and quotes inside a title survive up to the "';" that closes it.
+  EXPECT_EQ(value("StreamTitle='A;B';"), "A;B");
+  EXPECT_EQ(value("StreamTitle='Rock 'n' Roll; Part 2';StreamUrl='';"), "Rock 'n' Roll; Part 2");
+  EXPECT_EQ(value("StreamTitle='Band; Song One';"), "Band; Song One");
+  EXPECT_EQ(value("StreamTitle='It';s';StreamUrl='x';"), "It';s");
+  EXPECT_EQ(value("StreamTitle='trailing';  "), "trailing");
   EXPECT_EQ(value("StreamTitle='';"), "");
   EXPECT_EQ(value("StreamTitle='no terminator'"), "");
   EXPECT_EQ(value("StreamTitle='Don't stop';"), "Don't stop");

@@ -1,0 +1,77 @@
+// The recorder's console lines, from a stream's events.
+#include "cli/ConsoleReporter.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ElementsAre;
+
+using Event = std::pair<StreamEvent, std::string>;
+
+std::vector<std::string> LinesFor(const std::vector<Event>& events, std::chrono::milliseconds retryReport = 10s) {
+  ConsoleReporter reporter(1, "http://x/", nullptr, retryReport);
+  for (const auto& [kind, text] : events) {
+    reporter.OnText(kind, text);
+  }
+  return reporter.TakeLines();
+}
+
+const Event kConnecting{StreamEvent::State, "Connecting"};
+const Event kFailed{StreamEvent::State, "Error on connecting"};
+const Event kConnected{StreamEvent::State, "Connected"};
+const Event kDisconnected{StreamEvent::State, "Disconnected"};
+Event Reason(const std::string& text) { return {StreamEvent::Reason, text}; }
+
+TEST(ConsoleReporterTest, AFailingStreamSaysWhyOnceAndAgainOnlyWhenTheReasonChanges) {
+  EXPECT_THAT(LinesFor({kConnecting, Reason("HTTP 404 Not Found"), kFailed, kConnecting, Reason("HTTP 404 Not Found"),
+                        kFailed, kConnecting, Reason("connection refused"), kFailed, kConnecting, Reason(""),
+                        kConnected}),
+              ElementsAre("[1] http://x/: Connecting",
+                          "[1] http://x/: Error on connecting: HTTP 404 Not Found; retrying every second",
+                          "[1] http://x/: Error on connecting: connection refused; retrying every second",
+                          "[1] http://x/: Connected"));
+  // With the report interval passed at every attempt, the retries are counted.
+  EXPECT_THAT(LinesFor({kConnecting, Reason("host not found"), kFailed, kConnecting, kFailed, kConnecting, kFailed},
+                       0ms),
+              ElementsAre("[1] http://x/: Connecting",
+                          "[1] http://x/: Error on connecting: host not found; retrying every second",
+                          "[1] http://x/: Error on connecting: host not found (retried 1 time)",
+                          "[1] http://x/: Error on connecting: host not found (retried 2 times)"));
+}
+
+TEST(ConsoleReporterTest, ACleanStopSaysDisconnectedOnce) {
+  EXPECT_THAT(LinesFor({kConnecting, kConnected, kDisconnected, kDisconnected, {StreamEvent::Title, ""}}),
+              ElementsAre("[1] http://x/: Connecting", "[1] http://x/: Connected", "[1] http://x/: Disconnected"));
+}
+
+TEST(ConsoleReporterTest, ServerTextCannotSteerTheTerminal) {
+  EXPECT_THAT(LinesFor({{StreamEvent::Title, "Song\x1b[2J\rX"},
+                        {StreamEvent::Name, "Radio\x1b]0;owned\x07"},
+                        {StreamEvent::Bitrate, "128\x9b"},
+                        Reason("HTTP 500 \x1b[31mOops"),
+                        kFailed}),
+              ElementsAre("[1] http://x/: title \"Song\\x1b[2J\\x0dX\"",
+                          "[1] http://x/: station \"Radio\\x1b]0;owned\\x07\"",
+                          // A lone 0x9b is no UTF-8: read as Windows-1252 it is a harmless quote.
+                          "[1] http://x/: bit rate 128\xE2\x80\xBA kbit/s",
+                          "[1] http://x/: Error on connecting: HTTP 500 \\x1b[31mOops; retrying every second"));
+}
+
+TEST(ConsoleReporterTest, TheLastLineNamesEveryEntryThatRecordedNothing) {
+  ConsoleReporter first(1, "http://a/", nullptr);
+  ConsoleReporter second(2, "http://b/\x1b", nullptr);
+  second.OnText(StreamEvent::Reason, "HTTP 404 Not Found");
+  EXPECT_EQ(ConsoleReporter::NothingRecordedLine({&first, &second}),
+            "nothing recorded from http://a/ (no audio arrived), http://b/\\x1b (HTTP 404 Not Found)");
+  EXPECT_EQ(ConsoleReporter::NothingRecordedLine({}), "");
+}
+
+}  // namespace
