@@ -8,14 +8,19 @@
 //
 // Checked after every call that does not throw: every byte fed is in
 // exactly one of header, audio, metadata or the leftover; the observers got
-// exactly the audio bytes counted; the leftover never grows past the
+// no more than the audio bytes counted, and what waits (the first interval
+// until its title, the bytes that tell the format, an Ogg page waiting for
+// its comment header) stays bounded; the leftover never grows past the
 // largest unit the demultiplexer must hold (a header block, an audio block
-// with its one look-ahead byte, a metadata block).
+// with its one look-ahead byte, a metadata block). After the end of the
+// response, the observers got exactly the audio bytes counted.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 
+#include "stream/AudioFormat.h"
+#include "stream/OggChainReader.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 
@@ -36,6 +41,11 @@ void Check(bool condition, const char* what) {
 
 constexpr int64_t kMaxLeftover =
     int64_t{ServerStream::kMaxMetadataInterval} + int64_t{ServerStream::kMaxHeaderBytes} + 255 * 16 + 2;
+// Audio counted but not handed on yet: the first interval, or the probe's
+// bytes, plus what the Ogg reader holds for a comment header and one page
+// header.
+constexpr int64_t kMaxWaiting = int64_t{ServerStream::kMaxMetadataInterval} + AudioFormatProbe::kProbeBytes +
+                                OggChainReader::kMaxHeldBytes + 64 * 1024;
 
 }  // namespace
 
@@ -84,9 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ServerStream::ConsumedBytes consumed = stream->Consumed();
     Check(consumed.header + consumed.audio + consumed.metadata + stream->LeftoverSize() == fed,
           "bytes consumed + leftover != bytes fed");
-    Check(consumed.audio == counter->bytes, "audio counted != audio delivered");
+    Check(counter->bytes <= consumed.audio, "more audio delivered than counted");
+    Check(consumed.audio - counter->bytes <= kMaxWaiting, "audio held back unbounded");
     Check(stream->LeftoverSize() <= kMaxLeftover, "leftover unbounded");
     Check(consumed.header <= ServerStream::kMaxHeaderBytes, "header block past its limit");
   }
+  stream->FinishResponse();
+  Check(stream->Consumed().audio == counter->bytes, "audio counted != audio delivered at the end");
   return 0;
 }

@@ -44,6 +44,11 @@ bool NameTaken(const std::string& path) {
 
 std::string ErrorText(int error) { return std::generic_category().message(error); }
 
+bool IsOgg(const std::string& extension) {
+  return extension == AudioFormatProbe::Extension(AudioFormat::Ogg) ||
+         extension == AudioFormatProbe::Extension(AudioFormat::Opus);
+}
+
 }  // namespace
 
 void RecordingWriter::OutputFile::Reset(int newFd) {
@@ -173,7 +178,9 @@ void RecordingWriter::OnAudio(const StreamBuffer& audio) {
 
 void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
   if (file.IsOpen()) {
-    if (smartSplitting) {
+    // An Ogg stream names its songs at their exact first page: an overlap
+    // would only put the next song's first page at the end of this one.
+    if (smartSplitting && !IsOgg(fileExtension)) {
       // A failure leaves file and title as they were; the next block tries
       // the switch again.
       Write(audio);
@@ -203,8 +210,7 @@ void RecordingWriter::JoinAudio(const StreamBuffer& audio) {
       Write(audio);
       return;
     }
-    join = std::make_unique<ReconnectJoin>(ReadTail(), extension == AudioFormatProbe::Extension(AudioFormat::Ogg) ||
-                                                           extension == AudioFormatProbe::Extension(AudioFormat::Opus));
+    join = std::make_unique<ReconnectJoin>(ReadTail(), IsOgg(extension));
   }
   const ReconnectJoin::Outcome outcome = join->Add(audio.Data(), audio.Size());
   if (outcome != ReconnectJoin::Outcome::Undecided) {

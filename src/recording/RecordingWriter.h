@@ -26,7 +26,8 @@ class StreamBuffer;
 // the station (the stream's Station event), its own file between the titled
 // ones; an empty title closes a titled file at once. Smart Splitting on (with
 // File Splitting on): the first block after a title change ends the old file
-// and also begins the new one. File Splitting off: the first title (the
+// and also begins the new one (not for Ogg, whose songs begin at an exact
+// page of their own). File Splitting off: the first title (the
 // station's name when it is empty) names one file that receives everything;
 // it closes when the writer goes away. When the stream stops (its last event
 // is an empty Title while it is no longer connected) the file is closed,

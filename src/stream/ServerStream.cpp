@@ -535,7 +535,14 @@ void ServerStream::PassAudio(const uint8_t* data, int32_t size) {
     return;
   }
   if (oggTitles) {
-    oggTitles->Reader().Feed(data, size);
+    try {
+      oggTitles->Reader().Feed(data, size);
+    } catch (...) {
+      // An observer failed inside the reader, which must not be fed or
+      // finished after that: the rest of this response goes on unread.
+      oggTitles.reset();
+      throw;
+    }
     return;
   }
   const StreamBuffer audio(data, size);

@@ -38,11 +38,11 @@ class RecordingSink : public OggChainReader::Sink {
 // unless told not to. Returns the most bytes the reader kept back after any Feed.
 size_t FeedInCuts(OggChainReader& reader, const RecordingSink& sink, const std::string& stream, uint32_t seed,
                   size_t maxCut, bool finish = true) {
-  std::mt19937 random(seed);
+  std::mt19937 generator(seed);
   std::uniform_int_distribution<size_t> cut(1, maxCut);
   size_t mostKept = 0;
   for (size_t position = 0; position < stream.size();) {
-    const size_t size = std::min(cut(random), stream.size() - position);
+    const size_t size = std::min(cut(generator), stream.size() - position);
     reader.Feed(Bytes(stream) + position, static_cast<int32_t>(size));
     position += size;
     mostKept = std::max(mostKept, position - sink.bytes.size());
@@ -138,11 +138,14 @@ std::string VorbisComments(const std::vector<std::string>& comments, uint32_t de
   return packet;
 }
 
-const std::string kVorbisId = std::string("\x01vorbis", 7) + std::string(23, '\0');
+// A Vorbis identification header: only its magic is read.
+std::string VorbisId() { return std::string("\x01vorbis", 7) + std::string(23, '\0'); }
 
-const std::vector<OggSong> kSongs = {
-    {"Morning Tide", "Harbour Band", 1.5}, {"Ünïcödé Wåves", "", 1.0}, {"", "Ørsted", 1.0}};
-const std::vector<std::string> kTitles = {"Harbour Band - Morning Tide", "Ünïcödé Wåves", "Ørsted"};
+// Both names, TITLE only, ARTIST only.
+std::vector<OggSong> Songs() {
+  return {{"Morning Tide", "Harbour Band", 1.5}, {"Ünïcödé Wåves", "", 1.0}, {"", "Ørsted", 1.0}};
+}
+std::vector<std::string> Titles() { return {"Harbour Band - Morning Tide", "Ünïcödé Wåves", "Ørsted"}; }
 
 struct Chain {
   std::string bytes;
@@ -177,7 +180,7 @@ class OggStreams : public ::testing::Test {
           {"Plain", "", 1.0}};
       chain.bytes = MakeChainedOgg(OggCodec::Opus, songs, directory.Path(), &chain.songStarts);
     } else {
-      chain.bytes = MakeChainedOgg(which == OpusChain ? OggCodec::Opus : OggCodec::Vorbis, kSongs,
+      chain.bytes = MakeChainedOgg(which == OpusChain ? OggCodec::Opus : OggCodec::Vorbis, Songs(),
                                    directory.Path(), &chain.songStarts);
     }
     return made.emplace(which, std::move(chain)).first->second;
@@ -196,7 +199,7 @@ std::vector<Cue> CuesAt(const std::vector<size_t>& offsets, const std::vector<st
 }
 
 // Cuts from single bytes (every header straddles calls) to more than a page.
-const std::vector<std::pair<uint32_t, size_t>> kCuts = {{1, 1}, {2, 5}, {3, 64}, {4, 700}, {5, 5000}, {6, 70000}};
+constexpr std::pair<uint32_t, size_t> kCuts[] = {{1, 1}, {2, 5}, {3, 64}, {4, 700}, {5, 5000}, {6, 70000}};
 
 TEST_F(OggChainReaderTest, ChainedSongsAreTitledAtTheirFirstPageAndEveryByteGoesOnOnce) {
   for (Which which : {VorbisChain, OpusChain}) {
@@ -209,7 +212,7 @@ TEST_F(OggChainReaderTest, ChainedSongsAreTitledAtTheirFirstPageAndEveryByteGoes
       OggChainReader reader(sink);
       FeedInCuts(reader, sink, chain.bytes, seed, maxCut);
       EXPECT_EQ(sink.bytes, chain.bytes);
-      EXPECT_EQ(sink.titles, CuesAt(chain.songStarts, kTitles));
+      EXPECT_EQ(sink.titles, CuesAt(chain.songStarts, Titles()));
     }
   }
 }
@@ -234,7 +237,7 @@ TEST_F(OggChainReaderTest, GarbageIsHandedOnUnchangedAndTheNextSongIsStillFound)
   const Chain& chain = Get(VorbisChain);
   // Look-alikes the search must reject: a BOS header whose checksum fails,
   // a version other than 0, a capture pattern cut short.
-  std::string fakeBos = PacketsPage(kOggBeginsStream, 0, 99, 0, {kVorbisId});
+  std::string fakeBos = PacketsPage(kOggBeginsStream, 0, 99, 0, {VorbisId()});
   fakeBos[40] ^= 0x01;
   const std::string junk = "HTTP junk\r\n" + fakeBos + "OggS\x01" + std::string(40, '\x02') + "Og";
   // Into song 2's audio, mid-page: that page's length no longer leads to a header.
@@ -250,7 +253,7 @@ TEST_F(OggChainReaderTest, GarbageIsHandedOnUnchangedAndTheNextSongIsStillFound)
     OggChainReader reader(sink);
     FeedInCuts(reader, sink, stream, seed, maxCut);
     EXPECT_EQ(sink.bytes, stream);
-    EXPECT_EQ(sink.titles, CuesAt(starts, kTitles));
+    EXPECT_EQ(sink.titles, CuesAt(starts, Titles()));
   }
 }
 
@@ -273,10 +276,10 @@ TEST_F(OggChainReaderTest, CommentHeadersAcrossPagesAndPastTheBoundStillNameThei
 TEST_F(OggChainReaderTest, SyntheticGroupsAreTitledFromTheRightStream) {
   // A comment packet that never ends: 255-byte segments only, page after page.
   auto endless = [](const std::string& commentsStart) {
-    std::string stream = PacketsPage(kOggBeginsStream, 0, 5, 0, {kVorbisId});
+    std::string stream = PacketsPage(kOggBeginsStream, 0, 5, 0, {VorbisId()});
     for (uint32_t sequence = 1; sequence <= 6; ++sequence) {
       std::string body = sequence == 1 ? commentsStart : "";
-      body.resize(255 * 255, 'x');
+      body.resize(size_t{255} * 255, 'x');
       stream += MakePage(sequence == 1 ? 0 : kOggContinued, -1, 5, sequence, std::vector<uint8_t>(255, 255), body);
     }
     return stream;
@@ -294,10 +297,10 @@ TEST_F(OggChainReaderTest, SyntheticGroupsAreTitledFromTheRightStream) {
       {"never-ending comment, held to the bound", endless(VorbisComments({"TITLE=Prefix", "DESCRIPTION="}, 3)),
        "Prefix"},
       {"comment list complete, its packet goes on", endless(VorbisComments({"TITLE=Early"}, 1)), "Early",
-       2 * kOggMaxPageLength},
+       size_t{2} * kOggMaxPageLength},
       {"multiplexed: the Vorbis stream is the second BOS",
        PacketsPage(kOggBeginsStream, 0, 6, 0, {"fishead" + std::string(57, '\0')}) +
-           PacketsPage(kOggBeginsStream, 0, 7, 0, {kVorbisId}) +
+           PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
            PacketsPage(0, 0, 6, 1, {VorbisComments({"TITLE=Wrong stream"}, 1)}) +
            PacketsPage(0, 0, 7, 1, {VorbisComments({"", "TITLE=", "title=Real", "Artist=First", "ARTIST=Second"}, 5)}) +
            audio,
@@ -305,16 +308,16 @@ TEST_F(OggChainReaderTest, SyntheticGroupsAreTitledFromTheRightStream) {
       {"no Vorbis or Opus stream in the group",
        PacketsPage(kOggBeginsStream, 0, 8, 0, {"Speex   " + std::string(72, '\0')}) + audio, ""},
       {"comment list shorter than its count",
-       PacketsPage(kOggBeginsStream, 0, 7, 0, {kVorbisId}) +
+       PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
            PacketsPage(0, 0, 7, 1, {VorbisComments({"ARTISTS=No", "ARTIST=Only"}, 9), "setup"}) + audio,
        "Only"},
       {"comment header not Vorbis comments",
-       PacketsPage(kOggBeginsStream, 0, 7, 0, {kVorbisId}) +
+       PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
            PacketsPage(0, 0, 7, 1, {"\x05" + VorbisComments({"TITLE=Setup header"}, 1).substr(1)}) + audio,
        ""},
       {"multiplexed after audio: a new boundary",
-       leadingAudio + PacketsPage(kOggBeginsStream, 0, 7, 0, {kVorbisId}) +
-           PacketsPage(kOggBeginsStream, 0, 4, 0, {kVorbisId}) +
+       leadingAudio + PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
+           PacketsPage(kOggBeginsStream, 0, 4, 0, {VorbisId()}) +
            PacketsPage(0, 0, 4, 1, {VorbisComments({"TITLE=Second serial"}, 1)}) +
            PacketsPage(0, 0, 7, 1, {VorbisComments({"TITLE=First serial"}, 1)}) + audio,
        "First serial", kBound, leadingAudio.size()},
@@ -336,22 +339,22 @@ TEST_F(OggChainReaderTest, SyntheticGroupsAreTitledFromTheRightStream) {
 TEST_F(OggChainReaderTest, MangledStreamsStillHandOnEveryByteOnce) {
   const std::string& clean = Get(VorbisChain).bytes;
   for (uint32_t seed = 1; seed <= 40; ++seed) {
-    std::mt19937 random(seed);
+    std::mt19937 generator(seed);
     std::string stream = clean;
     for (int change = 0; change < 12; ++change) {
-      const size_t at = std::uniform_int_distribution<size_t>(0, stream.size() - 1)(random);
-      switch (random() % 4) {
+      const size_t at = std::uniform_int_distribution<size_t>(0, stream.size() - 1)(generator);
+      switch (generator() % 4) {
         case 0:
-          stream[at] = static_cast<char>(random());
+          stream[at] = static_cast<char>(generator());
           break;
         case 1:
-          stream.erase(at, random() % 3000);
+          stream.erase(at, generator() % 3000);
           break;
         case 2:  // a plausible header start: version 0, flags and sizes at random
-          stream.insert(at, "OggS" + std::string(1, '\0') + std::string(22, static_cast<char>(random())));
+          stream.insert(at, "OggS" + std::string(1, '\0') + std::string(22, static_cast<char>(generator())));
           break;
         default:
-          stream.insert(at, clean.substr(random() % clean.size(), random() % 5000));
+          stream.insert(at, clean.substr(generator() % clean.size(), generator() % 5000));
           break;
       }
     }
@@ -374,7 +377,7 @@ TEST_F(OggChainReaderTest, FinishHandsOnTheRestAfterTheWaitingTitleAndStartsAfre
       {5, {}},                     // a header too short to show its flags
       {40, {{0, ""}}},             // a BOS page, nothing of its comments
       {afterTitle, {{0, "Morning Tide"}}},
-      {chain.songStarts[1] + 1, {{0, kTitles[0]}}},
+      {chain.songStarts[1] + 1, {{0, Titles()[0]}}},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE("cut at " + std::to_string(testCase.cut));
@@ -389,7 +392,7 @@ TEST_F(OggChainReaderTest, FinishHandsOnTheRestAfterTheWaitingTitleAndStartsAfre
     sink = RecordingSink();
     reader.Feed(Bytes(chain.bytes), Size(chain.bytes));
     reader.Finish();
-    EXPECT_EQ(sink.titles, CuesAt(chain.songStarts, kTitles));
+    EXPECT_EQ(sink.titles, CuesAt(chain.songStarts, Titles()));
   }
 }
 
@@ -438,8 +441,8 @@ TEST_F(OggPageTest, HeaderPagesEndAtTheFirstAudioPageAndNeedItsWholeHeader) {
   EXPECT_EQ(OggHeaderPagesLength(Bytes(version1), Size(version1)), 0);
   EXPECT_EQ(OggHeaderPagesLength(Bytes("ID3\x04"), 4), 0);
   // A logical stream without audio ends at the next chained BOS page.
-  const std::string headers = PacketsPage(kOggBeginsStream, 0, 1, 0, {kVorbisId}) + PacketsPage(0, 0, 1, 1, {"c"});
-  const std::string next = headers + PacketsPage(kOggBeginsStream, 0, 2, 0, {kVorbisId});
+  const std::string headers = PacketsPage(kOggBeginsStream, 0, 1, 0, {VorbisId()}) + PacketsPage(0, 0, 1, 1, {"c"});
+  const std::string next = headers + PacketsPage(kOggBeginsStream, 0, 2, 0, {VorbisId()});
   EXPECT_EQ(OggHeaderPagesLength(Bytes(next), Size(next)), Size(headers));
 }
 

@@ -12,8 +12,6 @@
 #include "stream/UniqueFd.h"
 #include "support/TempDir.h"
 
-extern char** environ;
-
 namespace {
 
 struct ToolResult {
@@ -41,6 +39,7 @@ ToolResult RunTool(std::vector<std::string> arguments) {
                   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
                   posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO) == 0;
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
   }
