@@ -48,22 +48,22 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
     // written over the file at start-up.
   }
   if (fileRead) {
+    // The document narrows a UTF-16 file to one byte per character, which
+    // loses every character above U+00FF; the writers take their
+    // directories from the file's own characters instead, read before the
+    // start-up rewrite replaces the file. (For other files both readings
+    // are the same.)
+    IniDocument wide;
+    bool wideRead = false;
+    wide.SetWideText(LineFile::WideText::Utf8);
+    try {
+      wideRead = wide.Load(settingsPath);
+    } catch (const std::system_error&) {
+      // Gone since the first read: the narrowed directories serve.
+    }
     settings.MergeFrom(stored);
     if (use == FileUse::RewriteAtStartUp) {
       settings.Save(settingsPath, TextEncoding::Ansi);  // a failure leaves the file as it was
-    }
-    // The document narrows a UTF-16 file to one byte per character, which
-    // loses every character above U+00FF; the writers take their
-    // directories from the file's own characters instead.
-    IniDocument wide;
-    bool wideRead = false;
-    if (stored.Encoding() == TextEncoding::Utf16LE || stored.Encoding() == TextEncoding::Utf16BE) {
-      wide.SetWideText(LineFile::WideText::Utf8);
-      try {
-        wideRead = wide.Load(settingsPath);
-      } catch (const std::system_error&) {
-        // Gone since the first read: the narrowed directories serve.
-      }
     }
     LoadServerList(settings, wideRead ? &wide : nullptr);
   }

@@ -14,6 +14,7 @@
 
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
+#include "stream/StreamBuffer.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 #include "ui/ServerRowPresenter.h"
@@ -236,6 +237,46 @@ TEST_F(SettingsStoreTest, UnusableInputsAddNothingAndNeverCrash) {
   list->failInsert = true;
   EXPECT_FALSE(store->AddServer("b", "", true, true));
   EXPECT_EQ(store->EntryCount(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// UTF-16 little-endian bytes with a byte-order mark, from UTF-16 code units.
+std::string Utf16File(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST_F(SettingsStoreTest, DirectoriesReachTheFileSystemInUtf8WhileTheFileKeepsItsBytes) {
+  const std::string root = dir.Path().string();
+  std::u16string text = u"[Default]\r\nDownloadDirectory=";
+  text += std::u16string(root.begin(), root.end()) + u"/M\u00F9sic\r\n[Server]\r\nServer_0=http://a/\r\nDownload_0=";
+  text += std::u16string(root.begin(), root.end()) + u"/\u97F3\u697D\r\nServer_1=http://b/\r\n";
+  WriteFileBytes(path, Utf16File(text));
+  Start();
+  ASSERT_EQ(store->EntryCount(), 2);
+  // The writers record into the characters the file holds...
+  EXPECT_EQ(store->RowAt(0)->Writer()->Directory(), root + "/\xE9\x9F\xB3\xE6\xA5\xBD");
+  EXPECT_EQ(store->RowAt(1)->Writer()->Directory(), root + "/M\xC3\xB9sic");
+  // ...while the entries keep, and the file gets, the one-byte form.
+  EXPECT_EQ(store->RowAt(0)->DownloadDirectory(), root + "/??");
+  EXPECT_EQ(store->RowAt(1)->DownloadDirectory(), root + "/M\xF9sic");
+  EXPECT_NE(File().find("M\xF9sic"), std::string::npos);
+
+  // A one-byte (Windows-1252) directory becomes UTF-8 when the writer
+  // creates it.
+  RecordingWriter* writer = store->RowAt(1)->Writer();
+  writer->SetDirectory(root + "/Caf\xE9");
+  writer->OnText(StreamEvent::Title, "Song");
+  const StreamBuffer audio("abc", 3);
+  writer->OnAudio(audio);
+  EXPECT_EQ(ReadFileBytes(dir.Path() / "Caf\xC3\xA9" / "Song.mp3"), "abc");
 }
 
 }  // namespace
