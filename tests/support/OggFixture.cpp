@@ -1,7 +1,6 @@
 #include "support/OggFixture.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <utility>
 
 #include "stream/UniqueFd.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -30,25 +30,7 @@ ToolResult RunTool(std::vector<std::string> arguments) {
   UniqueFd readEnd(pipeEnds[0]);
   UniqueFd writeEnd(pipeEnds[1]);
 
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) {
-    return result;
-  }
-  // dup2 clears close-on-exec on the copy, so only stderr survives the exec.
-  bool prepared = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
-                  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-                  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO) == 0;
-  std::vector<char*> argv;
-  argv.reserve(arguments.size() + 1);
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (prepared && posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = SpawnChild(std::move(arguments), "/dev/null", writeEnd.Get());
   writeEnd.Reset();  // so that the read below ends when the child does
   if (pid <= 0) {
     return result;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,55 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace {
 
 // Far above what the tool needs on a loaded machine; only there so that a
 // server that never comes up fails the test instead of hanging it.
 constexpr auto kStartBound = std::chrono::seconds(20);
-
-// posix_spawn's list of what to do with the child's descriptors.
-class FileActions {
- public:
-  FileActions() : valid(posix_spawn_file_actions_init(&actions) == 0) {}
-  ~FileActions() {
-    if (valid) {
-      posix_spawn_file_actions_destroy(&actions);
-    }
-  }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-
-  bool Open(int fd, const std::string& path, int flags) {
-    return valid && posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), flags, 0600) == 0;
-  }
-  const posix_spawn_file_actions_t* Get() const { return &actions; }
-
- private:
-  posix_spawn_file_actions_t actions;
-  bool valid;
-};
-
-// Starts the tool with stdin and stderr on /dev/null and stdout into
-// outputFile (or /dev/null). Returns its pid, or -1 when it cannot be run.
-pid_t Spawn(std::vector<std::string> arguments, const std::string& outputFile = "/dev/null") {
-  FileActions actions;
-  if (!actions.Open(STDIN_FILENO, "/dev/null", O_RDONLY) ||
-      !actions.Open(STDOUT_FILENO, outputFile, O_WRONLY | O_CREAT | O_TRUNC) ||
-      !actions.Open(STDERR_FILENO, "/dev/null", O_WRONLY)) {
-    return -1;
-  }
-  std::vector<char*> argv;
-  argv.reserve(arguments.size() + 1);
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], actions.Get(), nullptr, argv.data(), environ) != 0) {
-    return -1;
-  }
-  return pid;
-}
 
 // The exit status of a finished child; -1 when it did not exit normally.
 int Reap(pid_t pid) {
@@ -75,7 +32,7 @@ int Reap(pid_t pid) {
 }
 
 bool Run(std::vector<std::string> arguments) {
-  pid_t pid = Spawn(std::move(arguments));
+  pid_t pid = SpawnChild(std::move(arguments));
   return pid > 0 && Reap(pid) == 0;
 }
 
@@ -115,7 +72,7 @@ TlsTestServer::TlsTestServer() {
   }
   // Port 0: the system picks a free one, which the server then names.
   std::string output = directory.File("server.out");
-  pid = Spawn({"openssl", "s_server", "-accept", "127.0.0.1:0", "-cert", certificate, "-key", key, "-www"}, output);
+  pid = SpawnChild({"openssl", "s_server", "-accept", "127.0.0.1:0", "-cert", certificate, "-key", key, "-www"}, output);
   if (pid < 0) {
     throw std::runtime_error("cannot start openssl s_server");
   }
