@@ -244,37 +244,27 @@ struct HttpConnection::Impl {
 
   // The rest belongs to the thread calling Open and Read (curl's callbacks
   // run inside them). The lists are declared before the easy handle, which
-  // uses them, so that they outlive it.
+  // uses them, so that they outlive it. (Flags are grouped at the end, where
+  // they pack.)
   HeaderList requestHeaders;
   HeaderList statusAliases;
   EasyHandle easy;
-  bool added = false;  // easy is in multi
-  char errorText[CURL_ERROR_SIZE] = {};
 
-  bool done = false;  // curl reported the transfer finished
-  CURLcode result = CURLE_OK;
+  CURLcode result = CURLE_OK;  // once done
+  int32_t stallBytesPerSecond = kStallBytesPerSecond;
+  int32_t stallSeconds = kStallSeconds;
   std::string failure;  // our own reason for failing a callback, if any
-  bool paused = false;
   // Every socket OpenSocket made that CloseSocket has not closed yet: only
   // these are ours to touch. A descriptor number curl gave back may already
   // belong to another part of the process.
   std::vector<curl_socket_t> openSockets;
-  bool lowered = false;  // the low-water mark is 1 for now
-  // The request that is under way (the latest after redirects) went out on
-  // a connection.
-  bool requestSent = false;
-  int32_t stallBytesPerSecond = kStallBytesPerSecond;
-  int32_t stallSeconds = kStallSeconds;
 
   // Header blocks: the one being received, the last complete one that was
-  // not taken for the final response, and whether the final one is queued.
-  bool inBlock = false;
+  // not taken for the final response, and the final one's status.
   std::string block;
   long blockStatus = 0;
-  bool blockHasLocation = false;
   std::string setAsideBlock;
   long setAsideStatus = 0;
-  bool headerComplete = false;
   long status = 0;
   std::string statusLine;
 
@@ -287,6 +277,20 @@ struct HttpConnection::Impl {
   // Bytes for the reader: pending[pendingStart..] are not read yet.
   std::vector<uint8_t> pending;
   size_t pendingStart = 0;
+
+  bool added = false;    // easy is in multi
+  bool done = false;     // curl reported the transfer finished
+  bool paused = false;   // the body callback paused the transfer
+  bool lowered = false;  // the low-water mark is 1 for now
+  // The request that is under way (the latest after redirects) went out on
+  // a connection.
+  bool requestSent = false;
+  bool inBlock = false;  // a header block is being received
+  bool blockHasLocation = false;
+  bool headerComplete = false;  // the final header block is queued
+
+  // curl's own words for a failure (CURLOPT_ERRORBUFFER).
+  char errorText[CURL_ERROR_SIZE] = {};
 
   Impl() : multi(curl_multi_init()) {
     if (!multi) {

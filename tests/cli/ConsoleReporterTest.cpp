@@ -24,22 +24,19 @@ std::vector<std::string> LinesFor(const std::vector<Event>& events, std::chrono:
   return reporter.TakeLines();
 }
 
-const Event kConnecting{StreamEvent::State, "Connecting"};
-const Event kFailed{StreamEvent::State, "Error on connecting"};
-const Event kConnected{StreamEvent::State, "Connected"};
-const Event kDisconnected{StreamEvent::State, "Disconnected"};
+Event State(const char* text) { return {StreamEvent::State, text}; }
 Event Reason(const std::string& text) { return {StreamEvent::Reason, text}; }
 
 TEST(ConsoleReporterTest, AFailingStreamSaysWhyOnceAndAgainOnlyWhenTheReasonChanges) {
-  EXPECT_THAT(LinesFor({kConnecting, Reason("HTTP 404 Not Found"), kFailed, kConnecting, Reason("HTTP 404 Not Found"),
-                        kFailed, kConnecting, Reason("connection refused"), kFailed, kConnecting, Reason(""),
-                        kConnected}),
+  EXPECT_THAT(LinesFor({State("Connecting"), Reason("HTTP 404 Not Found"), State("Error on connecting"), State("Connecting"), Reason("HTTP 404 Not Found"),
+                        State("Error on connecting"), State("Connecting"), Reason("connection refused"), State("Error on connecting"), State("Connecting"), Reason(""),
+                        State("Connected")}),
               ElementsAre("[1] http://x/: Connecting",
                           "[1] http://x/: Error on connecting: HTTP 404 Not Found; retrying every second",
                           "[1] http://x/: Error on connecting: connection refused; retrying every second",
                           "[1] http://x/: Connected"));
   // With the report interval passed at every attempt, the retries are counted.
-  EXPECT_THAT(LinesFor({kConnecting, Reason("host not found"), kFailed, kConnecting, kFailed, kConnecting, kFailed},
+  EXPECT_THAT(LinesFor({State("Connecting"), Reason("host not found"), State("Error on connecting"), State("Connecting"), State("Error on connecting"), State("Connecting"), State("Error on connecting")},
                        0ms),
               ElementsAre("[1] http://x/: Connecting",
                           "[1] http://x/: Error on connecting: host not found; retrying every second",
@@ -48,7 +45,7 @@ TEST(ConsoleReporterTest, AFailingStreamSaysWhyOnceAndAgainOnlyWhenTheReasonChan
 }
 
 TEST(ConsoleReporterTest, ACleanStopSaysDisconnectedOnce) {
-  EXPECT_THAT(LinesFor({kConnecting, kConnected, kDisconnected, kDisconnected, {StreamEvent::Title, ""}}),
+  EXPECT_THAT(LinesFor({State("Connecting"), State("Connected"), State("Disconnected"), State("Disconnected"), {StreamEvent::Title, ""}}),
               ElementsAre("[1] http://x/: Connecting", "[1] http://x/: Connected", "[1] http://x/: Disconnected"));
 }
 
@@ -57,7 +54,7 @@ TEST(ConsoleReporterTest, ServerTextCannotSteerTheTerminal) {
                         {StreamEvent::Name, "Radio\x1b]0;owned\x07"},
                         {StreamEvent::Bitrate, "128\x9b"},
                         Reason("HTTP 500 \x1b[31mOops"),
-                        kFailed}),
+                        State("Error on connecting")}),
               ElementsAre("[1] http://x/: title \"Song\\x1b[2J\\x0dX\"",
                           "[1] http://x/: station \"Radio\\x1b]0;owned\\x07\"",
                           // A lone 0x9b is no UTF-8: read as Windows-1252 it is a harmless quote.

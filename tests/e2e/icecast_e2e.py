@@ -216,6 +216,7 @@ def OpenIcy(port, agent, mount=kMount, icy=True):
 
 
 kCaptureAgent = "driftharbour-e2e-capture"
+kProbeAgent = "driftharbour-e2e-probe"
 
 
 class Capture(threading.Thread):
@@ -288,9 +289,9 @@ class Capture(threading.Thread):
 class OggSource(threading.Thread):
     """A live source of a chained Ogg stream, as a playout system sends one:
     page by page over Icecast's HTTP PUT, paced in real time by the pages'
-    granule positions. The first logical stream is the lead-in; the next waits
-    for Release(), so that listeners who connected during the lead-in receive
-    every later song from its first page."""
+    granule positions. The first logical stream is the lead-in; its last page
+    waits for Release(), so that listeners who joined during the lead-in get
+    some of its audio and every later song from its first page."""
 
     kLeadSeconds = 0.5   # how far the source runs ahead of real time
 
@@ -331,16 +332,17 @@ class OggSource(threading.Thread):
             start = time.monotonic()
             played = 0.0   # seconds in the streams before the current one
             for index, stream in enumerate(self.streams):
-                if index == 1:
-                    held = time.monotonic()
-                    while not self.released.is_set():
-                        if not self.Sleep(0.05):
-                            return
-                        if time.monotonic() - held > kEventTimeout:
-                            raise TestFailure("the listeners never joined the lead-in")
-                    start += time.monotonic() - held
                 granule = 0
-                for page in OggPages(stream):
+                pages = OggPages(stream)
+                for page in pages:
+                    if index == 0 and page is pages[-1]:
+                        held = time.monotonic()
+                        while not self.released.is_set():
+                            if not self.Sleep(0.05):
+                                return
+                            if time.monotonic() - held > kEventTimeout:
+                                raise TestFailure("the listeners never joined the lead-in")
+                        start += time.monotonic() - held
                     granule = max(granule, page.granule)
                     due = start + played + granule / kOggSampleRate - self.kLeadSeconds
                     if not self.Sleep(due - time.monotonic()):
@@ -1074,7 +1076,7 @@ class Harness:
             # feeds it; only the status is read.
             connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=5.0)
             try:
-                connection.request("GET", mount)
+                connection.request("GET", mount, headers={"User-Agent": kProbeAgent})
                 return connection.getresponse().status == 200
             finally:
                 connection.close()
@@ -1329,16 +1331,18 @@ class Harness:
         self.CheckDecodable(aacDirectory, aacFiles)
 
     def RecorderListener(self, mount):
-        """The id Icecast gives the recorder's connection to the mount: the one
-        listener that is not our capture."""
+        """The id Icecast gives the recorder's connection to the mount, the one
+        listener that is neither our capture nor a probe; None before it
+        connects."""
         answer = xml.etree.ElementTree.fromstring(self.Admin("listclients", mount=mount))
         listeners = [(listener.findtext("ID"), listener.findtext("UserAgent"))
                      for listener in answer.iter("listener")]
-        ours = [identifier for identifier, agent in listeners if agent != kCaptureAgent]
-        if len(ours) != 1:
-            raise TestFailure(f"expected one listener besides the capture on {mount}, "
+        recorders = [identifier for identifier, agent in listeners
+                     if agent not in (kCaptureAgent, kProbeAgent)]
+        if len(recorders) > 1:
+            raise TestFailure(f"expected one listener besides ours on {mount}, "
                               f"icecast lists {listeners}")
-        return ours[0]
+        return recorders[0] if recorders else None
 
     def RunReconnect(self, mp3File):
         """The server drops the recorder's connection in the middle of a title;
@@ -1370,6 +1374,8 @@ class Harness:
         # in the middle of live audio.
         Grown(kBurstSize + 2 * metaint, f"the recorder to write {name}")
         listener = self.RecorderListener(kBurstMount)
+        if listener is None:
+            raise TestFailure(f"icecast does not list the recorder as a listener of {kBurstMount}")
         self.Admin("killclient", mount=kBurstMount, id=listener)
         Log(f"icecast dropped the recorder's connection (listener {listener})")
         output = "recorder-reconnect"
@@ -1420,9 +1426,15 @@ class Harness:
                     raise TestFailure(f"recorder ogg exited early with {recorder.returncode}")
                 return self.FileSize(os.path.join(directory, name)) > 0
             WaitUntil(Check, kEventTimeout, f"the recorder to write {name!r}")
-        Written(names[0])
+        def Joined():
+            self.CheckSourceAlive()
+            if recorder.poll() is not None:
+                raise TestFailure(f"recorder ogg exited early with {recorder.returncode}")
+            return self.RecorderListener(kOggMount) is not None
+        WaitUntil(Joined, kEventTimeout, f"the recorder to join {kOggMount}", poll=0.2)
         self.oggSource.Release()
         Log("listeners joined the lead-in; the songs follow")
+        Written(names[0])
         # The lead-out's first page closes the last song.
         Written(names[-1])
         self.Signal(recorder, signal.SIGTERM)
