@@ -30,9 +30,9 @@ import os
 import pwd
 import re
 import shutil
-import struct
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -55,12 +55,6 @@ kAdminPassword = "e2e-admin-secret"
 # and so must land in "<title>(1).mp3".
 kTitles = ["Song Alpha", "Song Bravo", "Song Alpha", "Song Charlie"]
 kExpectedNames = ["Song Alpha.mp3", "Song Bravo.mp3", "Song Alpha(1).mp3", "Song Charlie.mp3"]
-
-
-def ExpectedNames(extension):
-    return [name[:-len(".mp3")] + extension for name in kExpectedNames]
-
-
 # A new listener on this mount first gets this much of what the server sent
 # before, as players expect; a reconnecting recorder sees it a second time.
 kBurstSize = 65536
@@ -90,6 +84,10 @@ kSourceSeconds = 180
 # asserted about speed.
 kStartTimeout = 60.0
 kEventTimeout = 90.0
+
+
+def ExpectedNames(extension):
+    return [name[:-len(".mp3")] + extension for name in kExpectedNames]
 
 
 class TestFailure(Exception):
