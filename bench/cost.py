@@ -128,12 +128,13 @@ def signal_all(processes):
             process.send_signal(signal.SIGTERM)
 
 
-def run_ours(server_build, build, port, n, seconds, out, table):
+def run_ours(server_build, build, port, n, seconds, out, table, extra=()):
     urls = [f"http://127.0.0.1:{port}/s/{i}" for i in range(n)]
     server = start_server(server_build, port)
     # The recorder takes one --dir for all; the titles carry the stream number.
     recorder = subprocess.Popen(
-        [os.path.join(build, "src/cli/driftharbour-record"), "--quiet", "--no-smart-splitting", "--dir", out] + urls)
+        [os.path.join(build, "src/cli/driftharbour-record"), "--quiet", "--no-smart-splitting", "--dir", out]
+        + list(extra) + urls)
     cpu, steady, rss, pss = measure([recorder], seconds, signal_all)
     sent = stop_server(server)
     lost = check_ours(out, n, sent, table)
@@ -189,18 +190,22 @@ def main():
     args = parser.parse_args()
     raise_file_limit()
     table = pattern()
-    builds = [("driftharbour-record", args.build)]
+    # Each open file is synced every 10 s by default; "sync off" syncs only
+    # at close, to show what the periodic sync costs.
+    builds = [("driftharbour-record", args.build, ()),
+              ("driftharbour-record (sync off)", args.build, ("--sync-interval", "0"))]
     if args.recorder_build:
-        builds.append(("driftharbour-record (other build)", args.recorder_build))
+        builds.append(("driftharbour-record (other build)", args.recorder_build, ()))
 
     rows = []
     failures = []
     notes = []
     for n in [int(x) for x in args.streams.split(",")]:
-        for name, build in builds:
+        for name, build, extra in builds:
             out = tempfile.mkdtemp(prefix="dh-cost-")
             try:
-                cpu, steady, rss, pss, lost = run_ours(args.build, build, args.port, n, args.seconds, out, table)
+                cpu, steady, rss, pss, lost = run_ours(args.build, build, args.port, n, args.seconds, out, table,
+                                                       extra)
             finally:
                 shutil.rmtree(out, ignore_errors=True)
             rows.append((n, name, cpu, steady, rss, None))

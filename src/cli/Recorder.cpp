@@ -32,6 +32,9 @@ void Recorder::AddEntry(const EntrySettings& settings) {
   entry->writer->SetDirectory(settings.directory);
   entry->writer->SetFileSplitting(settings.fileSplitting);
   entry->writer->SetSmartSplitting(settings.smartSplitting);
+  if (settings.syncIntervalSeconds >= 0) {
+    entry->writer->SetSyncInterval(settings.syncIntervalSeconds);
+  }
   entry->reporter = std::make_unique<ConsoleReporter>(static_cast<int32_t>(entries.size() + 1), settings.url,
                                                       entry->writer.get());
   entry->stream = std::make_unique<ServerStream>();

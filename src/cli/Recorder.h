@@ -24,6 +24,7 @@ class Recorder {
     bool fileSplitting = true;
     bool smartSplitting = true;
     int32_t readSize = 0;  // 0: the stream's default
+    int32_t syncIntervalSeconds = -1;  // -1: the writer's default
   };
 
   Recorder();

@@ -24,18 +24,24 @@ bool ParseNumber(const std::string& text, int64_t minimum, int64_t maximum, int6
 
 std::string RecorderUsage() {
   return "usage: driftharbour-record [--dir DIR] [--no-file-splitting] [--no-smart-splitting]\n"
-         "                           [--buffer BYTES] [--duration SECONDS] [--quiet] URL...\n"
-         "       driftharbour-record --settings FILE [--duration SECONDS] [--quiet]\n"
+         "                           [--buffer BYTES] [--duration SECONDS] [--sync-interval SECONDS]\n"
+         "                           [--quiet] URL...\n"
+         "       driftharbour-record --settings FILE [--duration SECONDS] [--sync-interval SECONDS] [--quiet]\n"
          "\n"
          "Records every URL at once into DIR (default: the current directory), one\n"
-         "MP3 file per title. Stops at the end of --duration, or on Ctrl+C / SIGTERM,\n"
-         "closing every file with all audio received so far.\n"
+         "file per title (.mp3, .aac, .ogg or .opus, as the station sends); audio\n"
+         "without a title goes into a file named after the station. Stops at the end\n"
+         "of --duration, or on Ctrl+C / SIGTERM, closing every file with all audio\n"
+         "received so far. Exits with 0 when every URL recorded audio, 1 when one\n"
+         "did not (the last line says why), 2 for wrong arguments.\n"
          "\n"
          "  --dir DIR              download directory (created when missing)\n"
          "  --no-file-splitting    one file for the whole recording\n"
          "  --no-smart-splitting   no overlap of one block at a title change\n"
          "  --buffer BYTES         bytes per network read (default 50000)\n"
          "  --duration SECONDS     stop after this many seconds\n"
+         "  --sync-interval SECONDS  put open files on the disk this often (default 10;\n"
+         "                         0: only when a file is closed)\n"
          "  --quiet                print only errors\n"
          "  --settings FILE        record every server entry of a Driftharbour.ini\n"
          "  --help                 this text\n";
@@ -105,6 +111,15 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
         return result;
       }
       options.durationSeconds = number;
+    } else if (argument == "--sync-interval") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 0, 24 * 3600, number)) {
+        result.error = "--sync-interval takes a whole number of seconds from 0 to 86400, not '" + text + "'";
+        return result;
+      }
+      options.syncIntervalSeconds = static_cast<int32_t>(number);
     } else {
       result.error = "unknown option " + argument;
       return result;

@@ -11,6 +11,7 @@ struct RecorderOptions {
   bool smartSplitting = true;
   int32_t readSize = 0;        // bytes per read; 0: the stream's default
   int64_t durationSeconds = 0;  // 0: until a signal
+  int32_t syncIntervalSeconds = -1;  // -1: the default, or the settings file's; 0: only at close
   bool quiet = false;
   std::string settingsFile;     // record the entries of a Driftharbour.ini
   std::vector<std::string> urls;

@@ -11,7 +11,7 @@ SettingsRecorder::SettingsRecorder() = default;
 
 SettingsRecorder::~SettingsRecorder() { store.StopAll(); }
 
-bool SettingsRecorder::Load(const std::string& settingsPath, std::string& error) {
+bool SettingsRecorder::Load(const std::string& settingsPath, std::string& error, int32_t syncIntervalSeconds) {
   store.LoadSettings(&list, settingsPath, SettingsStore::FileUse::ReadOnly);
   if (!store.FileRead()) {
     error = "cannot read the settings file " + settingsPath;
@@ -24,6 +24,9 @@ bool SettingsRecorder::Load(const std::string& settingsPath, std::string& error)
   for (int row = 0; row < store.EntryCount(); ++row) {
     const ServerRowPresenter* presenter = store.RowAt(row);
     ServerStream* stream = store.StreamAt(row);
+    if (syncIntervalSeconds >= 0) {
+      presenter->Writer()->SetSyncInterval(syncIntervalSeconds);
+    }
     auto reporter = std::make_unique<ConsoleReporter>(row + 1, presenter->Url(), presenter->Writer());
     stream->AddObserver(reporter.get());
     reporters.push_back(std::move(reporter));

@@ -30,7 +30,8 @@ class SettingsRecorder {
 
   // Reads the file and adds its entries, stopped. False, with a one-line
   // reason in error, when the file cannot be read or lists no server.
-  bool Load(const std::string& settingsPath, std::string& error);
+  // syncIntervalSeconds, unless -1, replaces the file's sync interval.
+  bool Load(const std::string& settingsPath, std::string& error, int32_t syncIntervalSeconds = -1);
   int EntryCount() const { return store.EntryCount(); }
 
   void StartAll();

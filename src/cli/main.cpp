@@ -14,6 +14,7 @@
 #include "cli/Recorder.h"
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
+#include "recording/FileSyncer.h"
 
 namespace {
 
@@ -176,23 +177,29 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Outlives every writer: files closed at the end are synced by it before
+  // the program exits.
+  FileSyncer syncer;
+  FileSyncer::Install(&syncer);
   int status = 0;
   if (options.settingsFile.empty()) {
     Recorder recorder;
     for (const auto& url : options.urls) {
-      recorder.AddEntry({url, options.directory, options.fileSplitting, options.smartSplitting, options.readSize});
+      recorder.AddEntry({url, options.directory, options.fileSplitting, options.smartSplitting, options.readSize,
+                         options.syncIntervalSeconds});
     }
     status = Record(recorder, options, stopSignals);
   } else {
     SettingsRecorder recorder;
     std::string error;
-    if (recorder.Load(options.settingsFile, error)) {
+    if (recorder.Load(options.settingsFile, error, options.syncIntervalSeconds)) {
       status = Record(recorder, options, stopSignals);
     } else {
       std::fprintf(stderr, "driftharbour-record: %s\n", error.c_str());
       status = 1;
     }
   }
+  FileSyncer::Install(nullptr);
   curl_global_cleanup();
   return status;
 }

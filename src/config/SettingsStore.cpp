@@ -17,6 +17,9 @@ constexpr const char* kServerKey = "Server";
 constexpr const char* kFileSplittingKey = "FileSplitting";
 constexpr const char* kSmartSplittingKey = "SmartSplitting";
 constexpr const char* kDownloadKey = "Download";
+// Seconds between syncs of an open recording; read where present, never
+// added to a file that lacks it.
+constexpr const char* kSyncIntervalKey = "SyncInterval";
 
 std::string Suffix(int number) { return "_" + std::to_string(number); }
 
@@ -134,6 +137,10 @@ bool SettingsStore::AddEntry(const std::string& url, const std::string& director
   entry.writer->SetDirectory(writerDirectory.empty() ? entryDirectory : writerDirectory);
   entry.writer->SetFileSplitting(fileSplitting);
   entry.writer->SetSmartSplitting(smartSplitting);
+  int32_t syncInterval = 0;
+  if (settings.GetInt(kDefaultSection, kSyncIntervalKey, syncInterval)) {
+    entry.writer->SetSyncInterval(syncInterval);  // 0 or less: only at close
+  }
   entry.presenter->SetWriter(entry.writer.get());
 
   entry.stream = std::make_unique<ServerStream>();

@@ -20,8 +20,10 @@ class ServerStream;
 // stream reports to the writer first and the presenter second.
 //
 // File layout: section "Default" with "Buffer" (bytes per network read; 0 or
-// less, empty or non-numeric means 50000) and "DownloadDirectory" (the
-// directory of every entry that names none); section "Server" with
+// less, empty or non-numeric means 50000), "DownloadDirectory" (the
+// directory of every entry that names none) and, when present,
+// "SyncInterval" (seconds between syncs of an open recording, 0: only when it
+// is closed; missing: 10); section "Server" with
 // Server_n (URL), FileSplitting_n and SmartSplitting_n (on only when they
 // read as exactly 1; missing means on) and Download_n (empty or missing
 // means the default directory), n counting 0, 1, 2, ... in list order. The

@@ -13,6 +13,7 @@
 #include <new>
 #include <system_error>
 
+#include "recording/FileSyncer.h"
 #include "recording/ReconnectJoin.h"
 #include "stream/AudioFormat.h"
 #include "stream/ByteText.h"
@@ -56,6 +57,12 @@ void RecordingWriter::OutputFile::Reset(int newFd) {
   fd = newFd;
 }
 
+int RecordingWriter::OutputFile::Release() {
+  const int released = fd;
+  fd = -1;
+  return released;
+}
+
 int RecordingWriter::OutputFile::Close() {
   if (fd < 0) {
     return 0;
@@ -66,7 +73,11 @@ int RecordingWriter::OutputFile::Close() {
   return result == 0 ? 0 : errno;
 }
 
-RecordingWriter::RecordingWriter() { RecordingWriter::Reset(); }
+RecordingWriter::RecordingWriter()
+    : syncJitter(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)),
+      syncReport(std::make_shared<SyncReport>()) {
+  RecordingWriter::Reset();
+}
 
 RecordingWriter::~RecordingWriter() {
   try {
@@ -293,6 +304,15 @@ bool RecordingWriter::CreateFile() {
       fileExtension = extension;
       fileBytes = 0;
       lastError.reset();
+      syncReport->Clear();
+      if (FileSyncer* syncer = FileSyncer::Installed()) {
+        // The new name must survive a crash as well as the bytes.
+        syncer->SyncDirectory(fileDirectory);
+        // The first sync at a random point of the interval, so that streams
+        // started together do not sync together ever after.
+        const auto spread = std::chrono::milliseconds(syncJitter() % (syncInterval.count() * 1000 + 1));
+        nextSync = syncer->Now() + syncInterval + spread;
+      }
       return true;
     }
     if (errno != EEXIST && errno != EINTR) {
@@ -306,6 +326,14 @@ bool RecordingWriter::CreateFile() {
 
 void RecordingWriter::CloseFile() {
   if (!file.IsOpen()) {
+    return;
+  }
+  if (FileSyncer* syncer = FileSyncer::Installed()) {
+    // Synced and closed on the syncer's thread; a failure comes back through
+    // syncReport.
+    syncer->SyncAndClose(file.Release(), filePath, syncReport);
+    filePath.clear();
+    fileBytes = 0;
     return;
   }
   const int error = file.Close();
@@ -338,6 +366,29 @@ void RecordingWriter::Write(const uint8_t* next, size_t left) {
     fileBytes += written;
     bytesWritten.fetch_add(written, std::memory_order_relaxed);
   }
+  SyncWhenDue();
+}
+
+void RecordingWriter::SyncWhenDue() {
+  FileSyncer* syncer = FileSyncer::Installed();
+  if (syncer == nullptr || syncInterval.count() <= 0 || !file.IsOpen()) {
+    return;
+  }
+  const auto now = syncer->Now();
+  if (now >= nextSync) {
+    syncer->SyncOpenFile(file.Get(), filePath, syncReport);
+    nextSync = now + syncInterval;
+  }
+}
+
+void RecordingWriter::SetSyncInterval(int32_t seconds) {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  syncInterval = std::chrono::seconds(seconds > 0 ? seconds : 0);
+}
+
+int32_t RecordingWriter::SyncInterval() const {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  return static_cast<int32_t>(syncInterval.count());
 }
 
 void RecordingWriter::RecordError(const std::string& path, int error) {
@@ -400,7 +451,14 @@ bool RecordingWriter::SmartSplitting() const {
 
 std::optional<RecordingWriter::FileError> RecordingWriter::LastError() const {
   std::lock_guard<std::recursive_mutex> guard(lock);
-  return lastError;
+  if (lastError) {
+    return lastError;
+  }
+  std::string failure = syncReport->Failure();
+  if (!failure.empty()) {
+    return FileError{syncReport->FailedPath(), std::move(failure)};
+  }
+  return std::nullopt;
 }
 
 std::string RecordingWriter::MakeUniquePath(const std::string& base, const std::string& extension) {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 
 class ReconnectJoin;
 class StreamBuffer;
+struct SyncReport;
 
 // Turns one server entry's audio and title events into audio files in the
 // entry's download directory. The audio bytes are written exactly as they
@@ -55,6 +58,13 @@ class StreamBuffer;
 // (file, directory, symlink, even a dangling one) exists, so an earlier
 // recording is never truncated.
 //
+// Durability: with a FileSyncer installed, every file is synced to the disk
+// when it is closed, its directory after it was created, and while it is
+// open at most every sync interval (default 10 s, the first one at a random
+// point of the interval, so that many streams do not sync all at once). The
+// syncer's own thread does it: no write, no lock and no worker waits for the
+// disk. A failed sync shows in LastError.
+//
 // Failures: a file that cannot be created is not an exception; the writer
 // drops audio until the next file switch and keeps the path and the system's
 // reason for LastError(). A failed write raises std::system_error out of
@@ -75,6 +85,7 @@ class RecordingWriter : public StreamObserver {
   static constexpr size_t kMaxStemBytes = 255 - 5 - 12;
   // At most this many notes wait for TakeNotes; older ones go.
   static constexpr size_t kMaxNotes = 16;
+  static constexpr int32_t kDefaultSyncIntervalSeconds = 10;
   // The extension files get before the stream names a format.
   static constexpr const char* kDefaultExtension = "mp3";
 
@@ -113,8 +124,13 @@ class RecordingWriter : public StreamObserver {
   void SetSmartSplitting(bool on);
   bool SmartSplitting() const;
 
-  // The last failure to create or write a file, until the next file is
-  // created; nullopt when there is none.
+  // Seconds between syncs of the open file; 0 syncs only when it is closed.
+  // Takes effect at the next file.
+  void SetSyncInterval(int32_t seconds);
+  int32_t SyncInterval() const;
+
+  // The last failure to create, write, sync or close a file, until the next
+  // file is created; nullopt when there is none.
   std::optional<FileError> LastError() const;
   // What happened at reconnects since the last call, oldest first
   // ("reconnected: 29200 repeated bytes skipped, Song.mp3 goes on").
@@ -141,6 +157,8 @@ class RecordingWriter : public StreamObserver {
 
     // Takes over fd, closing the one held before.
     void Reset(int fd);
+    // Gives the descriptor up without closing it; -1 when none is held.
+    int Release();
     // Closes the descriptor; returns 0 or the errno of close().
     int Close();
     bool IsOpen() const { return fd >= 0; }
@@ -155,6 +173,8 @@ class RecordingWriter : public StreamObserver {
   // Creates the file for currentTitle; on failure records the reason.
   bool CreateFile();
   void CloseFile();
+  // Hands the open file to the syncer when its interval has passed.
+  void SyncWhenDue();
   // Writes size bytes; throws std::system_error on failure.
   void Write(const uint8_t* data, size_t size);
   void Write(const StreamBuffer& audio);
@@ -191,6 +211,11 @@ class RecordingWriter : public StreamObserver {
   std::unique_ptr<ReconnectJoin> join;  // deciding a reconnect; null otherwise
   std::optional<FileError> lastError;
   std::vector<std::string> notes;
+  std::chrono::seconds syncInterval{kDefaultSyncIntervalSeconds};
+  std::chrono::steady_clock::time_point nextSync;  // of the open file
+  std::minstd_rand syncJitter;
+  // Shared with the syncer's queue, which may outlive the writer.
+  const std::shared_ptr<SyncReport> syncReport;
 
   std::atomic<int64_t> bytesWritten{0};
 };

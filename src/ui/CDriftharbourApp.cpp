@@ -3,12 +3,30 @@
 #include <QLibraryInfo>
 #include <QLocale>
 
+#include <QSessionManager>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+#include "config/SettingsStore.h"
+#include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 #include "ui/CSplashDlg.h"
+#include "ui/DisplayText.h"
 
 CDriftharbourApp::CDriftharbourApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Driftharbour"));
   setApplicationVersion(QStringLiteral("1.0"));
+  connect(&quitSignals, &QuitSignals::quitRequested, this, &CDriftharbourApp::QuitNow);
+  // A session that ends asks the program to save its state first; the
+  // window may be gone soon after, so the recordings end now.
+  connect(this, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { QuitNow(); });
+  connect(this, &QCoreApplication::aboutToQuit, this, [this] {
+    if (mainFrame) {
+      mainFrame->View()->Store().StopAll();
+    }
+  });
 }
 
 CDriftharbourApp::~CDriftharbourApp() {
@@ -25,9 +43,25 @@ bool CDriftharbourApp::InitInstance() {
   }
 
   mainFrame = std::make_unique<CMainFrame>();
+  std::vector<std::string> urls;
+  const QStringList words = arguments();
+  for (qsizetype i = 1; i < words.size(); ++i) {
+    if (!words[i].startsWith(QLatin1Char('-'))) {
+      urls.push_back(DisplayText::ToBytes(words[i].trimmed()));
+    }
+  }
+  mainFrame->View()->RecordUrls(urls);
   splash = std::make_unique<CSplashDlg>();
   mainFrame->setWindowTitle(QStringLiteral("SHOUTcast Driftharbour 1.0"));
   mainFrame->show();
   splash->ShowBriefly(mainFrame.get());
   return true;
+}
+
+void CDriftharbourApp::QuitNow() {
+  if (mainFrame) {
+    mainFrame->View()->Store().StopAll();
+  }
+  // Also ends a modal dialog's loop, so no question stays open.
+  exit(0);
 }

@@ -5,18 +5,27 @@
 
 #include <memory>
 
+#include "ui/QuitSignals.h"
+
 class CMainFrame;
 class CSplashDlg;
 
 // The application: the Qt application object with the program's start-up
 // sequence. InitInstance loads Qt's German texts for the framework's own
 // dialogs and buttons, creates the main window (which loads the server list
-// from Driftharbour.ini beside the executable), shows the splash for a
-// moment over it, titles and shows it.
+// from Driftharbour.ini beside the executable), adds and starts the stream
+// URLs given on the command line, shows the splash for a moment over it,
+// titles and shows it.
 //
-// Owns the main window, the splash and the translator; the main window goes
-// first (member order), and with it the view and every recording.
-// User-interface thread only.
+// Leaving: SIGTERM, SIGINT and SIGHUP (QuitSignals) and a session manager's
+// request to save its state end the program as Exit does, without a
+// question: every entry stops as a double-click would stop it (all audio
+// received is written and every file closed), then the event loop ends with
+// status 0.
+//
+// Owns the main window, the splash, the translator and the signal watch; the
+// main window goes first (member order), and with it the view and every
+// recording. User-interface thread only.
 class CDriftharbourApp : public QApplication {
   Q_OBJECT
 
@@ -28,7 +37,11 @@ class CDriftharbourApp : public QApplication {
   bool InitInstance();
   CMainFrame* MainFrame() const { return mainFrame.get(); }
 
+  // Stops every recording and ends the event loop with status 0.
+  void QuitNow();
+
  private:
+  QuitSignals quitSignals;
   QTranslator frameworkTexts;
   std::unique_ptr<CSplashDlg> splash;
   std::unique_ptr<CMainFrame> mainFrame;

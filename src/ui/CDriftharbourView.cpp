@@ -273,6 +273,34 @@ void CDriftharbourView::OnAddServer() {
   listControl.ApplyPending();
 }
 
+void CDriftharbourView::RecordUrls(const std::vector<std::string>& urls) {
+  for (const std::string& url : urls) {
+    if (url.empty()) {
+      continue;
+    }
+    int row = -1;
+    for (int candidate = 0; candidate < store.EntryCount(); ++candidate) {
+      const ServerRowPresenter* presenter = store.RowAt(candidate);
+      if (presenter != nullptr && presenter->Url() == url) {
+        row = candidate;
+        break;
+      }
+    }
+    if (row == -1) {
+      if (!store.AddServer(url, std::string(), true, true)) {
+        continue;
+      }
+      row = store.EntryCount() - 1;
+    }
+    ServerStream* stream = store.StreamAt(row);
+    if (stream != nullptr && stream->IsStopped()) {
+      store.ToggleRow(row);
+    }
+  }
+  listControl.ApplyPending();
+  UpdateDetailPanel();
+}
+
 void CDriftharbourView::OnSaveServerList() {
   const bool saved = store.SaveServerList();
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),

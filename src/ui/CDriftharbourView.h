@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/SettingsStore.h"
 #include "ui/LayoutAnchor.h"
@@ -74,6 +75,11 @@ class CDriftharbourView : public QWidget, public AnchorView {
   // The form's size in pixels (370 x 125 dialog units of Arial 8 pt).
   QSize FormSize() const;
   QSize sizeHint() const override;
+
+  // Starts recording each URL: an entry already in the list with that URL
+  // is started (unless it records), any other URL is added first, as Add
+  // Server would add it. Empty texts are skipped.
+  void RecordUrls(const std::vector<std::string>& urls);
 
   // Commands and list notifications.
   void OnAddServer();

@@ -1,11 +1,12 @@
 // driftharbour: the window program. Records the SHOUTcast servers of its
-// list into MP3 files; see CDriftharbourApp for the start-up sequence.
+// list into audio files; see CDriftharbourApp for the start-up sequence.
 
 #include <curl/curl.h>
 
 #include <csignal>
 #include <cstdio>
 
+#include "recording/FileSyncer.h"
 #include "ui/CDriftharbourApp.h"
 
 int main(int argc, char** argv) {
@@ -18,10 +19,17 @@ int main(int argc, char** argv) {
   }
   int status = 1;
   {
-    CDriftharbourApp app(argc, argv);
-    if (app.InitInstance()) {
-      status = CDriftharbourApp::exec();
+    // Outlives every writer: the files the window closes on its way out are
+    // synced by it before the program ends.
+    FileSyncer syncer;
+    FileSyncer::Install(&syncer);
+    {
+      CDriftharbourApp app(argc, argv);
+      if (app.InitInstance()) {
+        status = CDriftharbourApp::exec();
+      }
     }
+    FileSyncer::Install(nullptr);
   }
   curl_global_cleanup();
   return status;

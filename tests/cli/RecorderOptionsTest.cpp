@@ -19,13 +19,14 @@ TEST(RecorderOptionsTest, DefaultsRecordEveryUrlWithBothSwitchesOn) {
 
 TEST(RecorderOptionsTest, EveryOptionIsRead) {
   const auto parsed = Parse({"--dir", "/tmp/x", "--no-file-splitting", "--no-smart-splitting", "--buffer", "8192",
-                             "--duration", "60", "--quiet", "--", "-odd-url"});
+                             "--duration", "60", "--sync-interval", "0", "--quiet", "--", "-odd-url"});
   ASSERT_TRUE(parsed.error.empty()) << parsed.error;
   EXPECT_EQ(parsed.options.directory, "/tmp/x");
   EXPECT_FALSE(parsed.options.fileSplitting);
   EXPECT_FALSE(parsed.options.smartSplitting);
   EXPECT_EQ(parsed.options.readSize, 8192);
   EXPECT_EQ(parsed.options.durationSeconds, 60);
+  EXPECT_EQ(parsed.options.syncIntervalSeconds, 0);
   EXPECT_TRUE(parsed.options.quiet);
   ASSERT_EQ(parsed.options.urls.size(), 1u);
   EXPECT_EQ(parsed.options.urls[0], "-odd-url");
@@ -41,6 +42,8 @@ TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
       {"--buffer", "64k", "u"},
       {"--duration", "", "u"},
       {"--duration", "1.5", "u"},
+      {"--sync-interval", "-1", "u"},
+      {"--sync-interval", "86401", "u"},
       {"--frobnicate", "u"},
       {"--settings", "a.ini", "u"},
       {"--settings", "a.ini", "--dir", "d"},

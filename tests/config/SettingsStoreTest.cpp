@@ -280,3 +280,19 @@ TEST_F(SettingsStoreTest, DirectoriesReachTheFileSystemInUtf8WhileTheFileKeepsIt
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsStoreTest, SyncIntervalIsReadWherePresentAndNeverAddedWhereMissing) {
+  for (const auto& [line, expected] : {std::pair<std::string, int32_t>{"SyncInterval=3\r\n", 3},
+                                       {"SyncInterval=0\r\n", 0},
+                                       {"", RecordingWriter::kDefaultSyncIntervalSeconds}}) {
+    WriteFileBytes(path, "[Default]\r\nBuffer=50000\r\n" + line + "[Server]\r\nServer_0=http://a/\r\n");
+    Start();
+    ASSERT_EQ(store->EntryCount(), 1) << line;
+    EXPECT_EQ(store->RowAt(0)->Writer()->SyncInterval(), expected) << line;
+    EXPECT_EQ(File().find("SyncInterval") != std::string::npos, !line.empty()) << File();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// What a writer and the syncer share about the writer's files: whether a
+// sync of its open file is waiting in the queue (so that a slow disk does not
+// pile up syncs of one file), and the last failure to sync or close one of
+// them, which the writer shows as its last error.
+struct SyncReport {
+  std::atomic<bool> queued{false};
+
+  // "" when the last sync and close went well.
+  std::string Failure() const;
+  void SetFailure(std::string path, std::string reason);
+  void Clear();
+  std::string FailedPath() const;
+
+ private:
+  mutable std::mutex mutex;
+  std::string failedPath;  // guarded by mutex
+  std::string failure;     // guarded by mutex
+};
+
+// Puts recorded files on the disk in the background. The kernel keeps written
+// bytes in its page cache, and ext4's delayed allocation may not even give a
+// new file its blocks for a long while: after a power cut, a file written
+// minutes ago can be empty or short. A writer hands its file here when it
+// closes it (synced, then closed), every sync interval while it is open (a
+// duplicate descriptor, synced, then closed), and the directory of a file it
+// created (so that the new name survives too). One thread of its own does the
+// syncing, so neither a stream's worker (which the window waits for when it
+// stops an entry) nor any lock ever waits for the disk.
+//
+// One syncer serves the program: main() creates it, installs it before any
+// recording starts and destroys it after the last writer is gone; the
+// destructor syncs and closes whatever is still queued. Writers without an
+// installed syncer close their files at once, unsynced.
+//
+// Threads: every operation may be called from any thread, and none waits for
+// the disk (only a short lock around the queue) but WaitUntilIdle and the
+// destructor. The sync function and the clock are fixed at construction.
+class FileSyncer {
+ public:
+  // fdatasync for files, fsync for directories; 0 or an errno.
+  using SyncFunction = std::function<int(int fd, bool directory)>;
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  static constexpr int32_t kDefaultIntervalSeconds = 10;
+
+  explicit FileSyncer(SyncFunction sync = SyncToDisk, Clock clock = std::chrono::steady_clock::now);
+  // Finishes every queued job, then ends the thread.
+  ~FileSyncer();
+
+  FileSyncer(const FileSyncer&) = delete;
+  FileSyncer& operator=(const FileSyncer&) = delete;
+
+  // The program's syncer, or null. Install before the first writer records
+  // and uninstall (null) before destroying it.
+  static void Install(FileSyncer* syncer);
+  static FileSyncer* Installed();
+
+  // Takes fd over: syncs, then closes it. report may be null.
+  void SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report);
+  // Syncs the open file fd (through a duplicate; fd stays the caller's)
+  // unless a sync for report is still queued. False when it was skipped or
+  // no duplicate could be made.
+  bool SyncOpenFile(int fd, std::string path, const std::shared_ptr<SyncReport>& report);
+  // Syncs the directory at path (after a file was created in it).
+  void SyncDirectory(std::string path);
+
+  // Waits until every job queued before the call is done.
+  void WaitUntilIdle();
+  // The clock the writers time their periodic syncs with.
+  std::chrono::steady_clock::time_point Now() const { return clock(); }
+
+  // fdatasync (fsync for a directory), retried after EINTR.
+  static int SyncToDisk(int fd, bool directory);
+
+ private:
+  struct Job {
+    int fd = -1;                         // owned; -1 for a directory job
+    std::string path;                    // the file, or the directory to open
+    bool directory = false;
+    bool periodic = false;               // clears report->queued when done
+    std::shared_ptr<SyncReport> report;  // may be null
+  };
+
+  void Run();
+  void Do(Job& job);
+  void Push(Job job);
+
+  // Constant after construction.
+  const SyncFunction sync;
+  const Clock clock;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Job> jobs;    // guarded by mutex
+  uint64_t pushed = 0;     // guarded by mutex: jobs queued so far
+  uint64_t finished = 0;   // guarded by mutex: jobs done so far
+  bool stopping = false;   // guarded by mutex
+
+  std::thread worker;  // last: starts once everything above exists
+};
