@@ -21,7 +21,7 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -Werror -Isrc
        -fsanitize=address,undefined -fno-sanitize-recover=undefined)
 
 # The library sources the targets need, compiled without the fuzzer's main.
-sources=(src/stream/*.cpp src/recording/*.cpp src/config/*.cpp src/ui/ServerRowPresenter.cpp src/ui/LayoutAnchor.cpp)
+sources=(src/stream/*.cpp src/recording/*.cpp src/config/*.cpp src/app/*.cpp)
 objects=()
 for source in "${sources[@]}"; do
   object=$out/obj/$(basename "${source%.cpp}").o

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 int ConsoleListControl::RowCount() {
   std::lock_guard<std::mutex> lock(mutex);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ListControl.h"
+#include "app/ListControl.h"
 
 // The server list of the headless recorder: a ListControl that only keeps
 // the texts the row presenters write. The recorder's lines come from its

@@ -5,7 +5,7 @@
 
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 SettingsRecorder::SettingsRecorder() = default;
 

@@ -6,7 +6,7 @@
 
 #include "cli/ConsoleListControl.h"
 #include "cli/ConsoleReporter.h"
-#include "config/SettingsStore.h"
+#include "app/SettingsStore.h"
 
 // The headless recorder's --settings mode: records every server entry of a
 // Driftharbour.ini, each into its own download directory with its own

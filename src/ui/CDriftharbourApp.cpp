@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/SettingsStore.h"
+#include "app/SettingsStore.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 #include "ui/CSplashDlg.h"

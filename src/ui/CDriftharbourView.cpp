@@ -24,7 +24,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/DisplayText.h"
 #include "ui/FolderBrowser.h"
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 namespace {
 

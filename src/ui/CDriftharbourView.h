@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "config/SettingsStore.h"
-#include "ui/LayoutAnchor.h"
+#include "app/SettingsStore.h"
+#include "app/LayoutAnchor.h"
 #include "ui/QtListControl.h"
 
 class FolderBrowser;

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/ListControl.h"
+#include "app/ListControl.h"
 #include "ui/WakeupPipe.h"
 
 class QTreeWidget;

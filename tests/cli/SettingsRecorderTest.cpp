@@ -11,7 +11,7 @@
 #include "recording/RecordingWriter.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 namespace {
 

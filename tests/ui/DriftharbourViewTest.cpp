@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "config/SettingsStore.h"
+#include "app/SettingsStore.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
@@ -31,7 +31,7 @@
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 #include "ui/FolderBrowser.h"
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "config/SettingsStore.h"
+#include "app/SettingsStore.h"
 
 #include <filesystem>
 #include <system_error>
@@ -6,8 +6,8 @@
 
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
-#include "ui/ListControl.h"
-#include "ui/ServerRowPresenter.h"
+#include "app/ListControl.h"
+#include "app/ServerRowPresenter.h"
 
 namespace {
 

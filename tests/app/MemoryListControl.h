@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ListControl.h"
+#include "app/ListControl.h"
 
 // An in-memory list for presenter tests: rows of seven texts, counts of the
 // calls, and switches that make inserts fail or updates throw. The overrides

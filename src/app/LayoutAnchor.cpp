@@ -1,4 +1,4 @@
-#include "ui/LayoutAnchor.h"
+#include "app/LayoutAnchor.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "config/SettingsStore.h"
+#include "app/SettingsStore.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@
 #include "stream/StreamBuffer.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
-#include "ui/ServerRowPresenter.h"
-#include "uicore/MemoryListControl.h"
+#include "app/ServerRowPresenter.h"
+#include "app/MemoryListControl.h"
 
 namespace {
 

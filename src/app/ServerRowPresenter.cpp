@@ -1,8 +1,8 @@
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 #include <utility>
 
-#include "ui/ListControl.h"
+#include "app/ListControl.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/ServerRowPresenter.h"
+#include "app/ServerRowPresenter.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
-#include "uicore/MemoryListControl.h"
+#include "app/MemoryListControl.h"
 
 namespace {
 
