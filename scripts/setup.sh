@@ -15,10 +15,14 @@ packages=(
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n
+  # Decoding (cutting at silence), containers (HLS segments), tags, metrics.
+  libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libtag1-dev prometheus-cpp-dev
   # End-to-end tests: a real Icecast server fed by ffmpeg, curl to poke it.
   icecast2 ffmpeg curl procps python3
   # TLS failure tests: a loopback s_server with a self-signed certificate.
   openssl
+  # Installation check (the .desktop file) and the deployment manifests.
+  desktop-file-utils yamllint
   # Fuzzing (fuzz/run.sh): clang with libFuzzer and the sanitizer runtimes.
   clang libclang-rt-14-dev llvm
 )
