@@ -20,7 +20,9 @@ fi
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -Werror -Isrc
        -fsanitize=address,undefined -fno-sanitize-recover=undefined)
 # The core's libraries besides curl: FFmpeg (decoding, containers) and TagLib.
-read -r -a library_flags <<<"$(pkg-config --cflags --libs libavcodec libavformat libavutil libswresample taglib)"
+libraries=(libavcodec libavformat libavutil libswresample taglib)
+read -r -a library_cflags <<<"$(pkg-config --cflags "${libraries[@]}")"
+read -r -a library_libs <<<"$(pkg-config --libs "${libraries[@]}")"
 
 # The library sources the targets need, compiled without the fuzzer's main.
 sources=(src/stream/*.cpp src/recording/*.cpp src/config/*.cpp src/app/*.cpp)
@@ -29,7 +31,7 @@ for source in "${sources[@]}"; do
   object=$out/obj/$(basename "${source%.cpp}").o
   objects+=("$object")
   if [[ ! -f $object || $source -nt $object || -n $(find src -name '*.h' -newer "$object" -print -quit) ]]; then
-    "$cxx" "${flags[@]}" "${library_flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object" &
+    "$cxx" "${flags[@]}" "${library_cflags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object" &
     if (($(jobs -r | wc -l) >= 2)); then wait -n; fi
   fi
 done
@@ -40,7 +42,7 @@ for target in Demultiplexer IniDocument; do
   name=$(echo "$target" | tr '[:upper:]' '[:lower:]')
   [[ $name == inidocument ]] && name=ini
   binary=$out/${target}Fuzzer
-  "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}Fuzzer.cpp" "${objects[@]}" -lcurl "${library_flags[@]}" -o "$binary"
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}Fuzzer.cpp" "${objects[@]}" -lcurl "${library_libs[@]}" -o "$binary"
   mkdir -p "$out/corpus/$name"
   echo "== fuzzing $target for ${seconds}s"
   # A small quarantine keeps the resident-memory limit meaningful.
