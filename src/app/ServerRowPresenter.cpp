@@ -148,6 +148,16 @@ void ServerRowPresenter::SetDownloadDirectory(std::string directory) {
   downloadDirectory = std::move(directory);
 }
 
+RecordingOptions ServerRowPresenter::Options() const {
+  std::lock_guard lock(mutex);
+  return options;
+}
+
+void ServerRowPresenter::SetOptions(const RecordingOptions& newOptions) {
+  std::lock_guard lock(mutex);
+  options = newOptions;
+}
+
 bool ServerRowPresenter::FileSplitting() const {
   std::lock_guard lock(mutex);
   return fileSplitting;

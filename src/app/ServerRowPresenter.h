@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "recording/ByteCounter.h"
+#include "recording/RecordingOptions.h"
 #include "stream/StreamObserver.h"
 
 class ListControl;
@@ -94,6 +95,10 @@ class ServerRowPresenter : public StreamObserver {
   void SetFileSplitting(bool on);
   bool SmartSplitting() const;
   void SetSmartSplitting(bool on);
+  // Cutting at silence, tags and partial songs (all off for an entry that
+  // names none of them).
+  RecordingOptions Options() const;
+  void SetOptions(const RecordingOptions& options);
   RecordingWriter* Writer() const;
   void SetWriter(RecordingWriter* entryWriter);
   ServerStream* Stream() const;
@@ -112,6 +117,7 @@ class ServerRowPresenter : public StreamObserver {
   std::string downloadDirectory;
   bool fileSplitting = true;
   bool smartSplitting = true;
+  RecordingOptions options;
   std::string url;
   RecordingWriter* writer = nullptr;  // not owned
   ServerStream* stream = nullptr;     // not owned

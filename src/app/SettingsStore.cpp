@@ -1,10 +1,12 @@
 #include "app/SettingsStore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include "recording/RecordingWriter.h"
+#include "recording/SilenceCutter.h"
 #include "stream/ServerStream.h"
 #include "app/ListControl.h"
 #include "app/ServerRowPresenter.h"
@@ -20,6 +22,58 @@ constexpr const char* kDownloadKey = "Download";
 // Seconds between syncs of an open recording; read where present, never
 // added to a file that lacks it.
 constexpr const char* kSyncIntervalKey = "SyncInterval";
+// The recording options, per entry.
+constexpr const char* kCutAtSilenceKey = "CutAtSilence";
+constexpr const char* kSilenceBeforeKey = "SilenceBefore";
+constexpr const char* kSilenceAfterKey = "SilenceAfter";
+constexpr const char* kSilenceThresholdKey = "SilenceThreshold";
+constexpr const char* kSplitOffsetKey = "SplitOffset";
+constexpr const char* kTagsKey = "Tags";
+constexpr const char* kKeepPartialApartKey = "KeepPartialApart";
+constexpr const char* kMinLengthKey = "MinLength";
+
+// An entry's recording options as the file gives them; missing keys read as
+// the options an entry had before they existed.
+RecordingOptions ReadOptions(const IniDocument& document, const std::string& suffix) {
+  RecordingOptions options;
+  int32_t on = 0;
+  if (document.GetInt(SettingsStore::kServerSection, kCutAtSilenceKey + suffix, on)) {
+    options.cutAtSilence = on == 1;
+  }
+  if (document.GetInt(SettingsStore::kServerSection, kTagsKey + suffix, on)) {
+    options.tags = on == 1;
+  }
+  if (document.GetInt(SettingsStore::kServerSection, kKeepPartialApartKey + suffix, on)) {
+    options.keepPartialApart = on == 1;
+  }
+  document.GetInt(SettingsStore::kServerSection, kSilenceBeforeKey + suffix, options.searchBeforeMs);
+  document.GetInt(SettingsStore::kServerSection, kSilenceAfterKey + suffix, options.searchAfterMs);
+  document.GetInt(SettingsStore::kServerSection, kSilenceThresholdKey + suffix, options.silenceThresholdDbfs);
+  document.GetInt(SettingsStore::kServerSection, kSplitOffsetKey + suffix, options.splitOffsetMs);
+  document.GetInt(SettingsStore::kServerSection, kMinLengthKey + suffix, options.minLengthSeconds);
+  options.searchBeforeMs = std::max(0, options.searchBeforeMs);
+  options.searchAfterMs = std::max(0, options.searchAfterMs);
+  options.minLengthSeconds = std::max(0, options.minLengthSeconds);
+  return options;
+}
+
+// Writes the keys of the options that differ from a missing key's reading.
+void WriteOptions(IniDocument& document, const std::string& suffix, const RecordingOptions& options) {
+  const RecordingOptions missing;
+  const auto put = [&](const char* key, int32_t value, int32_t otherwise) {
+    if (value != otherwise) {
+      document.SetInt(SettingsStore::kServerSection, key + suffix, value);
+    }
+  };
+  put(kCutAtSilenceKey, options.cutAtSilence ? 1 : 0, missing.cutAtSilence ? 1 : 0);
+  put(kSilenceBeforeKey, options.searchBeforeMs, missing.searchBeforeMs);
+  put(kSilenceAfterKey, options.searchAfterMs, missing.searchAfterMs);
+  put(kSilenceThresholdKey, options.silenceThresholdDbfs, missing.silenceThresholdDbfs);
+  put(kSplitOffsetKey, options.splitOffsetMs, missing.splitOffsetMs);
+  put(kTagsKey, options.tags ? 1 : 0, missing.tags ? 1 : 0);
+  put(kKeepPartialApartKey, options.keepPartialApart ? 1 : 0, missing.keepPartialApart ? 1 : 0);
+  put(kMinLengthKey, options.minLengthSeconds, missing.minLengthSeconds);
+}
 
 std::string Suffix(int number) { return "_" + std::to_string(number); }
 
@@ -101,7 +155,7 @@ void SettingsStore::LoadServerList(const IniDocument& document, const IniDocumen
         utf8Document->GetString(kDefaultSection, kDownloadDirectoryKey, writerDirectory);
       }
     }
-    AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1);
+    AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1, ReadOptions(document, suffix));
   }
 }
 
@@ -112,12 +166,12 @@ std::string SettingsStore::DefaultDownloadDirectory() const {
 }
 
 bool SettingsStore::AddServer(const std::string& url, const std::string& directory, bool fileSplitting,
-                              bool smartSplitting) {
-  return AddEntry(url, directory, std::string(), fileSplitting, smartSplitting);
+                              bool smartSplitting, const RecordingOptions& options) {
+  return AddEntry(url, directory, std::string(), fileSplitting, smartSplitting, options);
 }
 
 bool SettingsStore::AddEntry(const std::string& url, const std::string& directory, const std::string& writerDirectory,
-                             bool fileSplitting, bool smartSplitting) {
+                             bool fileSplitting, bool smartSplitting, const RecordingOptions& options) {
   Entry entry;
   entry.presenter = std::make_unique<ServerRowPresenter>();
   if (!entry.presenter->Attach(list, url)) {
@@ -132,8 +186,11 @@ bool SettingsStore::AddEntry(const std::string& url, const std::string& director
   entry.presenter->SetDownloadDirectory(entryDirectory);
   entry.presenter->SetFileSplitting(fileSplitting);
   entry.presenter->SetSmartSplitting(smartSplitting);
+  entry.presenter->SetOptions(options);
 
   entry.writer = std::make_unique<RecordingWriter>();
+  entry.writer->SetRecordingOptions(options);
+  entry.writer->SetSourceUrl(url);
   entry.writer->SetDirectory(writerDirectory.empty() ? entryDirectory : writerDirectory);
   entry.writer->SetFileSplitting(fileSplitting);
   entry.writer->SetSmartSplitting(smartSplitting);
@@ -149,8 +206,7 @@ bool SettingsStore::AddEntry(const std::string& url, const std::string& director
     entry.stream->SetReadSize(readSize);  // 0 or less gives the default
   }
   entry.stream->SetUrl(url);
-  entry.stream->AddObserver(entry.writer.get());
-  entry.stream->AddObserver(entry.presenter.get());
+  WireObservers(entry, options);
   entry.presenter->SetStream(entry.stream.get());
 
   entries.push_back(std::move(entry));
@@ -170,6 +226,7 @@ bool SettingsStore::SaveServerList() {
     saved.SetInt(kServerSection, kFileSplittingKey + suffix, entry.presenter->FileSplitting() ? 1 : 0);
     saved.SetInt(kServerSection, kSmartSplittingKey + suffix, entry.presenter->SmartSplitting() ? 1 : 0);
     saved.SetString(kServerSection, kDownloadKey + suffix, entry.presenter->DownloadDirectory());
+    WriteOptions(saved, suffix, entry.presenter->Options());
   }
   saved.CopySection(settings, kDefaultSection, "");
   return saved.Save(path, TextEncoding::Ansi);
@@ -218,6 +275,7 @@ bool SettingsStore::RemoveRow(int row) {
   removed.stream->Stop();
   removed.stream->ClearObservers();
   removed.stream.reset();
+  removed.cutter.reset();
   removed.writer.reset();
   for (const Entry& entry : entries) {
     entry.presenter->OnRowRemoved(row);
@@ -263,6 +321,30 @@ bool SettingsStore::SetEntrySmartSplitting(int row, bool on) {
   return true;
 }
 
+bool SettingsStore::SetEntryOptions(int row, const RecordingOptions& options) {
+  const auto found = FindRow(row);
+  if (found == entries.end() || !found->stream->IsStopped()) {
+    return false;
+  }
+  Entry& entry = entries[static_cast<size_t>(found - entries.begin())];
+  entry.presenter->SetOptions(options);
+  entry.writer->SetRecordingOptions(options);
+  WireObservers(entry, options);
+  return true;
+}
+
+void SettingsStore::WireObservers(Entry& entry, const RecordingOptions& options) {
+  entry.stream->ClearObservers();
+  entry.cutter.reset();
+  if (options.cutAtSilence) {
+    entry.cutter = std::make_unique<SilenceCutter>(*entry.writer, options);
+    entry.stream->AddObserver(entry.cutter.get());
+  } else {
+    entry.stream->AddObserver(entry.writer.get());
+  }
+  entry.stream->AddObserver(entry.presenter.get());
+}
+
 void SettingsStore::StopAll() {
   // Close every connection first, so that all workers wind down together,
   // then wait for each.
@@ -275,9 +357,9 @@ void SettingsStore::StopAll() {
 }
 
 void SettingsStore::DestroyEntries() {
-  for (Entry& entry : entries) {
-    entry.stream->RequestStop();
-  }
+  // Every worker ends first, with its observers still there: a stop hands on
+  // the audio the stream still holds, and it must reach the files.
+  StopAll();
   for (Entry& entry : entries) {
     entry.stream->ClearObservers();
     entry.stream.reset();
@@ -286,6 +368,7 @@ void SettingsStore::DestroyEntries() {
     entry.presenter.reset();
   }
   for (Entry& entry : entries) {
+    entry.cutter.reset();
     entry.writer.reset();
   }
   entries.clear();

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "config/IniDocument.h"
+#include "recording/RecordingOptions.h"
 
 class ListControl;
 class RecordingWriter;
+class SilenceCutter;
 class ServerRowPresenter;
 class ServerStream;
 
@@ -26,7 +28,14 @@ class ServerStream;
 // is closed; missing: 10); section "Server" with
 // Server_n (URL), FileSplitting_n and SmartSplitting_n (on only when they
 // read as exactly 1; missing means on) and Download_n (empty or missing
-// means the default directory), n counting 0, 1, 2, ... in list order. The
+// means the default directory), and the recording options where an entry
+// has them: CutAtSilence_n, Tags_n and KeepPartialApart_n (on only when
+// they read as 1; missing means off, so that entries stored before them
+// record as they always did), SilenceBefore_n and SilenceAfter_n (ms),
+// SilenceThreshold_n (dBFS), SplitOffset_n (ms) and MinLength_n (s) (missing
+// means the defaults of RecordingOptions). SaveServerList writes an option
+// key only where it differs from that missing reading, so a file written
+// before these options loads and saves unchanged; n counting 0, 1, 2, ... in list order. The
 // first missing Server_n ends the list. Keys and sections the program does
 // not use are kept in "Default" and by the start-up rewrite, and dropped by
 // SaveServerList, which writes exactly "Default" and "Server".
@@ -34,9 +43,10 @@ class ServerStream;
 // Ownership: owns the document and, per entry, its presenter, writer and
 // stream. The list control is borrowed (null until LoadSettings) and must
 // outlive the store: workers write to it until their streams are destroyed.
-// Teardown: every stream is asked to stop, then, in list order, each stream
-// forgets its observers and is destroyed (its worker joined); then the
-// presenters; then the writers, which close their files; then the document.
+// Teardown: every stream is stopped (all asked first, then each joined, so
+// that what a stream still holds reaches its files), then, in list order,
+// each stream forgets its observers and is destroyed; then the presenters;
+// then the cutters and writers, which close their files; then the document.
 //
 // Threads: every operation runs on the controlling thread (the
 // user-interface thread in the window, the main thread in the recorder) and
@@ -104,9 +114,12 @@ class SettingsStore {
 
   // Creates an entry, stopped, and appends its row. An empty directory is
   // replaced by DefaultDownloadDirectory() and stored so. The stream reads
-  // "Buffer" of the settings. False, adding nothing, without a list control
-  // or when the row cannot be inserted.
-  bool AddServer(const std::string& url, const std::string& directory, bool fileSplitting, bool smartSplitting);
+  // "Buffer" of the settings. A new entry gets the recording options of new
+  // entries unless given others. With cutAtSilence on, the stream reports to
+  // a SilenceCutter that feeds the writer. False, adding nothing, without a
+  // list control or when the row cannot be inserted.
+  bool AddServer(const std::string& url, const std::string& directory, bool fileSplitting, bool smartSplitting,
+                 const RecordingOptions& options = RecordingOptions::ForNewEntries());
 
   // Writes "Default" of the settings and the entries, numbered from 0, to
   // the settings path, replacing the file atomically. False on any failure
@@ -134,6 +147,9 @@ class SettingsStore {
   bool SetEntryDirectory(int row, const std::string& directory);
   bool SetEntryFileSplitting(int row, bool on);
   bool SetEntrySmartSplitting(int row, bool on);
+  // The same for the recording options; the stream's observers are wired
+  // anew (a cutter in front of the writer, or none).
+  bool SetEntryOptions(int row, const RecordingOptions& options);
 
   // Asks every running stream to stop, then waits for each; for shutting
   // many recordings down together.
@@ -150,13 +166,17 @@ class SettingsStore {
   struct Entry {
     std::unique_ptr<ServerRowPresenter> presenter;
     std::unique_ptr<RecordingWriter> writer;
+    std::unique_ptr<SilenceCutter> cutter;  // null unless cutting at silence
     std::unique_ptr<ServerStream> stream;
   };
 
   // AddServer, with the writer recording into writerDirectory unless that is
   // empty.
   bool AddEntry(const std::string& url, const std::string& directory, const std::string& writerDirectory,
-                bool fileSplitting, bool smartSplitting);
+                bool fileSplitting, bool smartSplitting, const RecordingOptions& options);
+  // The stream's observers in order: the cutter (or else the writer), then
+  // the presenter. Only while the stream is stopped.
+  static void WireObservers(Entry& entry, const RecordingOptions& options);
   // The entry showing in row, or entries.end().
   std::vector<Entry>::const_iterator FindRow(int row) const;
   // The entry of row if its stream is stopped, else null.

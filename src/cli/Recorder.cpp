@@ -2,12 +2,14 @@
 
 #include "cli/ConsoleReporter.h"
 #include "recording/RecordingWriter.h"
+#include "recording/SilenceCutter.h"
 #include "stream/ServerStream.h"
 
 struct Recorder::Entry {
   // Declared so that the stream goes first: its destructor stops the worker
-  // that calls the writer and the reporter.
+  // that calls the cutter, the writer and the reporter.
   std::unique_ptr<RecordingWriter> writer;
+  std::unique_ptr<SilenceCutter> cutter;  // null unless cutting at silence
   std::unique_ptr<ConsoleReporter> reporter;
   std::unique_ptr<ServerStream> stream;
 
@@ -35,6 +37,11 @@ void Recorder::AddEntry(const EntrySettings& settings) {
   if (settings.syncIntervalSeconds >= 0) {
     entry->writer->SetSyncInterval(settings.syncIntervalSeconds);
   }
+  entry->writer->SetRecordingOptions(settings.options);
+  entry->writer->SetSourceUrl(settings.url);
+  if (settings.options.cutAtSilence) {
+    entry->cutter = std::make_unique<SilenceCutter>(*entry->writer, settings.options);
+  }
   entry->reporter = std::make_unique<ConsoleReporter>(static_cast<int32_t>(entries.size() + 1), settings.url,
                                                       entry->writer.get());
   entry->stream = std::make_unique<ServerStream>();
@@ -42,7 +49,8 @@ void Recorder::AddEntry(const EntrySettings& settings) {
     entry->stream->SetReadSize(settings.readSize);
   }
   entry->stream->SetUrl(settings.url);
-  entry->stream->AddObserver(entry->writer.get());
+  entry->stream->AddObserver(entry->cutter ? static_cast<StreamObserver*>(entry->cutter.get())
+                                           : static_cast<StreamObserver*>(entry->writer.get()));
   entry->stream->AddObserver(entry->reporter.get());
   entries.push_back(std::move(entry));
 }

@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "recording/RecordingOptions.h"
+
 class ConsoleReporter;
 class RecordingWriter;
 class ServerStream;
 
 // The headless recorder's entries: for every URL one ServerStream with its
-// RecordingWriter (first observer) and ConsoleReporter (second).
+// RecordingWriter (first observer, behind a SilenceCutter when cutting at
+// silence) and ConsoleReporter (second).
 //
 // One thread (the recorder's main thread) calls everything. Start and Stop
 // work like a double-click on every entry. The destructor stops what still
@@ -25,6 +28,7 @@ class Recorder {
     bool smartSplitting = true;
     int32_t readSize = 0;  // 0: the stream's default
     int32_t syncIntervalSeconds = -1;  // -1: the writer's default
+    RecordingOptions options;          // all off: files as they always were
   };
 
   Recorder();

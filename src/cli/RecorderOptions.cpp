@@ -20,12 +20,36 @@ bool ParseNumber(const std::string& text, int64_t minimum, int64_t maximum, int6
   return true;
 }
 
+// "BEFORE:AFTER" in seconds (fractions allowed) as milliseconds, each 0 to
+// 60 s.
+bool ParseRange(const std::string& text, int32_t& beforeMs, int32_t& afterMs) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) {
+    return false;
+  }
+  const auto seconds = [](const std::string& part, int32_t& ms) {
+    if (part.empty() || part[0] == '-' || part[0] == '+' || part[0] == ' ') {
+      return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(part.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !(value >= 0) || value > 60) {
+      return false;
+    }
+    ms = static_cast<int32_t>(value * 1000 + 0.5);
+    return true;
+  };
+  return seconds(text.substr(0, colon), beforeMs) && seconds(text.substr(colon + 1), afterMs);
+}
+
 }  // namespace
 
 std::string RecorderUsage() {
   return "usage: driftharbour-record [--dir DIR] [--no-file-splitting] [--no-smart-splitting]\n"
          "                           [--buffer BYTES] [--duration SECONDS] [--sync-interval SECONDS]\n"
-         "                           [--quiet] URL...\n"
+         "                           [--cut-at-silence[=BEFORE:AFTER]] [--split-offset MS] [--tags]\n"
+         "                           [--keep-partial-apart] [--min-length SECONDS] [--quiet] URL...\n"
          "       driftharbour-record --settings FILE [--duration SECONDS] [--sync-interval SECONDS] [--quiet]\n"
          "\n"
          "Records every URL at once into DIR (default: the current directory), one\n"
@@ -38,6 +62,14 @@ std::string RecorderUsage() {
          "  --dir DIR              download directory (created when missing)\n"
          "  --no-file-splitting    one file for the whole recording\n"
          "  --no-smart-splitting   no overlap of one block at a title change\n"
+         "  --cut-at-silence[=BEFORE:AFTER]\n"
+         "                         cut each song at the quietest moment from BEFORE s\n"
+         "                         before to AFTER s after the title change (3:6)\n"
+         "  --split-offset MS      without a quiet moment, cut this long after the\n"
+         "                         title change (negative: before; default 0)\n"
+         "  --tags                 tag the files: artist, title, station, URL, date\n"
+         "  --keep-partial-apart   put songs that are not whole under incomplete/\n"
+         "  --min-length SECONDS   ...and songs shorter than this\n"
          "  --buffer BYTES         bytes per network read (default 50000)\n"
          "  --duration SECONDS     stop after this many seconds\n"
          "  --sync-interval SECONDS  put open files on the disk this often (default 10;\n"
@@ -111,6 +143,43 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
         return result;
       }
       options.durationSeconds = number;
+    } else if (argument == "--cut-at-silence" || argument.rfind("--cut-at-silence=", 0) == 0) {
+      entryOption = "--cut-at-silence";
+      options.recording.cutAtSilence = true;
+      if (argument.size() > std::string("--cut-at-silence").size()) {
+        const std::string range = argument.substr(std::string("--cut-at-silence=").size());
+        if (!ParseRange(range, options.recording.searchBeforeMs, options.recording.searchAfterMs)) {
+          result.error = "--cut-at-silence takes BEFORE:AFTER in seconds (0 to 60 each), not '" + range + "'";
+          return result;
+        }
+      }
+    } else if (argument == "--split-offset") {
+      entryOption = argument;
+      if (!value(text)) {
+        return result;
+      }
+      const bool negative = !text.empty() && text[0] == '-';
+      if (!ParseNumber(negative ? text.substr(1) : text, 0, 60000, number)) {
+        result.error = "--split-offset takes milliseconds from -60000 to 60000, not '" + text + "'";
+        return result;
+      }
+      options.recording.splitOffsetMs = static_cast<int32_t>(negative ? -number : number);
+    } else if (argument == "--tags") {
+      entryOption = argument;
+      options.recording.tags = true;
+    } else if (argument == "--keep-partial-apart") {
+      entryOption = argument;
+      options.recording.keepPartialApart = true;
+    } else if (argument == "--min-length") {
+      entryOption = argument;
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 0, 3600, number)) {
+        result.error = "--min-length takes seconds from 0 to 3600, not '" + text + "'";
+        return result;
+      }
+      options.recording.minLengthSeconds = static_cast<int32_t>(number);
     } else if (argument == "--sync-interval") {
       if (!value(text)) {
         return result;

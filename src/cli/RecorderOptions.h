@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "recording/RecordingOptions.h"
+
 // What driftharbour-record was asked to do.
 struct RecorderOptions {
   std::string directory = ".";  // download directory of every URL
@@ -12,6 +14,7 @@ struct RecorderOptions {
   int32_t readSize = 0;        // bytes per read; 0: the stream's default
   int64_t durationSeconds = 0;  // 0: until a signal
   int32_t syncIntervalSeconds = -1;  // -1: the default, or the settings file's; 0: only at close
+  RecordingOptions recording;        // cutting, tags, partial songs: all off unless asked for
   bool quiet = false;
   std::string settingsFile;     // record the entries of a Driftharbour.ini
   std::vector<std::string> urls;

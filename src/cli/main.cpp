@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     Recorder recorder;
     for (const auto& url : options.urls) {
       recorder.AddEntry({url, options.directory, options.fileSplitting, options.smartSplitting, options.readSize,
-                         options.syncIntervalSeconds});
+                         options.syncIntervalSeconds, options.recording});
     }
     status = Record(recorder, options, stopSignals);
   } else {

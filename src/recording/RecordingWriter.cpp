@@ -191,7 +191,7 @@ void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
   if (file.IsOpen()) {
     // An Ogg stream names its songs at their exact first page: an overlap
     // would only put the next song's first page at the end of this one.
-    if (smartSplitting && !IsOgg(fileExtension)) {
+    if (smartSplitting && !options.cutAtSilence && !IsOgg(fileExtension)) {
       // A failure leaves file and title as they were; the next block tries
       // the switch again.
       Write(audio);
@@ -379,6 +379,21 @@ void RecordingWriter::SyncWhenDue() {
     syncer->SyncOpenFile(file.Get(), filePath, syncReport);
     nextSync = now + syncInterval;
   }
+}
+
+void RecordingWriter::SetRecordingOptions(const RecordingOptions& newOptions) {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  options = newOptions;
+}
+
+RecordingOptions RecordingWriter::Options() const {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  return options;
+}
+
+void RecordingWriter::SetSourceUrl(const std::string& url) {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  sourceUrl = url;
 }
 
 void RecordingWriter::SetSyncInterval(int32_t seconds) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "recording/RecordingOptions.h"
 #include "stream/StreamObserver.h"
 
 class ReconnectJoin;
@@ -124,6 +125,14 @@ class RecordingWriter : public StreamObserver {
   void SetSmartSplitting(bool on);
   bool SmartSplitting() const;
 
+  // Cutting, tags and partial songs (RecordingOptions); takes effect at the
+  // next file. With cutAtSilence on, the SilenceCutter in front of the writer
+  // places the cuts and Smart Splitting's overlap is not applied.
+  void SetRecordingOptions(const RecordingOptions& options);
+  RecordingOptions Options() const;
+  // The entry's URL, for the tags.
+  void SetSourceUrl(const std::string& url);
+
   // Seconds between syncs of the open file; 0 syncs only when it is closed.
   // Takes effect at the next file.
   void SetSyncInterval(int32_t seconds);
@@ -201,6 +210,8 @@ class RecordingWriter : public StreamObserver {
   std::string pendingTitle;  // title for which the next block opens a file
   bool smartSplitting = true;
   bool fileSplitting = true;
+  RecordingOptions options;
+  std::string sourceUrl;
   bool streaming = false;  // between a response's Format and the next state change
   OutputFile file;
   std::string filePath;       // path of the open file

@@ -64,10 +64,13 @@ TEST_F(SettingsStoreTest, FirstStartWritesNothingAndSaveCreatesTheFile) {
   const std::string defaults = "[Default]\r\nBuffer=50000\r\nDownloadDirectory=" + cwd + "\r\n\r\n";
   EXPECT_EQ(File(), defaults);
 
+  // A new entry cuts at silence and keeps partial songs apart; only those
+  // options are written.
   ASSERT_TRUE(store->AddServer("http://a/", "", true, false));
   ASSERT_TRUE(store->SaveServerList());
-  EXPECT_EQ(File(), defaults + "[Server]\r\nDownload_0=" + cwd +
-                        "\r\nFileSplitting_0=1\r\nServer_0=http://a/\r\nSmartSplitting_0=0\r\n\r\n");
+  EXPECT_EQ(File(), defaults + "[Server]\r\nCutAtSilence_0=1\r\nDownload_0=" + cwd +
+                        "\r\nFileSplitting_0=1\r\nKeepPartialApart_0=1\r\nServer_0=http://a/\r\n"
+                        "SmartSplitting_0=0\r\n\r\n");
 }
 
 TEST_F(SettingsStoreTest, GapEndsTheListAndLaterEntriesLastUntilTheNextSave) {
@@ -293,6 +296,39 @@ TEST_F(SettingsStoreTest, SyncIntervalIsReadWherePresentAndNeverAddedWhereMissin
     EXPECT_EQ(store->RowAt(0)->Writer()->SyncInterval(), expected) << line;
     EXPECT_EQ(File().find("SyncInterval") != std::string::npos, !line.empty()) << File();
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SettingsStoreTest, RecordingOptionsAreOffForStoredEntriesOnForNewOnesAndOnlyWrittenWhereSet) {
+  const std::string old = "[Default]\r\nBuffer=50000\r\nDownloadDirectory=" + cwd +
+                          "\r\n\r\n[Server]\r\nDownload_0=" + cwd + "\r\nFileSplitting_0=1\r\nServer_0=http://a/\r\n"
+                          "SmartSplitting_0=1\r\n\r\n";
+  WriteFileBytes(path, old);
+  Start();
+  EXPECT_EQ(store->RowAt(0)->Options(), RecordingOptions{});
+  EXPECT_EQ(store->RowAt(0)->Writer()->Options(), RecordingOptions{});
+  ASSERT_TRUE(store->SaveServerList());
+  EXPECT_EQ(File(), old);  // a file from before saves unchanged
+
+  ASSERT_TRUE(store->AddServer("http://b/", "", true, true));
+  RecordingOptions custom = RecordingOptions::ForNewEntries();
+  custom.tags = true;
+  custom.searchAfterMs = 8000;
+  ASSERT_TRUE(store->SetEntryOptions(1, custom));
+  ASSERT_TRUE(store->SaveServerList());
+  Start();
+  EXPECT_EQ(store->RowAt(0)->Options(), RecordingOptions{});
+  EXPECT_EQ(store->RowAt(1)->Options(), custom);
+  EXPECT_NE(File().find("CutAtSilence_1=1\r\n"), std::string::npos) << File();
+  EXPECT_EQ(File().find("CutAtSilence_0"), std::string::npos) << File();
+
+  // Only while stopped, as the other switches.
+  store->ToggleRow(1);
+  EXPECT_FALSE(store->SetEntryOptions(1, RecordingOptions{}));
+  store->ToggleRow(1);
 }
 
 }  // namespace

@@ -32,6 +32,22 @@ TEST(RecorderOptionsTest, EveryOptionIsRead) {
   EXPECT_EQ(parsed.options.urls[0], "-odd-url");
 }
 
+TEST(RecorderOptionsTest, CuttingTaggingAndPartialSongsAreOffUnlessAskedFor) {
+  EXPECT_EQ(Parse({"u"}).options.recording, RecordingOptions{});
+  const auto parsed = Parse({"--cut-at-silence=2.5:10", "--split-offset", "-1500", "--tags", "--keep-partial-apart",
+                             "--min-length", "40", "u"});
+  ASSERT_TRUE(parsed.error.empty()) << parsed.error;
+  const RecordingOptions& options = parsed.options.recording;
+  EXPECT_TRUE(options.cutAtSilence);
+  EXPECT_EQ(options.searchBeforeMs, 2500);
+  EXPECT_EQ(options.searchAfterMs, 10000);
+  EXPECT_EQ(options.splitOffsetMs, -1500);
+  EXPECT_TRUE(options.tags);
+  EXPECT_TRUE(options.keepPartialApart);
+  EXPECT_EQ(options.minLengthSeconds, 40);
+  EXPECT_EQ(Parse({"--cut-at-silence", "u"}).options.recording.searchAfterMs, 6000);
+}
+
 TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
   const std::vector<std::vector<std::string>> wrong = {
       {},
@@ -44,6 +60,12 @@ TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
       {"--duration", "1.5", "u"},
       {"--sync-interval", "-1", "u"},
       {"--sync-interval", "86401", "u"},
+      {"--cut-at-silence=3", "u"},
+      {"--cut-at-silence=-1:6", "u"},
+      {"--cut-at-silence=3:61", "u"},
+      {"--split-offset", "1s", "u"},
+      {"--min-length", "-2", "u"},
+      {"--tags", "--settings", "a.ini"},
       {"--frobnicate", "u"},
       {"--settings", "a.ini", "u"},
       {"--settings", "a.ini", "--dir", "d"},
