@@ -97,15 +97,16 @@ void RecordingWriter::Reset() {
   }
   join.reset();
   joinPending = false;
-  directory.clear();
   currentTitle.clear();
   CloseFile();
   openFailed = false;
-  smartSplitting = true;
-  fileSplitting = true;
   streaming = false;
   extension = kDefaultExtension;
   stationName.clear();
+  std::lock_guard<std::mutex> sharedGuard(shared);
+  directory.clear();
+  smartSplitting = true;
+  fileSplitting = true;
   lastError.reset();
   notes.clear();
 }
@@ -135,7 +136,7 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
     default:
       return;
   }
-  if (!fileSplitting) {
+  if (!Shared(fileSplitting)) {
     // The first title names the one file; so does a later one after its
     // creation failed.
     if (!file.IsOpen() && (currentTitle.empty() || openFailed)) {
@@ -191,7 +192,12 @@ void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
   if (file.IsOpen()) {
     // An Ogg stream names its songs at their exact first page: an overlap
     // would only put the next song's first page at the end of this one.
-    if (smartSplitting && !options.cutAtSilence && !IsOgg(fileExtension)) {
+    bool overlap = false;
+    {
+      std::lock_guard<std::mutex> guard(shared);
+      overlap = smartSplitting && !options.cutAtSilence;
+    }
+    if (overlap && !IsOgg(fileExtension)) {
       // A failure leaves file and title as they were; the next block tries
       // the switch again.
       Write(audio);
@@ -279,11 +285,19 @@ std::string RecordingWriter::ReadTail() const {
 }
 
 bool RecordingWriter::CreateFile() {
-  const std::string fileDirectory = ByteText::ToUtf8(directory);
+  std::chrono::seconds interval{0};
+  std::string fileDirectory;
+  {
+    std::lock_guard<std::mutex> guard(shared);
+    fileDirectory = ByteText::ToUtf8(directory);
+    interval = syncInterval;
+  }
   if (!fileDirectory.empty()) {
     std::error_code error;
     std::filesystem::create_directories(fileDirectory, error);
     if (error) {
+      writeErrors.fetch_add(1, std::memory_order_relaxed);
+      std::lock_guard<std::mutex> guard(shared);
       lastError = FileError{fileDirectory, error.message()};
       return false;
     }
@@ -303,15 +317,20 @@ bool RecordingWriter::CreateFile() {
       filePath = path;
       fileExtension = extension;
       fileBytes = 0;
-      lastError.reset();
+      filesWritten.fetch_add(1, std::memory_order_relaxed);
+      {
+        std::lock_guard<std::mutex> guard(shared);
+        lastError.reset();
+        shownPath = path;
+      }
       syncReport->Clear();
       if (FileSyncer* syncer = FileSyncer::Installed()) {
         // The new name must survive a crash as well as the bytes.
         syncer->SyncDirectory(fileDirectory);
         // The first sync at a random point of the interval, so that streams
         // started together do not sync together ever after.
-        const auto spread = std::chrono::milliseconds(syncJitter() % (syncInterval.count() * 1000 + 1));
-        nextSync = syncer->Now() + syncInterval + spread;
+        const auto spread = std::chrono::milliseconds(syncJitter() % (interval.count() * 1000 + 1));
+        nextSync = syncer->Now() + interval + spread;
       }
       return true;
     }
@@ -332,16 +351,13 @@ void RecordingWriter::CloseFile() {
     // Synced and closed on the syncer's thread; a failure comes back through
     // syncReport.
     syncer->SyncAndClose(file.Release(), filePath, syncReport);
-    filePath.clear();
-    fileBytes = 0;
-    return;
-  }
-  const int error = file.Close();
-  if (error != 0) {
+  } else if (const int error = file.Close(); error != 0) {
     RecordError(filePath, error);
   }
   filePath.clear();
   fileBytes = 0;
+  std::lock_guard<std::mutex> guard(shared);
+  shownPath.clear();
 }
 
 void RecordingWriter::Write(const StreamBuffer& audio) {
@@ -352,7 +368,7 @@ void RecordingWriter::Write(const uint8_t* next, size_t left) {
   // One write() per block; the loop only continues a write the kernel cut
   // short.
   while (left > 0) {
-    const ssize_t written = ::write(file.Get(), next, left);
+    const ssize_t written = writeFunction ? writeFunction(file.Get(), next, left) : ::write(file.Get(), next, left);
     if (written <= 0) {
       const int error = written < 0 ? errno : EIO;
       if (error == EINTR) {
@@ -371,46 +387,53 @@ void RecordingWriter::Write(const uint8_t* next, size_t left) {
 
 void RecordingWriter::SyncWhenDue() {
   FileSyncer* syncer = FileSyncer::Installed();
-  if (syncer == nullptr || syncInterval.count() <= 0 || !file.IsOpen()) {
+  if (syncer == nullptr || !file.IsOpen()) {
+    return;
+  }
+  const std::chrono::seconds interval = Shared(syncInterval);
+  if (interval.count() <= 0) {
     return;
   }
   const auto now = syncer->Now();
   if (now >= nextSync) {
     syncer->SyncOpenFile(file.Get(), filePath, syncReport);
-    nextSync = now + syncInterval;
+    nextSync = now + interval;
   }
 }
 
 void RecordingWriter::SetRecordingOptions(const RecordingOptions& newOptions) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   options = newOptions;
 }
 
 RecordingOptions RecordingWriter::Options() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   return options;
 }
 
 void RecordingWriter::SetSourceUrl(const std::string& url) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   sourceUrl = url;
 }
 
 void RecordingWriter::SetSyncInterval(int32_t seconds) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   syncInterval = std::chrono::seconds(seconds > 0 ? seconds : 0);
 }
 
 int32_t RecordingWriter::SyncInterval() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   return static_cast<int32_t>(syncInterval.count());
 }
 
 void RecordingWriter::RecordError(const std::string& path, int error) {
+  writeErrors.fetch_add(1, std::memory_order_relaxed);
+  std::lock_guard<std::mutex> guard(shared);
   lastError = FileError{path, ErrorText(error)};
 }
 
 void RecordingWriter::Note(std::string text) {
+  std::lock_guard<std::mutex> guard(shared);
   if (notes.size() >= kMaxNotes) {
     notes.erase(notes.begin());
   }
@@ -422,52 +445,54 @@ std::string RecordingWriter::FileName() const {
 }
 
 std::vector<std::string> RecordingWriter::TakeNotes() {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   std::vector<std::string> taken;
   taken.swap(notes);
   return taken;
 }
 
 std::string RecordingWriter::CurrentPath() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  return filePath;
+  std::lock_guard<std::mutex> guard(shared);
+  return shownPath;
 }
 
 bool RecordingWriter::SetDirectory(const std::string& path) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   directory = path;
   return true;
 }
 
 std::string RecordingWriter::Directory() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   return directory;
 }
 
 void RecordingWriter::SetFileSplitting(bool on) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   fileSplitting = on;
 }
 
 bool RecordingWriter::FileSplitting() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   return fileSplitting;
 }
 
 void RecordingWriter::SetSmartSplitting(bool on) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   smartSplitting = on;
 }
 
 bool RecordingWriter::SmartSplitting() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(shared);
   return smartSplitting;
 }
 
 std::optional<RecordingWriter::FileError> RecordingWriter::LastError() const {
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  if (lastError) {
-    return lastError;
+  {
+    std::lock_guard<std::mutex> guard(shared);
+    if (lastError) {
+      return lastError;
+    }
   }
   std::string failure = syncReport->Failure();
   if (!failure.empty()) {
@@ -507,4 +532,9 @@ std::string RecordingWriter::FileStem(const std::string& title) {
     stem.resize(cut);
   }
   return stem;
+}
+
+void RecordingWriter::SetWriteFunction(WriteFunction function) {
+  std::lock_guard<std::recursive_mutex> guard(lock);
+  writeFunction = std::move(function);
 }

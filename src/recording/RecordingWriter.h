@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,10 +78,14 @@ struct SyncReport;
 //
 // Threads: the stream's worker calls OnAudio and OnText (with the stream's
 // observer lock held); the user-interface thread constructs and destroys the
-// writer and calls the setters and getters. Every member function takes
-// `lock`, which guards every field below; it is re-entrant because OnText
-// calls OnAudio. Lock order: the stream's locks before `lock`. BytesWritten
-// reads an atomic and takes no lock.
+// writer and calls the setters and getters. Two locks: `lock` (re-entrant,
+// since OnText calls OnAudio) guards the recording state and is held across
+// disk writes and file creation; only the stream's calls and Reset take it.
+// `shared` guards the settings and what the writer publishes (its last error,
+// its notes, the file it writes) and is never held across a system call: the
+// setters and getters take only `shared`, so the window never waits for a
+// slow or hung disk. Lock order: the stream's locks, `lock`, `shared`. The
+// counters are atomics.
 class RecordingWriter : public StreamObserver {
  public:
   // Longest title part of a file name, in bytes: 255 less the longest
@@ -146,6 +153,16 @@ class RecordingWriter : public StreamObserver {
   std::vector<std::string> TakeNotes();
   // Audio bytes written to files since construction. Any thread.
   int64_t BytesWritten() const { return bytesWritten.load(std::memory_order_relaxed); }
+  // Files created since construction. Any thread.
+  int64_t FilesWritten() const { return filesWritten.load(std::memory_order_relaxed); }
+  // Files that could not be created, writes and syncs that failed, since
+  // construction. Any thread.
+  int64_t WriteErrors() const { return writeErrors.load(std::memory_order_relaxed); }
+
+  // Replaces ::write for this writer's files (tests: a disk that blocks or
+  // fails). Before the stream starts.
+  using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
+  void SetWriteFunction(WriteFunction function);
   // The file being written, "" while none is open.
   std::string CurrentPath() const;
 
@@ -201,17 +218,31 @@ class RecordingWriter : public StreamObserver {
   void Note(std::string text);
   std::string FileName() const;
 
+  template <typename T>
+  T Shared(const T& field) const {
+    std::lock_guard<std::mutex> guard(shared);
+    return field;
+  }
+
   mutable std::recursive_mutex lock;
-  // All guarded by lock.
+  mutable std::mutex shared;
+
+  // Settings and what the writer publishes; guarded by shared.
   std::string directory;
-  std::string extension = kDefaultExtension;  // of the next file
-  std::string stationName;   // names untitled files
-  std::string currentTitle;  // title of the open file ("": untitled), or of the failed one
-  std::string pendingTitle;  // title for which the next block opens a file
   bool smartSplitting = true;
   bool fileSplitting = true;
   RecordingOptions options;
   std::string sourceUrl;
+  std::chrono::seconds syncInterval{kDefaultSyncIntervalSeconds};
+  std::optional<FileError> lastError;
+  std::vector<std::string> notes;
+  std::string shownPath;  // the open file, for CurrentPath
+
+  // The recording state; guarded by lock.
+  std::string extension = kDefaultExtension;  // of the next file
+  std::string stationName;   // names untitled files
+  std::string currentTitle;  // title of the open file ("": untitled), or of the failed one
+  std::string pendingTitle;  // title for which the next block opens a file
   bool streaming = false;  // between a response's Format and the next state change
   OutputFile file;
   std::string filePath;       // path of the open file
@@ -220,13 +251,14 @@ class RecordingWriter : public StreamObserver {
   bool openFailed = false;
   bool joinPending = false;  // a new response began while the file was open
   std::unique_ptr<ReconnectJoin> join;  // deciding a reconnect; null otherwise
-  std::optional<FileError> lastError;
-  std::vector<std::string> notes;
-  std::chrono::seconds syncInterval{kDefaultSyncIntervalSeconds};
   std::chrono::steady_clock::time_point nextSync;  // of the open file
   std::minstd_rand syncJitter;
+  WriteFunction writeFunction;  // null: ::write
+
   // Shared with the syncer's queue, which may outlive the writer.
   const std::shared_ptr<SyncReport> syncReport;
 
   std::atomic<int64_t> bytesWritten{0};
+  std::atomic<int64_t> filesWritten{0};
+  std::atomic<int64_t> writeErrors{0};
 };

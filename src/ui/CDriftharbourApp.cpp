@@ -58,7 +58,10 @@ bool CDriftharbourApp::InitInstance() {
   return true;
 }
 
+int CDriftharbourApp::Run() { return quitRequested ? 0 : exec(); }
+
 void CDriftharbourApp::QuitNow() {
+  quitRequested = true;
   if (mainFrame) {
     mainFrame->View()->Store().StopAll();
   }

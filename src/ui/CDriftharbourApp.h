@@ -37,11 +37,16 @@ class CDriftharbourApp : public QApplication {
   bool InitInstance();
   CMainFrame* MainFrame() const { return mainFrame.get(); }
 
+  // The event loop, unless a quit came before it could run; the exit status.
+  int Run();
   // Stops every recording and ends the event loop with status 0.
   void QuitNow();
 
  private:
   QuitSignals quitSignals;
+  // A quit that came while events were handled before the event loop ran
+  // (exit() then has no loop to end).
+  bool quitRequested = false;
   QTranslator frameworkTexts;
   std::unique_ptr<CSplashDlg> splash;
   std::unique_ptr<CMainFrame> mainFrame;

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     {
       CDriftharbourApp app(argc, argv);
       if (app.InitInstance()) {
-        status = CDriftharbourApp::exec();
+        status = app.Run();
       }
     }
     FileSyncer::Install(nullptr);

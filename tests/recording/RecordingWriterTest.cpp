@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <csignal>
 #include <filesystem>
 #include <initializer_list>
@@ -315,6 +318,55 @@ TEST_F(RecordingWriterTest, SettingsChangeSafelyWhileTheStreamWrites) {
   }
   stream.join();
   EXPECT_FALSE(writer->LastError());
+}
+
+}  // namespace
+
+namespace {
+
+// The window reads a writer's state while the writer's disk hangs: none of
+// that may wait for the write.
+TEST(RecordingWriterDiskTest, AHungDiskNeverHoldsUpTheWritersReaders) {
+  TempDir temp;
+  RecordingWriter writer;
+  writer.SetDirectory(temp.Path().string());
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool writing = false;
+  bool released = false;
+  writer.SetWriteFunction([&](int fd, const void* data, size_t size) {
+    std::unique_lock<std::mutex> lock(mutex);
+    writing = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+    return ::write(fd, data, size);
+  });
+  std::thread worker([&] {
+    writer.OnText(StreamEvent::Title, "Song");
+    const StreamBuffer block("abc", 3);
+    writer.OnAudio(block);
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return writing; }));
+  }
+  auto reads = std::async(std::launch::async, [&] {
+    (void)writer.LastError();
+    (void)writer.TakeNotes();
+    (void)writer.Directory();
+    writer.SetSmartSplitting(false);
+    return writer.CurrentPath();
+  });
+  const bool answered = reads.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+  }
+  changed.notify_all();
+  worker.join();
+  ASSERT_TRUE(answered) << "a reader waited for the hung write";
+  EXPECT_EQ(reads.get(), (temp.Path() / "Song.mp3").string());
+  EXPECT_EQ(writer.FilesWritten(), 1);
 }
 
 }  // namespace
