@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <system_error>
 #include <utility>
 
@@ -54,11 +55,25 @@ void FileSyncer::Install(FileSyncer* syncer) { installed.store(syncer, std::memo
 
 FileSyncer* FileSyncer::Installed() { return installed.load(std::memory_order_acquire); }
 
-void FileSyncer::SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report) {
+void FileSyncer::SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report, Finish finish) {
   if (fd < 0) {
     return;
   }
-  Push(Job{fd, std::move(path), false, false, std::move(report)});
+  Push(Job{fd, std::move(path), false, false, std::move(report), std::move(finish)});
+}
+
+void FileSyncer::FinishWithoutSync(int fd, const std::string& path, const Finish& finish,
+                                   const std::shared_ptr<SyncReport>& report) {
+  if (finish.beforeSync) {
+    finish.beforeSync(path);
+  }
+  // On Linux the descriptor is gone even when close() fails: never retry.
+  if (::close(fd) != 0 && report) {
+    report->SetFailure(path, ErrorText(errno));
+  }
+  if (finish.afterClose) {
+    (void)finish.afterClose(path);
+  }
 }
 
 bool FileSyncer::SyncOpenFile(int fd, std::string path, const std::shared_ptr<SyncReport>& report) {
@@ -72,11 +87,11 @@ bool FileSyncer::SyncOpenFile(int fd, std::string path, const std::shared_ptr<Sy
     }
     return false;
   }
-  Push(Job{copy, std::move(path), false, true, report});
+  Push(Job{copy, std::move(path), false, true, report, {}});
   return true;
 }
 
-void FileSyncer::SyncDirectory(std::string path) { Push(Job{-1, std::move(path), true, false, nullptr}); }
+void FileSyncer::SyncDirectory(std::string path) { Push(Job{-1, std::move(path), true, false, nullptr, {}}); }
 
 void FileSyncer::Push(Job job) {
   {
@@ -123,6 +138,9 @@ void FileSyncer::Do(Job& job) {
     ::close(fd);
     return;
   }
+  if (job.finish.beforeSync) {
+    job.finish.beforeSync(job.path);
+  }
   error = sync(job.fd, false);
   // On Linux the descriptor is gone even when close() fails: never retry.
   if (::close(job.fd) != 0 && error == 0 && !job.periodic) {
@@ -134,6 +152,16 @@ void FileSyncer::Do(Job& job) {
     }
     if (job.periodic) {
       job.report->queued.store(false);
+    }
+  }
+  if (job.finish.afterClose) {
+    const std::string moved = job.finish.afterClose(job.path);
+    if (!moved.empty() && moved != job.path) {
+      // The new name must survive a crash as well as the old one's removal.
+      Job directory{-1, std::filesystem::path(moved).parent_path().string(), true, false, nullptr, {}};
+      Do(directory);
+      Job old{-1, std::filesystem::path(job.path).parent_path().string(), true, false, nullptr, {}};
+      Do(old);
     }
   }
 }

@@ -68,8 +68,21 @@ class FileSyncer {
   static void Install(FileSyncer* syncer);
   static FileSyncer* Installed();
 
-  // Takes fd over: syncs, then closes it. report may be null.
-  void SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report);
+  // What is done to a closed recording besides the sync, on the syncer's
+  // thread: beforeSync with the file still open (tagging it), afterClose
+  // once it is closed (moving it; returns its new path, whose directory is
+  // then synced too). Either may be empty; a failure is theirs to report.
+  struct Finish {
+    std::function<void(const std::string& path)> beforeSync;
+    std::function<std::string(const std::string& path)> afterClose;
+  };
+
+  // Takes fd over: finishes, syncs, then closes it. report may be null.
+  void SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report, Finish finish = {});
+  // The same work done now, on the calling thread, without the sync: for a
+  // writer that has no syncer.
+  static void FinishWithoutSync(int fd, const std::string& path, const Finish& finish,
+                                const std::shared_ptr<SyncReport>& report);
   // Syncs the open file fd (through a duplicate; fd stays the caller's)
   // unless a sync for report is still queued. False when it was skipped or
   // no duplicate could be made.
@@ -92,6 +105,7 @@ class FileSyncer {
     bool directory = false;
     bool periodic = false;               // clears report->queued when done
     std::shared_ptr<SyncReport> report;  // may be null
+    Finish finish;
   };
 
   void Run();

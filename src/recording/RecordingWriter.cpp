@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <new>
 #include <system_error>
 
+#include "recording/AudioTagger.h"
 #include "recording/FileSyncer.h"
 #include "recording/ReconnectJoin.h"
 #include "stream/AudioFormat.h"
@@ -44,6 +46,42 @@ bool NameTaken(const std::string& path) {
 }
 
 std::string ErrorText(int error) { return std::generic_category().message(error); }
+
+// Today's date in local time, "YYYY-MM-DD".
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+// Moves a closed recording into incomplete/ beside it, under a free name;
+// its new path, or "" when it stays where it is (the reason goes to report).
+std::string MoveToIncomplete(const std::string& path, SyncReport& report) {
+  const std::filesystem::path from(path);
+  const std::filesystem::path directory = from.parent_path() / "incomplete";
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) {
+    report.SetFailure(directory.string(), error.message());
+    return {};
+  }
+  const std::string base = (directory / from.stem()).string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string target = RecordingWriter::MakeUniquePath(base, from.extension().string());
+    // Never over an existing name, also one that appeared just now.
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+      return target;
+    }
+    if (errno != EEXIST) {
+      report.SetFailure(path, "cannot move into incomplete/: " + std::generic_category().message(errno));
+      return {};
+    }
+  }
+  return {};
+}
 
 bool IsOgg(const std::string& extension) {
   return extension == AudioFormatProbe::Extension(AudioFormat::Ogg) ||
@@ -121,6 +159,7 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
       extension = AudioFormatProbe::FromExtension(text, format) ? text : kDefaultExtension;
       streaming = true;
       joinPending = file.IsOpen();
+      responseFresh = true;
       return;
     }
     case StreamEvent::Station:
@@ -129,7 +168,13 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
     case StreamEvent::State:
       if (text != StreamStateText(StreamState::Connected)) {
         streaming = false;
+        if (file.IsOpen()) {
+          facts.interrupted = true;  // unless a reconnect goes on seamlessly
+        }
       }
+      return;
+    case StreamEvent::Bitrate:
+      bitrateKbps = std::max(0, std::atoi(text.c_str()));
       return;
     case StreamEvent::Title:
       break;
@@ -245,16 +290,20 @@ void RecordingWriter::SettleJoin(bool final) {
 void RecordingWriter::ApplyJoin(bool overlap) {
   const std::unique_ptr<ReconnectJoin> done = std::move(join);
   const std::string& held = done->Held();
+  responseFresh = false;
   if (overlap) {
+    facts.interrupted = false;  // the file goes on as if nothing happened
     const size_t skip = std::min(done->SkipBytes(), held.size());
     Note("reconnected: " + std::to_string(skip) + " bytes the server sent again were skipped, " + FileName() +
          " goes on");
     Write(reinterpret_cast<const uint8_t*>(held.data()) + skip, held.size() - skip);
     return;
   }
-  // A gap must not hide inside one file.
+  // A gap must not hide inside one file; the new file starts with a song
+  // whose beginning is missing.
   const std::string before = FileName();
   CloseFile();
+  responseFresh = true;
   if (!CreateFile()) {
     openFailed = true;
     return;
@@ -317,6 +366,8 @@ bool RecordingWriter::CreateFile() {
       filePath = path;
       fileExtension = extension;
       fileBytes = 0;
+      facts = FileFacts{currentTitle, stationName, Today(), responseFresh, false};
+      responseFresh = false;
       filesWritten.fetch_add(1, std::memory_order_relaxed);
       {
         std::lock_guard<std::mutex> guard(shared);
@@ -347,10 +398,13 @@ void RecordingWriter::CloseFile() {
   if (!file.IsOpen()) {
     return;
   }
+  FileSyncer::Finish finish = MakeFinish();
   if (FileSyncer* syncer = FileSyncer::Installed()) {
-    // Synced and closed on the syncer's thread; a failure comes back through
-    // syncReport.
-    syncer->SyncAndClose(file.Release(), filePath, syncReport);
+    // Finished, synced and closed on the syncer's thread; a failure comes
+    // back through syncReport.
+    syncer->SyncAndClose(file.Release(), filePath, syncReport, std::move(finish));
+  } else if (finish.beforeSync || finish.afterClose) {
+    FileSyncer::FinishWithoutSync(file.Release(), filePath, finish, syncReport);
   } else if (const int error = file.Close(); error != 0) {
     RecordError(filePath, error);
   }
@@ -358,6 +412,37 @@ void RecordingWriter::CloseFile() {
   fileBytes = 0;
   std::lock_guard<std::mutex> guard(shared);
   shownPath.clear();
+}
+
+FileSyncer::Finish RecordingWriter::MakeFinish() const {
+  RecordingOptions wanted;
+  bool splitting = true;
+  std::string url;
+  {
+    std::lock_guard<std::mutex> guard(shared);
+    wanted = options;
+    splitting = fileSplitting;
+    url = sourceUrl;
+  }
+  FileSyncer::Finish finish;
+  const std::shared_ptr<SyncReport> report = syncReport;
+  if (wanted.tags) {
+    AudioFormat format = AudioFormat::Mp3;
+    AudioFormatProbe::FromExtension(fileExtension, format);
+    const AudioTagger::Tags tags = AudioTagger::FromStreamTitle(facts.title, facts.station, url, facts.date);
+    finish.beforeSync = [format, tags, report](const std::string& path) {
+      std::string error;
+      if (!AudioTagger::Tag(path, format, tags, &error)) {
+        report->SetFailure(path, "cannot tag: " + error);
+      }
+    };
+  }
+  const bool tooShort = wanted.minLengthSeconds > 0 && bitrateKbps > 0 &&
+                        fileBytes * 8 < int64_t{wanted.minLengthSeconds} * bitrateKbps * 1000;
+  if (wanted.keepPartialApart && splitting && (facts.startsPartial || facts.interrupted || tooShort)) {
+    finish.afterClose = [report](const std::string& path) { return MoveToIncomplete(path, *report); };
+  }
+  return finish;
 }
 
 void RecordingWriter::Write(const StreamBuffer& audio) {

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "recording/FileSyncer.h"
 #include "recording/RecordingOptions.h"
 #include "stream/StreamObserver.h"
 
 class ReconnectJoin;
 class StreamBuffer;
-struct SyncReport;
 
 // Turns one server entry's audio and title events into audio files in the
 // entry's download directory. The audio bytes are written exactly as they
@@ -68,6 +68,15 @@ struct SyncReport;
 // point of the interval, so that many streams do not sync all at once). The
 // syncer's own thread does it: no write, no lock and no worker waits for the
 // disk. A failed sync shows in LastError.
+//
+// Songs: with the tags option, a file is tagged when it is closed
+// (AudioTagger: artist and title from the stream title, the station as
+// album, the URL as comment, the date). With the option to keep partial songs
+// apart (and File Splitting on), a file that does not hold a whole song — the
+// first file of a connection, a file closed by a stop or a lost connection,
+// and one shorter than the minimum length (when the bit rate is known) — is
+// moved into incomplete/ inside the download directory when it is closed.
+// Both happen on the syncer's thread, or at once without a syncer.
 //
 // Failures: a file that cannot be created is not an exception; the writer
 // drops audio until the next file switch and keeps the path and the system's
@@ -194,11 +203,23 @@ class RecordingWriter : public StreamObserver {
     int fd = -1;
   };
 
+  // What the open file's finish needs to know, fixed when it was created.
+  struct FileFacts {
+    std::string title;    // "" for untitled audio
+    std::string station;
+    std::string date;     // "YYYY-MM-DD", local time
+    bool startsPartial = false;  // the first file of a connection, or after a gap
+    bool interrupted = false;    // the connection was lost while it was open
+  };
+
   // Closes the file and makes the switch to pendingTitle (file switch).
   void SwitchFile(const StreamBuffer& audio);
   // Creates the file for currentTitle; on failure records the reason.
   bool CreateFile();
   void CloseFile();
+  // Tags and filing under incomplete/ for the file being closed, as the
+  // options ask.
+  FileSyncer::Finish MakeFinish() const;
   // Hands the open file to the syncer when its interval has passed.
   void SyncWhenDue();
   // Writes size bytes; throws std::system_error on failure.
@@ -253,6 +274,9 @@ class RecordingWriter : public StreamObserver {
   std::unique_ptr<ReconnectJoin> join;  // deciding a reconnect; null otherwise
   std::chrono::steady_clock::time_point nextSync;  // of the open file
   std::minstd_rand syncJitter;
+  FileFacts facts;              // of the open file
+  bool responseFresh = false;   // no audio of the current response has been filed yet
+  int32_t bitrateKbps = 0;      // from the Bitrate event; 0: unknown
   WriteFunction writeFunction;  // null: ::write
 
   // Shared with the syncer's queue, which may outlive the writer.

@@ -16,6 +16,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "stream/StreamBuffer.h"
 #include "support/FileSizeLimit.h"
@@ -367,6 +368,79 @@ TEST(RecordingWriterDiskTest, AHungDiskNeverHoldsUpTheWritersReaders) {
   ASSERT_TRUE(answered) << "a reader waited for the hung write";
   EXPECT_EQ(reads.get(), (temp.Path() / "Song.mp3").string());
   EXPECT_EQ(writer.FilesWritten(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// With partial songs kept apart, only whole songs stay in the download
+// directory: the first of a connection, one cut off by a stop or a lost
+// connection, and one shorter than the minimum go under incomplete/.
+TEST(RecordingWriterPartialTest, SongsThatAreNotWholeGoUnderIncomplete) {
+  struct Case {
+    const char* name;
+    int32_t minLength;
+    std::vector<std::string> calls;  // "F" a response begins, "T:x" a title, "L" the connection is lost, "S" stop
+    std::set<std::string> whole;
+    std::set<std::string> partial;
+  };
+  const std::string block(1000, 'x');
+  const Case cases[] = {
+      {"first and last of a connection", 0, {"F", "T:A", "a", "T:B", "b", "T:C", "c", "S"}, {"B.mp3"},
+       {"A.mp3", "C.mp3"}},
+      {"a title change after a reconnect", 0, {"F", "T:A", "a", "T:B", "b", "L", "F", "T:C", "c", "T:D", "d", "S"},
+       {}, {"A.mp3", "B.mp3", "C.mp3", "D.mp3"}},
+      {"shorter than the minimum", 2, {"F", "T:A", "a", "T:B", "b", "T:C", "ccc", "T:D", "d", "S"}, {"C.mp3"},
+       {"A.mp3", "B.mp3", "D.mp3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir temp;
+    auto writer = std::make_unique<RecordingWriter>();
+    writer->SetDirectory(temp.Path().string());
+    writer->SetSmartSplitting(false);
+    RecordingOptions options;
+    options.keepPartialApart = true;
+    options.minLengthSeconds = c.minLength;
+    writer->SetRecordingOptions(options);
+    writer->OnText(StreamEvent::Bitrate, "8");  // 1000 bytes a second
+    for (const std::string& call : c.calls) {
+      if (call == "F") {
+        writer->OnText(StreamEvent::State, "Connected");
+        writer->OnText(StreamEvent::Format, "mp3");
+      } else if (call == "L") {
+        writer->OnText(StreamEvent::State, "Error on connecting");
+      } else if (call == "S") {
+        writer->OnText(StreamEvent::State, "Disconnected");
+        writer->OnText(StreamEvent::Title, "");
+      } else if (call.rfind("T:", 0) == 0) {
+        writer->OnText(StreamEvent::Title, call.substr(2));
+      } else {
+        std::string audio;
+        for (size_t i = 0; i < call.size(); ++i) {
+          audio += block;
+        }
+        const StreamBuffer buffer(audio.data(), static_cast<int32_t>(audio.size()));
+        writer->OnAudio(buffer);
+      }
+    }
+    writer.reset();
+    std::set<std::string> whole;
+    std::set<std::string> partial;
+    for (const auto& entry : fs::directory_iterator(temp.Path())) {
+      if (entry.is_regular_file()) {
+        whole.insert(entry.path().filename().string());
+      }
+    }
+    if (fs::exists(temp.Path() / "incomplete")) {
+      for (const auto& entry : fs::directory_iterator(temp.Path() / "incomplete")) {
+        partial.insert(entry.path().filename().string());
+      }
+    }
+    EXPECT_EQ(whole, c.whole);
+    EXPECT_EQ(partial, c.partial);
+  }
 }
 
 }  // namespace
