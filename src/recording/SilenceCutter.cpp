@@ -10,6 +10,7 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -263,10 +264,11 @@ struct SilenceCutter::Impl {
 
   void Hold(Item item);
   void HoldOrPass(StreamEvent kind, std::string text);
-  void HandOn(Item& item);
   std::exception_ptr FlushAll();
   void DecideDue();
   void Release();
+  void HandOnBefore(int64_t keepFrom);
+  void HandOnFront();
   int64_t KeepFrom() const;
   void DropBefore(int64_t position);
   void UpdateHeld() { heldBytes.store(end - base, std::memory_order_relaxed); }
@@ -289,9 +291,10 @@ SilenceCutter::~SilenceCutter() = default;
 
 void SilenceCutter::Reset() {
   Flush();
-  StreamObserver& next = impl->next;
-  const RecordingOptions options = impl->options;
-  impl = std::make_unique<Impl>(next, options);
+  impl->BeginResponse("");
+  impl->connected = false;
+  impl->lastTitle.clear();
+  impl->icyBytesPerSecond = 0;
 }
 
 void SilenceCutter::OnAudio(const StreamBuffer& audio) { impl->OnAudio(audio.Data(), audio.Size()); }
@@ -307,11 +310,14 @@ void SilenceCutter::Impl::OnAudio(const uint8_t* data, int32_t size) {
     return;
   }
   if (codec == Codec::None) {
-    if (items.empty()) {
-      const StreamBuffer block(data, size);
-      next.OnAudio(block);
-      return;
+    if (!items.empty()) {
+      if (const std::exception_ptr failure = FlushAll()) {
+        std::rethrow_exception(failure);
+      }
     }
+    const StreamBuffer block(data, size);
+    next.OnAudio(block);
+    return;
   }
   while (size > 0) {
     const int32_t piece = std::min(size, kMaxPieceBytes);
@@ -555,25 +561,14 @@ void SilenceCutter::Impl::HoldOrPass(StreamEvent kind, std::string text) {
   Hold(std::move(item));
 }
 
-void SilenceCutter::Impl::HandOn(Item& item) {
-  if (item.role == Role::Audio) {
-    const StreamBuffer block(Address(item.position), item.size);
-    next.OnAudio(block);
-  } else {
-    next.OnText(item.kind, std::move(item.text));
-  }
-}
-
 std::exception_ptr SilenceCutter::Impl::FlushAll() {
   while (const std::optional<size_t> change = FirstChange()) {
     Decide(*change);
   }
   std::exception_ptr failure;
   while (!items.empty()) {
-    Item item = std::move(items.front());
-    items.pop_front();
     try {
-      HandOn(item);
+      HandOnFront();
     } catch (...) {
       if (!failure) {
         failure = std::current_exception();
@@ -605,12 +600,17 @@ void SilenceCutter::Impl::DecideDue() {
 }
 
 int64_t SilenceCutter::Impl::KeepFrom() const {
-  // A title change that comes later arrives at `end` or after, and may cut
-  // back to searchBefore before it; its decoding starts kPrerollFrames
-  // earlier still.
-  const int64_t earliest = TimeAt(end) - searchBeforeUs;
+  // A title change that comes later arrives at `end` or after, and the
+  // oldest undecided one is where it is; either may cut back to searchBefore
+  // before it, and its decoding starts kPrerollFrames earlier still.
+  int64_t earliest = TimeAt(end);
+  if (const std::optional<size_t> change = FirstChange()) {
+    earliest = std::min(earliest, TimeAt(items[*change].position));
+  }
+  earliest -= searchBeforeUs;
   if (frames.empty()) {
-    return std::max(base, end - static_cast<int64_t>(searchBeforeUs * BytesPerSecond() / kMicrosPerSecond));
+    const auto back = static_cast<int64_t>((TimeAt(end) - earliest) * BytesPerSecond() / kMicrosPerSecond);
+    return std::max(base, end - back);
   }
   const auto first = std::lower_bound(frames.begin(), frames.end(), earliest,
                                       [](const Frame& frame, int64_t at) { return frame.startUs < at; });
@@ -619,47 +619,48 @@ int64_t SilenceCutter::Impl::KeepFrom() const {
 }
 
 void SilenceCutter::Impl::Release() {
-  for (int round = 0;; ++round) {
-    const int64_t keepFrom = KeepFrom();
-    while (!items.empty()) {
-      Item& front = items.front();
-      if (front.role == Role::Change || (front.role == Role::Repeat && FirstChange().has_value())) {
-        // A repeat before an undecided change may still have to move with it.
-        if (front.role == Role::Change || front.position >= keepFrom) {
-          break;
-        }
-      }
-      if (front.role == Role::Audio ? front.position + front.size > keepFrom : front.position > keepFrom) {
-        break;
-      }
-      Item item = std::move(front);
-      items.pop_front();
-      itemOverhead -= kItemOverheadBytes + static_cast<int64_t>(item.text.size());
-      if (item.role == Role::Audio) {
-        DropBefore(item.position + item.size);
-      }
-      HandOn(item);
-    }
-    if (HeldTotal() <= kMaxHeldBytes || round > 1000) {
-      return;
-    }
+  HandOnBefore(KeepFrom());
+  while (HeldTotal() > kMaxHeldBytes) {
     // Past the hard bound: the oldest pending cut is decided with what is
     // here, and if that is not enough, the oldest audio goes on regardless.
     if (const std::optional<size_t> change = FirstChange()) {
       Decide(*change);
+      HandOnBefore(KeepFrom());
       continue;
     }
     while (!items.empty() && HeldTotal() > kMaxHeldBytes * 3 / 4) {
-      Item item = std::move(items.front());
-      items.pop_front();
-      itemOverhead -= kItemOverheadBytes + static_cast<int64_t>(item.text.size());
-      if (item.role == Role::Audio) {
-        DropBefore(item.position + item.size);
-      }
-      HandOn(item);
+      HandOnFront();
     }
     return;
   }
+}
+
+void SilenceCutter::Impl::HandOnBefore(int64_t keepFrom) {
+  while (!items.empty()) {
+    const Item& front = items.front();
+    if (front.role == Role::Change) {
+      return;
+    }
+    if (front.role == Role::Audio ? front.position + front.size > keepFrom : front.position > keepFrom) {
+      return;
+    }
+    HandOnFront();
+  }
+}
+
+void SilenceCutter::Impl::HandOnFront() {
+  // Off the queue before `next` sees it: a `next` that throws loses this
+  // item only.
+  Item item = std::move(items.front());
+  items.pop_front();
+  itemOverhead -= kItemOverheadBytes + static_cast<int64_t>(item.text.size());
+  if (item.role == Role::Audio) {
+    const StreamBuffer block(Address(item.position), item.size);
+    DropBefore(item.position + item.size);
+    next.OnAudio(block);
+    return;
+  }
+  next.OnText(item.kind, std::move(item.text));
 }
 
 void SilenceCutter::Impl::DropBefore(int64_t position) {
@@ -730,10 +731,10 @@ std::optional<size_t> SilenceCutter::Impl::ChooseFrame(size_t index) {
       continue;
     }
     if (quiet) {
-      if (std::llabs(starts[at - *low] - *quiet) < std::llabs(starts[best - *low] - *quiet)) {
+      if (std::abs(starts[at - *low] - *quiet) < std::abs(starts[best - *low] - *quiet)) {
         best = at;
       }
-    } else if (std::llabs(frames[at].startUs - targetUs) < std::llabs(frames[best].startUs - targetUs)) {
+    } else if (std::abs(frames[at].startUs - targetUs) < std::abs(frames[best].startUs - targetUs)) {
       best = at;
     }
   }
@@ -795,10 +796,10 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
       std::memcpy(packet->data, Address(frame.offset), static_cast<size_t>(frame.size));
       if (avcodec_send_packet(decoder.get(), packet.get()) == 0) {
         while (avcodec_receive_frame(decoder.get(), decoded.get()) == 0) {
-          if (counted) {
-            if (!levels.Started()) {
-              levels.Start(decoded->sample_rate);
-            }
+          if (!levels.Started() && decoded->sample_rate > 0) {
+            levels.Start(decoded->sample_rate);
+          }
+          if (counted && levels.Started()) {
             levels.AddFrame(*decoded);
             made += decoded->nb_samples;
           }
@@ -846,7 +847,7 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
     if (a.count != b.count) {
       return a.count > b.count;
     }
-    return std::llabs(middleOf(a) - targetSample) < std::llabs(middleOf(b) - targetSample);
+    return std::abs(middleOf(a) - targetSample) < std::abs(middleOf(b) - targetSample);
   };
   Stretch run;
   auto close = [&]() {

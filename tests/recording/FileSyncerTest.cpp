@@ -228,6 +228,7 @@ TEST_F(FileSyncerTest, StreamsStartedTogetherSyncAtDifferentMoments) {
     for (auto& writer : writers) {
       Record(*writer, "x");
     }
+    syncer.WaitUntilIdle();  // as a tenth of a second would let it
   }
   syncer.WaitUntilIdle();
   std::map<std::chrono::steady_clock::time_point, int> perMoment;
