@@ -267,6 +267,8 @@ struct HttpConnection::Impl {
   long setAsideStatus = 0;
   long status = 0;
   std::string statusLine;
+  std::string contentType;  // of the final response
+  std::string requestedUrl;
 
   // While Read waits in curl, body bytes go straight into its buffer
   // (direct[0..directFilled), at most directCapacity) as long as nothing is
@@ -349,6 +351,20 @@ struct HttpConnection::Impl {
     Queue(text.data(), text.size());
     status = code;
     statusLine = text.substr(0, text.find("\r\n"));
+    contentType.clear();
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find("\r\n", start);
+      if (end == std::string::npos) {
+        end = text.size();
+      }
+      const std::string_view line(text.data() + start, end - start);
+      if (StartsWithNoCase(line, "content-type:")) {
+        const size_t first = line.find_first_not_of(" \t", 13);
+        const size_t last = line.find_last_not_of(" \t");
+        contentType = first == std::string_view::npos ? std::string() : std::string(line.substr(first, last - first + 1));
+      }
+      start = end + 2;
+    }
     headerComplete = true;
   }
 
@@ -575,6 +591,7 @@ void HttpConnection::Open(const std::string& url, const std::string& headerText)
   if (c.easy) {
     throw std::logic_error("HttpConnection::Open called twice");
   }
+  c.requestedUrl = url;
   c.easy.reset(curl_easy_init());
   if (!c.easy) {
     throw ConnectionError("cannot create a curl handle");
@@ -688,6 +705,17 @@ void HttpConnection::Abort() {
 long HttpConnection::StatusCode() const { return impl->status; }
 
 std::string HttpConnection::StatusLine() const { return impl->statusLine; }
+
+std::string HttpConnection::ContentType() const { return impl->contentType; }
+
+std::string HttpConnection::EffectiveUrl() const {
+  char* effective = nullptr;
+  if (impl->easy && curl_easy_getinfo(impl->easy.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+      effective != nullptr) {
+    return effective;
+  }
+  return impl->requestedUrl;
+}
 
 std::vector<int> HttpConnection::OpenSockets() const {
   return std::vector<int>(impl->openSockets.begin(), impl->openSockets.end());

@@ -138,6 +138,12 @@ class HttpConnection {
   // Not Found", "ICY 200 OK"), as the server sent it, once Open has
   // returned (also when it threw for a status outside 2xx); empty before.
   std::string StatusLine() const;
+  // The value of the final response's Content-Type header line, blanks
+  // trimmed; "" without one. Once Open has returned.
+  std::string ContentType() const;
+  // The URL the final response came from, after redirects; the URL given to
+  // Open when curl does not know better. Once Open has returned.
+  std::string EffectiveUrl() const;
 
   // The sockets curl holds open for this connection now, in the order they
   // were opened: one while a single connection is in use, more while a

@@ -127,7 +127,7 @@ TEST(HttpConnectionTest, HeaderLinesEndedByBareLineFeedAreHandedOnWithCarriageRe
 }
 
 TEST(HttpConnectionTest, RedirectAndInterimResponsesDoNotReachTheReader) {
-  std::string head = "HTTP/1.0 200 OK\r\nicy-metaint:8\r\n\r\n";
+  std::string head = "HTTP/1.0 200 OK\r\nicy-metaint:8\r\nContent-Type:  audio/x-scpls \r\n\r\n";
   std::string body = TestBytes(30);
   {
     IcyTestServer server;
@@ -136,6 +136,10 @@ TEST(HttpConnectionTest, RedirectAndInterimResponsesDoNotReachTheReader) {
     HttpConnection connection;
     connection.Open(server.Url("/first"), kIcyRequest);
     EXPECT_EQ(connection.StatusCode(), 200);
+    // What the final response says, and where it came from (relative
+    // playlist entries resolve against it).
+    EXPECT_EQ(connection.ContentType(), "audio/x-scpls");
+    EXPECT_EQ(connection.EffectiveUrl(), server.Url("/final"));
     EXPECT_EQ(ReadToEnd(connection), head + body);
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(server.Request(1).rfind("GET /final ", 0), 0u);
