@@ -160,17 +160,37 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
       streaming = true;
       joinPending = file.IsOpen();
       responseFresh = true;
+      continuing = false;
       return;
     }
     case StreamEvent::Station:
       stationName = std::move(text);
       return;
     case StreamEvent::State:
-      if (text != StreamStateText(StreamState::Connected)) {
+      if (text == StreamStateText(StreamState::Connected)) {
+        streaming = true;
+        // A source that resumes where it stopped (HLS) sends no Format:
+        // its audio then goes on in the open file.
+        continuing = file.IsOpen();
+      } else {
         streaming = false;
         if (file.IsOpen()) {
           facts.interrupted = true;  // unless a reconnect goes on seamlessly
         }
+      }
+      return;
+    case StreamEvent::Gap:
+      // Audio is missing before the next block: it must not hide inside one
+      // file, so the next block starts another.
+      SettleJoin(true);
+      joinPending = false;
+      continuing = false;
+      if (file.IsOpen()) {
+        facts.interrupted = true;
+        const std::string before = FileName();
+        CloseFile();
+        gapNote = "gap of " + text + ": " + before + " ends";
+        responseFresh = true;
       }
       return;
     case StreamEvent::Bitrate:
@@ -213,6 +233,10 @@ void RecordingWriter::OnAudio(const StreamBuffer& audio) {
   if (audio.Size() <= 0) {
     return;
   }
+  if (continuing) {
+    continuing = false;
+    facts.interrupted = false;  // the file goes on where it stopped
+  }
   if (currentTitle != pendingTitle) {
     SettleJoin(true);
     joinPending = false;
@@ -225,6 +249,10 @@ void RecordingWriter::OnAudio(const StreamBuffer& audio) {
     }
   } else if (!openFailed) {
     if (CreateFile()) {
+      if (!gapNote.empty()) {
+        Note(gapNote + ", the audio goes on in " + FileName());
+        gapNote.clear();
+      }
       Write(audio);
     } else {
       openFailed = true;

@@ -40,6 +40,10 @@ class StreamBuffer;
 // is an empty Title while it is no longer connected) the file is closed,
 // with File Splitting on.
 //
+// Gaps: a Gap event (audio the source reports lost, an HLS segment that left
+// its playlist) closes the open file at once; the next block starts another,
+// "(n)" under the same title.
+//
 // Reconnects: when a new response begins (Format) while a file is open and
 // its audio stays in that file (same title), the audio is compared with the
 // file's last bytes, read back from the file (ReconnectJoin): a burst the
@@ -276,6 +280,8 @@ class RecordingWriter : public StreamObserver {
   std::minstd_rand syncJitter;
   FileFacts facts;              // of the open file
   bool responseFresh = false;   // no audio of the current response has been filed yet
+  bool continuing = false;      // connected again without a Format: the open file goes on
+  std::string gapNote;          // what a Gap closed, for the note of the file after it
   int32_t bitrateKbps = 0;      // from the Bitrate event; 0: unknown
   WriteFunction writeFunction;  // null: ::write
 

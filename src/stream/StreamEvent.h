@@ -19,4 +19,11 @@ enum class StreamEvent : int32_t {
   // Not Found", "connection refused"), announced just before the state
   // "Error on connecting"; an empty text once a connection has succeeded.
   Reason = 10,
+  // Audio was lost before the next audio byte (an HLS segment that left the
+  // playlist unfetched); the text says how much ("2 segments").
+  Gap = 11,
+  // The URL the audio comes from when it is not the entry's own: the stream
+  // a playlist named, or the HLS playlist followed. Announced once per
+  // attempt, before its audio.
+  Source = 12,
 };
