@@ -1,18 +1,253 @@
 #include "recording/AudioTagger.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "stream/ByteText.h"
+#include "stream/UniqueFd.h"
+
+namespace {
+
+constexpr size_t kCopyChunk = size_t{64} * 1024;
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string SystemReason(int error) { return std::generic_category().message(error); }
+
+// The properties both tag kinds take, over those the file has.
+void Apply(const AudioTagger::Tags& tags, TagLib::PropertyMap& properties) {
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"TITLE", &tags.title}, {"ARTIST", &tags.artist}, {"ALBUM", &tags.album},
+      {"COMMENT", &tags.comment}, {"DATE", &tags.date}};
+  for (const auto& [key, value] : fields) {
+    if (!value->empty()) {
+      properties.replace(key, TagLib::StringList(TagLib::String(*value, TagLib::String::UTF8)));
+    }
+  }
+}
+
+// The tagged copy of a file, next to it; removed unless Commit renamed it
+// over the file.
+class Replacement {
+ public:
+  explicit Replacement(const std::string& target) : target(target) {}
+  ~Replacement() {
+    fd.Reset();
+    if (!path.empty() && !committed) {
+      ::unlink(path.c_str());
+    }
+  }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  bool Create(std::string& reason) {
+    const std::filesystem::path file(target);
+    // Hidden, so that nobody takes a half-written copy for a recording.
+    std::string pattern = (file.parent_path() / ("." + file.filename().string() + ".tagging-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd.Valid()) {
+      reason = "cannot create a file next to " + target + ": " + SystemReason(errno);
+      return false;
+    }
+    path = name.data();
+    return true;
+  }
+
+  bool Write(const char* data, size_t size, std::string& reason) {
+    while (size > 0) {
+      const ssize_t written = ::write(fd.Get(), data, size);
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        reason = "cannot write " + path + ": " + SystemReason(written < 0 ? errno : EIO);
+        return false;
+      }
+      data += written;
+      size -= static_cast<size_t>(written);
+    }
+    return true;
+  }
+
+  // Appends the bytes of source from offset to its end.
+  bool CopyFrom(int source, off_t offset, std::string& reason) {
+    std::vector<char> chunk(kCopyChunk);
+    while (true) {
+      const ssize_t got = ::pread(source, chunk.data(), chunk.size(), offset);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got < 0) {
+        reason = "cannot read " + target + ": " + SystemReason(errno);
+        return false;
+      }
+      if (got == 0) {
+        return true;
+      }
+      if (!Write(chunk.data(), static_cast<size_t>(got), reason)) {
+        return false;
+      }
+      offset += got;
+    }
+  }
+
+  // The copy takes the file's permission bits and place.
+  bool Commit(mode_t mode, std::string& reason) {
+    if (::fchmod(fd.Get(), mode & 07777) != 0 || ::fdatasync(fd.Get()) != 0) {
+      reason = "cannot finish " + path + ": " + SystemReason(errno);
+      return false;
+    }
+    fd.Reset();
+    if (::rename(path.c_str(), target.c_str()) != 0) {
+      reason = "cannot replace " + target + ": " + SystemReason(errno);
+      return false;
+    }
+    committed = true;
+    return true;
+  }
+
+  const std::string& Path() const { return path; }
+
+ private:
+  const std::string target;
+  std::string path;
+  UniqueFd fd;
+  bool committed = false;
+};
+
+bool TagId3(const std::string& path, const AudioTagger::Tags& tags, std::string& reason) {
+  const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status;
+  if (!source.Valid() || ::fstat(source.Get(), &status) != 0) {
+    reason = "cannot read " + path + ": " + SystemReason(errno);
+    return false;
+  }
+  std::array<char, 10> head{};
+  const ssize_t got = ::pread(source.Get(), head.data(), head.size(), 0);
+  TagLib::PropertyMap properties;
+  off_t audioStart = 0;
+  if (got == static_cast<ssize_t>(head.size()) && TagLib::ByteVector(head.data(), 3) == "ID3") {
+    // A tag of our own from before (or the station's): replaced, its text
+    // fields kept.
+    const TagLib::ID3v2::Header header(TagLib::ByteVector(head.data(), static_cast<unsigned int>(head.size())));
+    audioStart = static_cast<off_t>(header.completeTagSize());
+    if (audioStart <= 0 || audioStart > status.st_size) {
+      reason = path + " begins with a broken ID3v2 tag";
+      return false;
+    }
+    TagLib::MPEG::File existing(path.c_str(), false);
+    if (existing.isValid() && existing.hasID3v2Tag()) {
+      properties = existing.ID3v2Tag()->properties();
+    }
+  }
+  Apply(tags, properties);
+  TagLib::ID3v2::Tag tag;
+  tag.setProperties(properties);
+  const TagLib::ByteVector rendered = tag.render(TagLib::ID3v2::v4);
+
+  Replacement replacement(path);
+  return replacement.Create(reason) && replacement.Write(rendered.data(), rendered.size(), reason) &&
+         replacement.CopyFrom(source.Get(), audioStart, reason) && replacement.Commit(status.st_mode, reason);
+}
+
+template <typename OggFile>
+bool TagOgg(const std::string& path, const AudioTagger::Tags& tags, std::string& reason) {
+  const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status;
+  if (!source.Valid() || ::fstat(source.Get(), &status) != 0) {
+    reason = "cannot read " + path + ": " + SystemReason(errno);
+    return false;
+  }
+  // TagLib rewrites in place: it works on the copy.
+  Replacement replacement(path);
+  if (!replacement.Create(reason) || !replacement.CopyFrom(source.Get(), 0, reason)) {
+    return false;
+  }
+  {
+    OggFile file(replacement.Path().c_str(), false);
+    if (!file.isValid() || file.tag() == nullptr) {
+      reason = path + " has no comment header TagLib can read";
+      return false;
+    }
+    TagLib::PropertyMap properties = file.tag()->properties();
+    Apply(tags, properties);
+    file.tag()->setProperties(properties);
+    if (!file.save()) {
+      reason = "TagLib could not write the comment header of " + path;
+      return false;
+    }
+  }
+  return replacement.Commit(status.st_mode, reason);
+}
+
+}  // namespace
+
 AudioTagger::Tags AudioTagger::FromStreamTitle(const std::string& streamTitle, const std::string& station,
                                                const std::string& url, const std::string& date) {
   Tags tags;
-  tags.title = streamTitle;
-  tags.album = station;
-  tags.comment = url;
+  tags.title = Trim(ByteText::ToUtf8(streamTitle));
+  const size_t split = tags.title.find(" - ");
+  if (split != std::string::npos) {
+    std::string artist = Trim(tags.title.substr(0, split));
+    std::string title = Trim(tags.title.substr(split + 3));
+    if (!artist.empty() && !title.empty()) {
+      tags.artist = std::move(artist);
+      tags.title = std::move(title);
+    }
+  }
+  tags.album = Trim(ByteText::ToUtf8(station));
+  tags.comment = ByteText::ToUtf8(url);
   tags.date = date;
   return tags;
 }
 
-bool AudioTagger::Tag(const std::string&, AudioFormat, const Tags&, std::string* error) {
-  if (error != nullptr) {
-    *error = "tagging is not available yet";
+bool AudioTagger::Tag(const std::string& path, AudioFormat format, const Tags& tags, std::string* error) {
+  std::string reason;
+  bool tagged = false;
+  try {
+    switch (format) {
+      case AudioFormat::Mp3:
+      case AudioFormat::Aac:
+        tagged = TagId3(path, tags, reason);
+        break;
+      case AudioFormat::Ogg:
+        tagged = TagOgg<TagLib::Ogg::Vorbis::File>(path, tags, reason);
+        break;
+      case AudioFormat::Opus:
+        tagged = TagOgg<TagLib::Ogg::Opus::File>(path, tags, reason);
+        break;
+    }
+  } catch (const std::exception& failure) {
+    // TagLib's own allocations; the copy, if any, is gone again.
+    reason = "cannot tag " + path + ": " + failure.what();
+    tagged = false;
   }
-  return false;
+  if (!tagged && error != nullptr) {
+    *error = reason.empty() ? "cannot tag " + path : reason;
+  }
+  return tagged;
 }

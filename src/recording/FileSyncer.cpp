@@ -140,6 +140,10 @@ void FileSyncer::Do(Job& job) {
   }
   if (job.finish.beforeSync) {
     job.finish.beforeSync(job.path);
+    // Tagging puts a tagged copy in the file's place: its name must be on
+    // the disk as well.
+    Job directory{-1, std::filesystem::path(job.path).parent_path().string(), true, false, nullptr, {}};
+    Do(directory);
   }
   error = sync(job.fd, false);
   // On Linux the descriptor is gone even when close() fails: never retry.

@@ -37,6 +37,7 @@ constexpr double kFloorDb = -90.0;
 // reservoir reaching into audio we never had) are expected here: raised by
 // this much they stay below every log level but the most verbose.
 constexpr int kQuietLogOffset = AV_LOG_TRACE;
+constexpr int64_t kReachUs = int64_t{SilenceCutter::kReachMs} * 1000;
 
 struct ParserCloser {
   void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
@@ -98,26 +99,15 @@ bool ReadAdtsHeader(const uint8_t* data, int32_t size, FrameTiming& timing) {
   return true;
 }
 
-// One decoded sample as a fraction of full scale.
-double SampleAt(const AVFrame& frame, int channel, int index) {
-  const auto format = static_cast<AVSampleFormat>(frame.format);
-  const int channels = frame.ch_layout.nb_channels;
-  const bool planar = av_sample_fmt_is_planar(format) != 0;
-  const uint8_t* plane = frame.extended_data[planar ? channel : 0];
-  const int at = planar ? index : index * channels + channel;
-  switch (av_get_packed_sample_fmt(format)) {
-    case AV_SAMPLE_FMT_FLT:
-      return reinterpret_cast<const float*>(plane)[at];
-    case AV_SAMPLE_FMT_DBL:
-      return reinterpret_cast<const double*>(plane)[at];
-    case AV_SAMPLE_FMT_S16:
-      return reinterpret_cast<const int16_t*>(plane)[at] / 32768.0;
-    case AV_SAMPLE_FMT_S32:
-      return reinterpret_cast<const int32_t*>(plane)[at] / 2147483648.0;
-    case AV_SAMPLE_FMT_U8:
-      return (plane[at] - 128) / 128.0;
-    default:
-      return 1.0;  // a format we cannot read is never taken for silence
+// Adds the square of each of count samples (as fractions of full scale) to
+// power, reading every stride-th value from first on.
+template <typename Sample>
+void AddSquares(const uint8_t* plane, int first, int stride, int count, double scale, double offset,
+                std::vector<double>& power) {
+  const auto* values = reinterpret_cast<const Sample*>(plane);
+  for (int index = 0; index < count; ++index) {
+    const double value = (static_cast<double>(values[first + index * stride]) - offset) * scale;
+    power[static_cast<size_t>(index)] += value * value;
   }
 }
 
@@ -136,31 +126,63 @@ class BlockLevels {
   const std::vector<double>& Levels() const { return levels; }
 
   void AddFrame(const AVFrame& frame) {
+    const auto format = static_cast<AVSampleFormat>(frame.format);
     const int channels = std::max(1, frame.ch_layout.nb_channels);
-    for (int index = 0; index < frame.nb_samples; ++index) {
-      double power = 0.0;
-      for (int channel = 0; channel < channels; ++channel) {
-        const double value = SampleAt(frame, channel, index);
-        power += value * value;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const int count = frame.nb_samples;
+    power.assign(static_cast<size_t>(std::max(0, count)), 0.0);
+    for (int channel = 0; channel < channels; ++channel) {
+      const uint8_t* plane = frame.extended_data[planar ? channel : 0];
+      const int first = planar ? 0 : channel;
+      const int stride = planar ? 1 : channels;
+      switch (av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_FLT:
+          AddSquares<float>(plane, first, stride, count, 1.0, 0.0, power);
+          break;
+        case AV_SAMPLE_FMT_DBL:
+          AddSquares<double>(plane, first, stride, count, 1.0, 0.0, power);
+          break;
+        case AV_SAMPLE_FMT_S16:
+          AddSquares<int16_t>(plane, first, stride, count, 1.0 / 32768, 0.0, power);
+          break;
+        case AV_SAMPLE_FMT_S32:
+          AddSquares<int32_t>(plane, first, stride, count, 1.0 / 2147483648.0, 0.0, power);
+          break;
+        case AV_SAMPLE_FMT_U8:
+          AddSquares<uint8_t>(plane, first, stride, count, 1.0 / 128, 128.0, power);
+          break;
+        default:
+          AddLoud(count);  // a format we cannot read is never taken for silence
+          return;
       }
-      Add(power / channels);
     }
+    for (double& sum : power) {
+      sum /= channels;
+    }
+    Add(power.data(), power.size());
   }
   // Samples of a frame that would not decode: loud, so never a cut.
   void AddLoud(int64_t count) {
-    for (int64_t index = 0; index < count; ++index) {
-      Add(1.0);
-    }
+    const std::vector<double> loud(static_cast<size_t>(std::max<int64_t>(0, count)), 1.0);
+    Add(loud.data(), loud.size());
   }
 
  private:
-  void Add(double power) {
-    sum += power;
-    ++samples;
-    if (++filled == blockLength) {
-      levels.push_back(sum / static_cast<double>(blockLength));
-      sum = 0.0;
-      filled = 0;
+  void Add(const double* powers, size_t count) {
+    samples += static_cast<int64_t>(count);
+    while (count > 0) {
+      const size_t take = std::min(count, static_cast<size_t>(blockLength - filled));
+      for (size_t index = 0; index < take; ++index) {
+        sum += powers[index];
+      }
+      powers += take;
+      count -= take;
+      filled += static_cast<int64_t>(take);
+      if (filled == blockLength) {
+        levels.push_back(sum / static_cast<double>(blockLength));
+        sum = 0.0;
+        filled = 0;
+      }
     }
   }
 
@@ -170,6 +192,7 @@ class BlockLevels {
   int64_t filled = 0;
   double sum = 0.0;
   std::vector<double> levels;
+  std::vector<double> power;  // of the frame being added, per sample
 };
 
 double LevelDb(double power) { return power > 0.0 ? std::max(kFloorDb, 10.0 * std::log10(power)) : kFloorDb; }
@@ -204,7 +227,6 @@ struct SilenceCutter::Impl {
 
   Impl(StreamObserver& observer, const RecordingOptions& recording)
       : next(observer),
-        options(recording),
         searchBeforeUs(std::max<int64_t>(0, recording.searchBeforeMs) * 1000),
         searchAfterUs(std::max<int64_t>(0, recording.searchAfterMs) * 1000),
         offsetUs(int64_t{recording.splitOffsetMs} * 1000),
@@ -212,7 +234,6 @@ struct SilenceCutter::Impl {
 
   // Constant after construction.
   StreamObserver& next;
-  const RecordingOptions options;
   const int64_t searchBeforeUs;
   const int64_t searchAfterUs;
   const int64_t offsetUs;
@@ -248,6 +269,7 @@ struct SilenceCutter::Impl {
   ParserHandle parser;
   CodecContextHandle parserContext;
   int64_t parsedEnd = 0;  // bytes the parser has consumed
+  std::vector<uint8_t> parseScratch;
   CodecContextHandle decoder;
   bool decoderFailed = false;
 
@@ -265,6 +287,7 @@ struct SilenceCutter::Impl {
   void Hold(Item item);
   void HoldOrPass(StreamEvent kind, std::string text);
   std::exception_ptr FlushAll();
+  void FlushAndEnd(StreamEvent kind, std::string text);
   void DecideDue();
   void Release();
   void HandOnBefore(int64_t keepFrom);
@@ -277,7 +300,8 @@ struct SilenceCutter::Impl {
   std::optional<size_t> FirstChange(size_t from = 0) const;
   void Decide(size_t index);
   std::optional<size_t> ChooseFrame(size_t index);
-  std::optional<int64_t> QuietMiddle(size_t low, size_t high, int64_t targetUs, std::vector<int64_t>& starts);
+  std::optional<int64_t> QuietMiddle(size_t reachLow, size_t reachEnd, size_t low, size_t high, int64_t targetUs,
+                                     std::vector<int64_t>& starts);
   bool OpenDecoder();
   void Move(size_t index, int64_t cut);
   size_t SplitAt(int64_t position);
@@ -336,12 +360,7 @@ void SilenceCutter::Impl::OnText(StreamEvent kind, std::string text) {
         return;
       }
       connected = false;
-      (void)FlushAll();
-      try {
-        next.OnText(kind, std::move(text));
-      } catch (...) {
-        // See the header: nobody could handle it here.
-      }
+      FlushAndEnd(kind, std::move(text));
       return;
     case StreamEvent::Format: {
       const std::exception_ptr failure = FlushAll();
@@ -366,7 +385,7 @@ void SilenceCutter::Impl::OnText(StreamEvent kind, std::string text) {
       return;
     }
     case StreamEvent::Url:
-      if (!items.empty() && items.back().kind == StreamEvent::Title && items.back().role != Role::Audio &&
+      if (!items.empty() && items.back().role != Role::Audio && items.back().kind == StreamEvent::Title &&
           !items.back().url) {
         Item item;
         item.role = items.back().role;
@@ -387,11 +406,7 @@ void SilenceCutter::Impl::OnText(StreamEvent kind, std::string text) {
   }
   if (!connected) {
     // The stop's final empty title: nothing more comes.
-    (void)FlushAll();
-    try {
-      next.OnText(kind, std::move(text));
-    } catch (...) {
-    }
+    FlushAndEnd(kind, std::move(text));
     return;
   }
   if (codec == Codec::None || !audioInResponse) {
@@ -408,6 +423,16 @@ void SilenceCutter::Impl::OnText(StreamEvent kind, std::string text) {
   lastTitle = text;
   item.text = std::move(text);
   Hold(std::move(item));
+}
+
+void SilenceCutter::Impl::FlushAndEnd(StreamEvent kind, std::string text) {
+  // The stream announces these outside any handler of its own: an error of
+  // `next` here would end its worker. The writer keeps the reason.
+  (void)FlushAll();
+  try {
+    next.OnText(kind, std::move(text));
+  } catch (...) {
+  }
 }
 
 void SilenceCutter::Impl::BeginResponse(const std::string& format) {
@@ -465,10 +490,14 @@ void SilenceCutter::Impl::Ingest(const uint8_t* data, int32_t size) {
   Release();
 }
 
-void SilenceCutter::Impl::Parse(const uint8_t* data, int32_t size) {
+void SilenceCutter::Impl::Parse(const uint8_t* bytes, int32_t size) {
   if (!parser) {
     return;
   }
+  // The parser reads ahead past its input, which must end in zeroed padding.
+  parseScratch.assign(bytes, bytes + size);
+  parseScratch.resize(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  const uint8_t* data = parseScratch.data();
   while (size > 0) {
     uint8_t* frame = nullptr;
     int frameSize = 0;
@@ -592,7 +621,7 @@ std::optional<size_t> SilenceCutter::Impl::FirstChange(size_t from) const {
 void SilenceCutter::Impl::DecideDue() {
   const int64_t now = TimeAt(end);
   while (const std::optional<size_t> change = FirstChange()) {
-    if (now < TimeAt(items[*change].position) + searchAfterUs + kDecideMarginUs) {
+    if (now < TimeAt(items[*change].position) + searchAfterUs + kReachUs + kDecideMarginUs) {
       return;
     }
     Decide(*change);
@@ -602,12 +631,13 @@ void SilenceCutter::Impl::DecideDue() {
 int64_t SilenceCutter::Impl::KeepFrom() const {
   // A title change that comes later arrives at `end` or after, and the
   // oldest undecided one is where it is; either may cut back to searchBefore
-  // before it, and its decoding starts kPrerollFrames earlier still.
+  // before it, looks kReachMs further, and its decoding starts kPrerollFrames
+  // earlier still.
   int64_t earliest = TimeAt(end);
   if (const std::optional<size_t> change = FirstChange()) {
     earliest = std::min(earliest, TimeAt(items[*change].position));
   }
-  earliest -= searchBeforeUs;
+  earliest -= searchBeforeUs + kReachUs;
   if (frames.empty()) {
     const auto back = static_cast<int64_t>((TimeAt(end) - earliest) * BytesPerSecond() / kMicrosPerSecond);
     return std::max(base, end - back);
@@ -701,40 +731,50 @@ std::optional<size_t> SilenceCutter::Impl::ChooseFrame(size_t index) {
   // Without the response's first frames, the first kPrerollFrames held only
   // warm the decoder up.
   const size_t firstAllowed = framesFromStart ? 0 : kPrerollFrames;
+  auto allowed = [&](const Frame& frame) { return frame.boundary && frame.offset > lastCut && frame.offset < before; };
   std::optional<size_t> low;
   std::optional<size_t> high;
+  std::optional<size_t> nearest;  // to the change, should the window hold no boundary
+  const int64_t targetUs = changeUs + std::clamp(offsetUs, -searchBeforeUs, searchAfterUs);
   for (size_t at = firstAllowed; at < frames.size(); ++at) {
     const Frame& frame = frames[at];
-    if (!frame.boundary || frame.offset <= lastCut || frame.offset >= before) {
+    if (!allowed(frame)) {
       continue;
     }
-    if (frame.startUs < changeUs - searchBeforeUs || frame.startUs > changeUs + searchAfterUs) {
-      continue;
+    if (!nearest || std::abs(frame.startUs - targetUs) < std::abs(frames[*nearest].startUs - targetUs)) {
+      nearest = at;
     }
-    if (!low) {
-      low = at;
+    if (frame.startUs >= changeUs - searchBeforeUs && frame.startUs <= changeUs + searchAfterUs) {
+      low = low.value_or(at);
+      high = at;
     }
-    high = at;
   }
   if (!low) {
-    return std::nullopt;
+    return nearest;
   }
-  const int64_t targetUs = std::clamp(changeUs + offsetUs, frames[*low].startUs, frames[*high].startUs);
-  std::vector<int64_t> starts;  // decoded sample where each frame from `low` begins
+  // A quiet stretch that crosses the range's edge is followed up to kReachMs
+  // beyond it, so that its middle is its own and not the range's.
+  size_t reachLow = *low;
+  while (reachLow > firstAllowed && frames[reachLow - 1].startUs >= frames[*low].startUs - kReachUs) {
+    --reachLow;
+  }
+  size_t reachEnd = *high + 1;
+  while (reachEnd < frames.size() && frames[reachEnd].startUs <= frames[*high].startUs + kReachUs) {
+    ++reachEnd;
+  }
+  std::vector<int64_t> starts;  // decoded sample where each frame from reachLow begins
   std::optional<int64_t> quiet;
   if (*high > *low) {
-    quiet = QuietMiddle(*low, *high, targetUs, starts);
+    quiet = QuietMiddle(reachLow, reachEnd, *low, *high, targetUs, starts);
   }
   size_t best = *low;
   for (size_t at = *low; at <= *high; ++at) {
-    if (!frames[at].boundary) {
+    if (!allowed(frames[at])) {
       continue;
     }
-    if (quiet) {
-      if (std::abs(starts[at - *low] - *quiet) < std::abs(starts[best - *low] - *quiet)) {
-        best = at;
-      }
-    } else if (std::abs(frames[at].startUs - targetUs) < std::abs(frames[best].startUs - targetUs)) {
+    const bool nearer = quiet ? std::abs(starts[at - reachLow] - *quiet) < std::abs(starts[best - reachLow] - *quiet)
+                              : std::abs(frames[at].startUs - targetUs) < std::abs(frames[best].startUs - targetUs);
+    if (nearer) {
       best = at;
     }
   }
@@ -772,8 +812,8 @@ bool SilenceCutter::Impl::OpenDecoder() {
   return true;
 }
 
-std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high, int64_t targetUs,
-                                                        std::vector<int64_t>& starts) {
+std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t reachLow, size_t reachEnd, size_t low, size_t high,
+                                                        int64_t targetUs, std::vector<int64_t>& starts) {
   if (!OpenDecoder()) {
     return std::nullopt;
   }
@@ -782,14 +822,14 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
   if (!packet || !decoded) {
     return std::nullopt;
   }
-  const size_t first = low >= static_cast<size_t>(kPrerollFrames) ? low - kPrerollFrames : 0;
+  const size_t first = reachLow >= static_cast<size_t>(kPrerollFrames) ? reachLow - kPrerollFrames : 0;
   BlockLevels levels;
-  starts.assign(high - low + 1, 0);
-  for (size_t at = first; at < high; ++at) {
+  starts.assign(reachEnd - reachLow + 1, 0);
+  for (size_t at = first; at < reachEnd; ++at) {
     const Frame& frame = frames[at];
-    const bool counted = at >= low;
+    const bool counted = at >= reachLow;
     if (counted) {
-      starts[at - low] = levels.Samples();
+      starts[at - reachLow] = levels.Samples();
     }
     int64_t made = 0;
     if (av_new_packet(packet.get(), frame.size) == 0) {
@@ -812,15 +852,17 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
       levels.AddLoud(frame.durationUs * levels.Rate() / 1'000'000);
     }
   }
-  starts[high - low] = levels.Samples();
+  starts.back() = levels.Samples();
   if (!levels.Started()) {
     return std::nullopt;
   }
+  const int64_t rangeFirst = starts[low - reachLow];
+  const int64_t rangeLast = starts[high - reachLow];
   // Where the target lies on the decoded timeline.
-  int64_t targetSample = starts.back();
+  int64_t targetSample = rangeLast;
   for (size_t at = low; at < high; ++at) {
     if (frames[at].EndUs() > targetUs) {
-      targetSample = starts[at - low] + (targetUs - frames[at].startUs) * levels.Rate() / 1'000'000;
+      targetSample = starts[at - reachLow] + (targetUs - frames[at].startUs) * levels.Rate() / 1'000'000;
       break;
     }
   }
@@ -832,10 +874,9 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
     size_t first = 0;
     size_t count = 0;
     double sum = 0.0;
-  };
-  std::optional<Stretch> best;
-  auto middleOf = [blockLength](const Stretch& stretch) {
-    return static_cast<int64_t>(stretch.first) * blockLength + static_cast<int64_t>(stretch.count) * blockLength / 2;
+    int64_t Begin(int64_t length) const { return static_cast<int64_t>(first) * length; }
+    int64_t End(int64_t length) const { return static_cast<int64_t>(first + count) * length; }
+    int64_t Middle(int64_t length) const { return (Begin(length) + End(length)) / 2; }
   };
   // Lower is better: the level in steps, then longer, then nearer.
   auto better = [&](const Stretch& a, const Stretch& b) {
@@ -847,11 +888,14 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
     if (a.count != b.count) {
       return a.count > b.count;
     }
-    return std::abs(middleOf(a) - targetSample) < std::abs(middleOf(b) - targetSample);
+    return std::abs(a.Middle(blockLength) - targetSample) < std::abs(b.Middle(blockLength) - targetSample);
   };
+  std::optional<Stretch> best;
   Stretch run;
   auto close = [&]() {
-    if (run.count >= minimum && (!best || better(run, *best))) {
+    // Only a stretch that reaches into the range can hold the cut.
+    const bool inRange = run.Begin(blockLength) <= rangeLast && run.End(blockLength) >= rangeFirst;
+    if (run.count >= minimum && inRange && (!best || better(run, *best))) {
       best = run;
     }
     run = Stretch{};
@@ -871,7 +915,7 @@ std::optional<int64_t> SilenceCutter::Impl::QuietMiddle(size_t low, size_t high,
   if (!best) {
     return std::nullopt;
   }
-  return middleOf(*best);
+  return best->Middle(blockLength);
 }
 
 size_t SilenceCutter::Impl::SplitAt(int64_t position) {

@@ -43,14 +43,15 @@
 // sit at the exact first page of each song.
 //
 // What is held: all events and audio since the oldest byte that a later cut
-// could still move before (searchBefore and the preroll frames before the
-// newest audio, or the oldest undecided title change's range), so about
-// searchBefore + searchAfter of audio at the stream's bit rate, which the
-// frames tell (or the Bitrate event, or kDefaultBytesPerSecond, while no frame
-// has been found). kMaxHeldBytes bounds it whatever the stream sends: past it
-// the oldest pending cut is decided with the audio there is, and then the
-// oldest audio goes on. A block larger than kMaxPieceBytes is taken in pieces
-// of that size (the writer then gets it in those pieces).
+// could still move before (searchBefore, kReachMs and the preroll frames
+// before the newest audio, or before the oldest undecided title change), and
+// a change waits for searchAfter + kReachMs of audio after it: so about
+// searchBefore + searchAfter + 2 kReachMs of audio at the stream's bit rate,
+// which the frames tell (or the Bitrate event, or kDefaultBytesPerSecond,
+// while no frame has been found). kMaxHeldBytes bounds it whatever the stream
+// sends: past it the oldest pending cut is decided with the audio there is,
+// and then the oldest audio goes on. A block larger than kMaxPieceBytes is
+// taken in pieces of that size (the writer then gets it in those pieces).
 //
 // Events that end a response or the stream (a State other than "Connected",
 // the final empty Title of a stop, a new response's Format), Reset and Flush
@@ -68,16 +69,18 @@
 //
 // Threads: the stream's worker calls OnAudio and OnText (with the stream's
 // observer lock held, like any observer), and so calls `next` on that
-// thread; the controlling thread may call Reset and Flush while the worker is
-// stopped. Options are fixed at construction. `next` must outlive the cutter.
+// thread; a stop's Disconnected state comes from the controlling thread,
+// under the same lock. The controlling thread may call Reset and Flush while
+// the worker is stopped. Options are fixed at construction. `next` must outlive the cutter.
 // HeldBytes reads an atomic and may be called from any thread.
 class SilenceCutter : public StreamObserver {
  public:
   static constexpr int32_t kBlockMs = 10;
   static constexpr int32_t kMinQuietMs = 100;
   static constexpr double kLevelStepDb = 3.0;
+  static constexpr int32_t kReachMs = 1000;
   static constexpr int32_t kPrerollFrames = 10;
-  static constexpr int64_t kMaxHeldBytes = 2 * 1024 * 1024;
+  static constexpr int64_t kMaxHeldBytes = int64_t{2} * 1024 * 1024;
   static constexpr int32_t kMaxPieceBytes = 64 * 1024;
   static constexpr int32_t kDefaultBytesPerSecond = 128000 / 8;
 
