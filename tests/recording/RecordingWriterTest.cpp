@@ -444,3 +444,31 @@ TEST(RecordingWriterPartialTest, SongsThatAreNotWholeGoUnderIncomplete) {
 }
 
 }  // namespace
+
+namespace {
+
+// Tags are written when a file is closed, in front of the audio, which stays
+// byte for byte what was recorded.
+TEST(RecordingWriterTagsTest, ClosedFilesAreTaggedAndKeepTheirAudio) {
+  TempDir temp;
+  auto writer = std::make_unique<RecordingWriter>();
+  writer->SetDirectory(temp.Path().string());
+  RecordingOptions options;
+  options.tags = true;
+  writer->SetRecordingOptions(options);
+  writer->SetSourceUrl("http://radio.example/stream");
+  writer->OnText(StreamEvent::Station, "Loopback FM");
+  writer->OnText(StreamEvent::Title, "Band - Song");
+  const std::string audio = TestBytes(5000, 31);
+  const StreamBuffer block(audio.data(), static_cast<int32_t>(audio.size()));
+  writer->OnAudio(block);
+  writer.reset();
+  const std::string file = ReadFileBytes(temp.Path() / "Band - Song.mp3");
+  ASSERT_GT(file.size(), audio.size());
+  EXPECT_EQ(file.substr(0, 4), std::string("ID3\x04", 4));
+  EXPECT_TRUE(file.substr(file.size() - audio.size()) == audio);
+  EXPECT_NE(file.find("Loopback FM"), std::string::npos);
+  EXPECT_NE(file.find("Band"), std::string::npos);
+}
+
+}  // namespace
