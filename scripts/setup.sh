@@ -64,7 +64,10 @@ case $command in
   run)
     install_missing
     build default
-    if [[ -x build/default/src/ui/driftharbour ]]; then
+    # The window needs a graphical session; without one the recorder does
+    # the same job in the terminal.
+    if [[ -x build/default/src/ui/driftharbour &&
+          ( -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} || -n ${QT_QPA_PLATFORM:-} ) ]]; then
       exec build/default/src/ui/driftharbour "$@"
     elif (($# > 0)); then
       exec build/default/src/cli/driftharbour-record "$@"

@@ -5,11 +5,15 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
-#include "ui/DialogUnits.h"
+#include <utility>
 
-CAddServerDlg::CAddServerDlg(QWidget* parent) : QDialog(parent) {
+#include "ui/DialogUnits.h"
+#include "ui/ServerUrl.h"
+
+CAddServerDlg::CAddServerDlg(QWidget* parent, ListedCheck listed) : QDialog(parent), isListed(std::move(listed)) {
   setWindowTitle(QStringLiteral("Add Server"));
   const QFont font(QStringLiteral("Arial"), 8);
   setFont(font);
@@ -49,6 +53,25 @@ CAddServerDlg::CAddServerDlg(QWidget* parent) : QDialog(parent) {
 CAddServerDlg::~CAddServerDlg() = default;
 
 void CAddServerDlg::accept() {
-  url = urlField->text();
+  QString problem;
+  const QString normalized = ServerUrl::Normalize(urlField->text(), &problem);
+  if (normalized.isNull()) {
+    QMessageBox refusal(QMessageBox::Warning, QStringLiteral("Add Server"), problem, QMessageBox::Ok, this);
+    refusal.exec();
+    urlField->setFocus();
+    return;
+  }
+  if (isListed && isListed(normalized)) {
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Add Server"),
+                         QStringLiteral("%1 is already in the server list. Add it a second time?").arg(normalized),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    if (question.exec() != QMessageBox::Yes) {
+      urlField->setFocus();
+      return;
+    }
+  }
+  urlField->setText(normalized);
+  url = normalized;
   QDialog::accept();
 }

@@ -3,11 +3,19 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 class QLineEdit;
 
 // Asks for one server URL. It opens with the clipboard's plain text in the
 // URL field, taken whole, and the focus on "Add Server", so Enter adds a
-// copied address at once. The text is neither checked nor changed.
+// copied address at once.
+//
+// "Add Server" takes the text by ServerUrl's rule: blanks around it go, a
+// URL without a scheme becomes http://. Anything that is not an http or
+// https URL is refused with a message, and a URL the list already has
+// (isListed) is added again only when the user says so; in both cases the
+// dialog stays open for another try.
 //
 // Url() is empty until the dialog ends with "Add Server"; "Abbrechen",
 // Escape or the close box leave it empty.
@@ -18,10 +26,13 @@ class CAddServerDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CAddServerDlg(QWidget* parent = nullptr);
+  using ListedCheck = std::function<bool(const QString& url)>;
+
+  // isListed may be empty: then no URL counts as listed.
+  explicit CAddServerDlg(QWidget* parent = nullptr, ListedCheck isListed = {});
   ~CAddServerDlg() override;
 
-  // The accepted URL text, or empty.
+  // The accepted URL, or empty.
   QString Url() const { return url; }
   // The URL field, for tests.
   QLineEdit* UrlField() const { return urlField; }
@@ -30,5 +41,6 @@ class CAddServerDlg : public QDialog {
 
  private:
   QString url;
+  ListedCheck isListed;
   QLineEdit* urlField = nullptr;  // owned by this dialog
 };

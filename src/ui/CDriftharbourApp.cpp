@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/SettingsStore.h"
+#include "ui/AppIcon.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 #include "ui/CSplashDlg.h"
@@ -18,6 +19,9 @@
 CDriftharbourApp::CDriftharbourApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Driftharbour"));
   setApplicationVersion(QStringLiteral("1.0"));
+  // Lets a Wayland desktop find the installed driftharbour.desktop and its icon.
+  setDesktopFileName(QStringLiteral("driftharbour"));
+  setWindowIcon(AppIcon::Load());
   connect(&quitSignals, &QuitSignals::quitRequested, this, &CDriftharbourApp::QuitNow);
   // A session that ends asks the program to save its state first; the
   // window may be gone soon after, so the recordings end now.
@@ -58,7 +62,15 @@ bool CDriftharbourApp::InitInstance() {
   return true;
 }
 
-int CDriftharbourApp::Run() { return quitRequested ? 0 : exec(); }
+int CDriftharbourApp::Run() {
+  const int status = quitRequested ? 0 : exec();
+  // However the program ends (Exit, the close box, a signal, the session),
+  // the window is remembered; the server list is not saved here.
+  if (mainFrame) {
+    mainFrame->SaveWindowState();
+  }
+  return status;
+}
 
 void CDriftharbourApp::QuitNow() {
   quitRequested = true;

@@ -13,9 +13,10 @@ class CSplashDlg;
 // The application: the Qt application object with the program's start-up
 // sequence. InitInstance loads Qt's German texts for the framework's own
 // dialogs and buttons, creates the main window (which loads the server list
-// from Driftharbour.ini beside the executable), adds and starts the stream
+// from Driftharbour.ini where SettingsLocation puts it), adds and starts the stream
 // URLs given on the command line, shows the splash for a moment over it,
-// titles and shows it.
+// titles and shows it. Run remembers the window (CMainFrame::SaveWindowState)
+// however the event loop ended.
 //
 // Leaving: SIGTERM, SIGINT and SIGHUP (QuitSignals) and a session manager's
 // request to save its state end the program as Exit does, without a
@@ -25,7 +26,8 @@ class CSplashDlg;
 //
 // Owns the main window, the splash, the translator and the signal watch; the
 // main window goes first (member order), and with it the view and every
-// recording. User-interface thread only.
+// recording. Exit and the close box ask their questions in CMainFrame;
+// QuitNow never asks. User-interface thread only.
 class CDriftharbourApp : public QApplication {
   Q_OBJECT
 

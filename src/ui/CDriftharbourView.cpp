@@ -2,29 +2,42 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
+#include "app/ServerRowPresenter.h"
+#include "app/SettingsLocation.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
+#include "stream/StreamState.h"
 #include "ui/CAddServerDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/DisplayText.h"
+#include "ui/EntryCommands.h"
 #include "ui/FolderBrowser.h"
-#include "app/ServerRowPresenter.h"
+#include "ui/RowStatus.h"
+#include "ui/ServerUrl.h"
 
 namespace {
 
@@ -32,6 +45,9 @@ namespace {
 // wrote and the text shown instead.
 constexpr int kPlainTitleRole = Qt::UserRole;
 constexpr int kShownTitleRole = Qt::UserRole + 1;
+// When the window last saw the entry of a row fail to connect (on its State
+// cell): each failed try writes the row once more.
+constexpr int kLastTryRole = Qt::UserRole + 2;
 
 QFont FormFont() { return QFont(QStringLiteral("Arial"), 8); }
 
@@ -43,8 +59,12 @@ bool IsIdle(const ServerStream& stream) {
   return stream.IsStopped() && stream.GetState() == StreamState::Disconnected;
 }
 
-std::string SettingsBesideExecutable() {
-  return SettingsStore::SettingsPathFor("\"" + DisplayText::ToBytes(QCoreApplication::applicationFilePath()) + "\"");
+std::string DefaultSettingsPath() {
+  std::string path = SettingsLocation::PathFor(DisplayText::ToBytes(QCoreApplication::applicationFilePath()),
+                                                     SettingsLocation::FromProcess());
+  // A configuration directory of our own may not exist yet; a save needs it.
+  SettingsLocation::PrepareDirectory(path);
+  return path;
 }
 
 }  // namespace
@@ -52,13 +72,12 @@ std::string SettingsBesideExecutable() {
 CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
     : QWidget(parent),
       serverList(new QTreeWidget(this)),
-      settingsPath(settingsFile.empty() ? SettingsBesideExecutable() : std::move(settingsFile)),
+      settingsPath(settingsFile.empty() ? DefaultSettingsPath() : std::move(settingsFile)),
       folderBrowserFactory([] { return std::make_unique<FolderBrowser>(); }),
       listControl(serverList, ServerRowPresenter::kColumnCount) {
   setFont(FormFont());
   const DialogUnits units(font());
 
-  // Template order, which is also the tab order.
   browseButton = new QPushButton(QStringLiteral("Browse"), this);
   browseButton->setGeometry(units.Rect(310, 90, 50, 14));
   directoryField = new QLineEdit(this);
@@ -69,34 +88,48 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   directoryLabel->setGeometry(units.Rect(5, 90, 55, 14));
   serverList->setGeometry(units.Rect(0, 0, 370, 75));
   smartSplittingSwitch = new QCheckBox(QStringLiteral("Enable Smart Splitting"), this);
-  smartSplittingSwitch->setGeometry(units.Rect(125, 110, 95, 10));
+  smartSplittingSwitch->setGeometry(units.Rect(125, 108, 115, 10));
   fileSplittingSwitch = new QCheckBox(QStringLiteral("Enable File Splitting"), this);
-  fileSplittingSwitch->setGeometry(units.Rect(5, 110, 95, 10));
+  fileSplittingSwitch->setGeometry(units.Rect(5, 108, 115, 10));
+  cutAtSilenceSwitch = new QCheckBox(QStringLiteral("Cut at silence"), this);
+  cutAtSilenceSwitch->setToolTip(QStringLiteral("Cut each song at the quietest moment near the title change"));
+  cutAtSilenceSwitch->setGeometry(units.Rect(245, 108, 115, 10));
+  tagsSwitch = new QCheckBox(QStringLiteral("Write tags"), this);
+  tagsSwitch->setToolTip(QStringLiteral("Tag each file with artist, title, station and URL when it is closed"));
+  tagsSwitch->setGeometry(units.Rect(5, 120, 115, 10));
+  keepPartialApartSwitch = new QCheckBox(QStringLiteral("Keep partial songs apart"), this);
+  keepPartialApartSwitch->setToolTip(QStringLiteral("File songs that are not whole under incomplete/"));
+  keepPartialApartSwitch->setGeometry(units.Rect(125, 120, 115, 10));
   backdrop = new QLabel(this);
-  backdrop->setGeometry(units.Rect(0, 85, 370, 40));
+  backdrop->setGeometry(units.Rect(0, 85, 370, 62));
   // The anchor raises every control it places; the empty backdrop must not
   // take the clicks meant for the controls in front of it.
   backdrop->setAttribute(Qt::WA_TransparentForMouseEvents);
   hint = new QLabel(
       QStringLiteral(" Connect to server / Disconnect from server: just double click on a server!"), this);
   hint->setGeometry(units.Rect(0, 75, 365, 8));
-  // Why the selected entry does not record, beside its switches.
+  // Why the selected entry does not record, under its switches.
   statusLine = new QLabel(this);
-  statusLine->setGeometry(units.Rect(225, 110, 140, 10));
+  statusLine->setGeometry(units.Rect(5, 133, 360, 10));
   statusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   {
     QPalette statusPalette = statusLine->palette();
     statusPalette.setColor(QPalette::WindowText, Qt::red);
     statusLine->setPalette(statusPalette);
   }
-  setTabOrder(browseButton, directoryField);
-  setTabOrder(directoryField, serverList);
-  setTabOrder(serverList, smartSplittingSwitch);
-  setTabOrder(smartSplittingSwitch, fileSplittingSwitch);
+  // From the list down the panel, as the eye reads it.
+  setTabOrder(serverList, directoryField);
+  setTabOrder(directoryField, browseButton);
+  setTabOrder(browseButton, fileSplittingSwitch);
+  setTabOrder(fileSplittingSwitch, smartSplittingSwitch);
+  setTabOrder(smartSplittingSwitch, cutAtSilenceSwitch);
+  setTabOrder(cutAtSilenceSwitch, tagsSwitch);
+  setTabOrder(tagsSwitch, keepPartialApartSwitch);
   backdrop->lower();
 
-  // Report style: full-row selection of one row, no sorting, no editing, no
-  // menu, headers that do nothing when clicked.
+  // Report style: full-row selection of one row, no sorting, no editing,
+  // headers that do nothing when clicked; the entry commands on a right
+  // click.
   serverList->setRootIsDecorated(false);
   serverList->setItemsExpandable(false);
   serverList->setExpandsOnDoubleClick(false);
@@ -106,11 +139,18 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   serverList->setSelectionBehavior(QAbstractItemView::SelectRows);
   serverList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   serverList->setSortingEnabled(false);
-  serverList->setContextMenuPolicy(Qt::NoContextMenu);
+  serverList->setContextMenuPolicy(Qt::CustomContextMenu);
   serverList->header()->setSectionsClickable(false);
   serverList->header()->setSectionsMovable(false);
-  serverList->header()->setStretchLastSection(false);
-  serverList->setTextElideMode(Qt::ElideNone);
+  // Widths stay where they were set or dragged; the last column takes the
+  // rest, and long texts end in "...".
+  serverList->header()->setStretchLastSection(true);
+  serverList->setTextElideMode(Qt::ElideRight);
+  // Drops are ours (URLs to add); the list has no items to drag around.
+  serverList->setDragDropMode(QAbstractItemView::DropOnly);
+  serverList->setDropIndicatorShown(false);
+  serverList->setAcceptDrops(true);
+  serverList->viewport()->setAcceptDrops(true);
   // The selection stays visible while another control has the focus.
   QPalette palette = serverList->palette();
   palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
@@ -120,17 +160,48 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   serverList->installEventFilter(this);
   serverList->viewport()->installEventFilter(this);
 
+  commands = new EntryCommands(this);
+  contextMenu = new QMenu(this);
+  const QList<QAction*> actions = commands->Actions();
+  for (QAction* action : actions) {
+    contextMenu->addAction(action);
+    // Remove stands apart from the harmless commands around it.
+    if (action == commands->StopAction() || action == commands->RemoveAction()) {
+      contextMenu->addSeparator();
+    }
+  }
+
   connect(browseButton, &QPushButton::clicked, this, &CDriftharbourView::OnBrowse);
   connect(fileSplittingSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnFileSplitting);
   connect(smartSplittingSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnSmartSplitting);
+  connect(cutAtSilenceSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnCutAtSilence);
+  connect(tagsSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnTags);
+  connect(keepPartialApartSwitch, &QCheckBox::clicked, this, &CDriftharbourView::OnKeepPartialApart);
   connect(&listControl, &QtListControl::rowsWritten, this, &CDriftharbourView::DecorateRows);
+  clickTimer = new QTimer(this);
+  clickTimer->setSingleShot(true);
+  clickTimer->setInterval(0);
+  connect(clickTimer, &QTimer::timeout, this, &CDriftharbourView::OnClickServerList);
+  dropTimer = new QTimer(this);
+  dropTimer->setSingleShot(true);
+  dropTimer->setInterval(0);
+  connect(dropTimer, &QTimer::timeout, this, [this] { AddUrls(std::exchange(droppedTexts, {})); });
+  // However the current row changed: a click, the arrow keys, a removal.
+  connect(serverList, &QTreeWidget::itemSelectionChanged, this, &CDriftharbourView::UpdateDetailPanel);
+  connect(serverList, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+    if (QTreeWidgetItem* item = serverList->itemAt(position)) {
+      serverList->setCurrentItem(item);
+    }
+    commands->Update();
+    contextMenu->popup(serverList->viewport()->mapToGlobal(position));
+  });
 }
 
 CDriftharbourView::~CDriftharbourView() {
   // The store stops every stream first (member order); nothing to add here.
 }
 
-QSize CDriftharbourView::FormSize() const { return DialogUnits(font()).Size(370, 125); }
+QSize CDriftharbourView::FormSize() const { return DialogUnits(font()).Size(370, 147); }
 
 QSize CDriftharbourView::sizeHint() const { return FormSize(); }
 
@@ -145,13 +216,11 @@ void CDriftharbourView::OnInitialUpdate(QWidget* frame) {
   serverList->setHeaderLabels({QStringLiteral("Server / URL"), QStringLiteral("State"), QStringLiteral("Bitrate"),
                                QStringLiteral("Received"), QStringLiteral("Current Title"),
                                QStringLiteral("Received Complete"), QStringLiteral("Stream Title")});
-  for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
-    serverList->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
-    serverList->resizeColumnToContents(column);
-  }
+  SetInitialColumnWidths();
 
   store.LoadSettings(&listControl, settingsPath);
   listControl.ApplyPending();
+  savedSettings = CurrentSettings();
 
   const QSize frameSize = frame != nullptr ? frame->size() : size();
   anchor.Init(this, AnchorSize{frameSize.width(), frameSize.height()});
@@ -167,8 +236,66 @@ void CDriftharbourView::OnInitialUpdate(QWidget* frame) {
   anchor.AddControl(this, kBackdrop, AnchorMode::BottomStretchWidth);
   anchor.AddControl(this, kDirectoryLabel, AnchorMode::BottomLeft);
   anchor.AddControl(this, kStatusLine, AnchorMode::BottomStretchWidth);
+  anchor.AddControl(this, kCutAtSilence, AnchorMode::BottomLeft);
+  anchor.AddControl(this, kTags, AnchorMode::BottomLeft);
+  anchor.AddControl(this, kKeepPartialApart, AnchorMode::BottomLeft);
 
   UpdateDetailPanel();
+}
+
+void CDriftharbourView::SetInitialColumnWidths() {
+  const QFontMetrics metrics = serverList->fontMetrics();
+  // The cell's own margins, a little more than the style's so no text
+  // touches the next column.
+  const int padding = 3 * metrics.averageCharWidth();
+  const auto widest = [&](std::initializer_list<QString> texts) {
+    int width = 0;
+    for (const QString& text : texts) {
+      width = std::max(width, metrics.horizontalAdvance(text) + padding);
+    }
+    return width;
+  };
+  for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
+    serverList->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
+    listControl.FitColumn(column);
+  }
+  // The state and the counters take known texts: their widths are settled
+  // at once, so that no later text makes them jump.
+  QStringList states;
+  for (int state = static_cast<int>(StreamState::Disconnected); state <= static_cast<int>(StreamState::ErrorPreparingBuffer);
+       ++state) {
+    states.append(QString::fromLatin1(StreamStateText(static_cast<StreamState>(state))));
+  }
+  int stateWidth = widest({QString::fromLatin1(RowStatus::kWriteErrorState)});
+  for (const QString& state : states) {
+    stateWidth = std::max(stateWidth, widest({state}));
+  }
+  const int countWidth = widest({QStringLiteral("999,999 MBytes")});
+  const auto settle = [this](int column, int width) {
+    listControl.SettleColumn(column, std::max(width, serverList->columnWidth(column)));
+  };
+  settle(ServerRowPresenter::kStateColumn, stateWidth);
+  settle(ServerRowPresenter::kBitrateColumn, widest({QStringLiteral("9999")}));
+  settle(ServerRowPresenter::kReceivedColumn, countWidth);
+  settle(ServerRowPresenter::kReceivedCompleteColumn, countWidth);
+}
+
+std::vector<int> CDriftharbourView::ColumnWidths() const {
+  std::vector<int> widths;
+  widths.reserve(ServerRowPresenter::kColumnCount);
+  for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
+    widths.push_back(serverList->columnWidth(column));
+  }
+  return widths;
+}
+
+void CDriftharbourView::RestoreColumnWidths(const std::vector<int>& widths) {
+  const int count = std::min(static_cast<int>(widths.size()), ServerRowPresenter::kColumnCount);
+  for (int column = 0; column < count; ++column) {
+    if (widths[static_cast<size_t>(column)] > 0) {
+      listControl.SettleColumn(column, widths[static_cast<size_t>(column)]);
+    }
+  }
 }
 
 int CDriftharbourView::SelectedRow() const {
@@ -179,15 +306,27 @@ int CDriftharbourView::SelectedRow() const {
   return serverList->indexOfTopLevelItem(selected.front());
 }
 
+QList<int> CDriftharbourView::SelectedRows() const {
+  QList<int> rows;
+  for (QTreeWidgetItem* item : serverList->selectedItems()) {
+    rows.append(serverList->indexOfTopLevelItem(item));
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
 void CDriftharbourView::UpdateDetailPanel() {
   const int row = SelectedRow();
   const bool selected = row != -1;
-  for (QWidget* control : {static_cast<QWidget*>(smartSplittingSwitch), static_cast<QWidget*>(fileSplittingSwitch),
-                           static_cast<QWidget*>(browseButton), static_cast<QWidget*>(directoryField),
-                           static_cast<QWidget*>(directoryLabel)}) {
+  for (QWidget* control :
+       {static_cast<QWidget*>(smartSplittingSwitch), static_cast<QWidget*>(fileSplittingSwitch),
+        static_cast<QWidget*>(cutAtSilenceSwitch), static_cast<QWidget*>(tagsSwitch),
+        static_cast<QWidget*>(keepPartialApartSwitch), static_cast<QWidget*>(browseButton),
+        static_cast<QWidget*>(directoryField), static_cast<QWidget*>(directoryLabel)}) {
     control->setEnabled(selected);
   }
   UpdateStatusLine();
+  NotifyEntriesChanged();
   if (!selected) {
     return;
   }
@@ -196,18 +335,37 @@ void CDriftharbourView::UpdateDetailPanel() {
     directoryField->setCursorPosition(0);
     fileSplittingSwitch->setChecked(presenter->FileSplitting());
     smartSplittingSwitch->setChecked(presenter->SmartSplitting());
+    const RecordingOptions options = presenter->Options();
+    cutAtSilenceSwitch->setChecked(options.cutAtSilence);
+    tagsSwitch->setChecked(options.tags);
+    keepPartialApartSwitch->setChecked(options.keepPartialApart);
   }
   if (ServerStream* stream = store.StreamAt(row)) {
     const bool idle = IsIdle(*stream);
-    browseButton->setEnabled(idle);
-    smartSplittingSwitch->setEnabled(idle);
-    fileSplittingSwitch->setEnabled(idle);
+    for (QWidget* control :
+         {static_cast<QWidget*>(browseButton), static_cast<QWidget*>(smartSplittingSwitch),
+          static_cast<QWidget*>(fileSplittingSwitch), static_cast<QWidget*>(cutAtSilenceSwitch),
+          static_cast<QWidget*>(tagsSwitch), static_cast<QWidget*>(keepPartialApartSwitch)}) {
+      control->setEnabled(idle);
+    }
   }
+}
+
+void CDriftharbourView::NotifyEntriesChanged() {
+  commands->Update();
+  emit entriesChanged();
 }
 
 void CDriftharbourView::OnDblclkServerList() {
   const int row = SelectedRow();
   if (row != -1) {
+    store.ToggleRow(row);
+  }
+  UpdateDetailPanel();
+}
+
+void CDriftharbourView::ToggleSelected() {
+  for (const int row : SelectedRows()) {
     store.ToggleRow(row);
   }
   UpdateDetailPanel();
@@ -236,10 +394,7 @@ void CDriftharbourView::OnKeydownServerList(int key) {
   // The rows selected when the question was asked, from the bottom up so
   // that the numbers of the rows still to go stay valid. The list would
   // otherwise move the selection on to the next row, which must not go too.
-  QList<int> rows;
-  for (QTreeWidgetItem* item : serverList->selectedItems()) {
-    rows.append(serverList->indexOfTopLevelItem(item));
-  }
+  QList<int> rows = SelectedRows();
   std::sort(rows.begin(), rows.end(), std::greater<>());
   for (const int row : rows) {
     // The store silences the entry's presenter and stops its stream while
@@ -264,13 +419,61 @@ void CDriftharbourView::RefreshRowsFrom(int row) {
   }
 }
 
+bool CDriftharbourView::IsListed(const std::string& url) const {
+  for (int row = 0; row < store.EntryCount(); ++row) {
+    const ServerRowPresenter* presenter = store.RowAt(row);
+    if (presenter != nullptr && presenter->Url() == url) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void CDriftharbourView::OnAddServer() {
-  CAddServerDlg dialog(window());
+  CAddServerDlg dialog(window(), [this](const QString& url) { return IsListed(DisplayText::ToBytes(url)); });
   if (dialog.exec() != QDialog::Accepted) {
     return;
   }
   store.AddServer(DisplayText::ToBytes(dialog.Url()), std::string(), true, true);
   listControl.ApplyPending();
+  NotifyEntriesChanged();
+}
+
+int CDriftharbourView::AddUrls(const QStringList& texts) {
+  int added = 0;
+  QStringList refused;
+  for (const QString& text : texts) {
+    if (text.trimmed().isEmpty()) {
+      continue;
+    }
+    const QString url = ServerUrl::Normalize(text);
+    if (url.isNull()) {
+      refused.append(text.trimmed());
+      continue;
+    }
+    if (IsListed(DisplayText::ToBytes(url))) {
+      QMessageBox question(QMessageBox::Question, QStringLiteral("Add Server"),
+                           QStringLiteral("%1 is already in the server list. Add it a second time?").arg(url),
+                           QMessageBox::Yes | QMessageBox::No, this);
+      question.setDefaultButton(QMessageBox::No);
+      if (question.exec() != QMessageBox::Yes) {
+        continue;
+      }
+    }
+    if (store.AddServer(DisplayText::ToBytes(url), std::string(), true, true)) {
+      ++added;
+    }
+  }
+  listControl.ApplyPending();
+  NotifyEntriesChanged();
+  if (!refused.isEmpty()) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Add Server"),
+                    QStringLiteral("Only http and https URLs can be added. Not added:\n%1")
+                        .arg(refused.join(QLatin1Char('\n'))),
+                    QMessageBox::Ok, this);
+    box.exec();
+  }
+  return added;
 }
 
 void CDriftharbourView::RecordUrls(const std::vector<std::string>& urls) {
@@ -302,11 +505,57 @@ void CDriftharbourView::RecordUrls(const std::vector<std::string>& urls) {
 }
 
 void CDriftharbourView::OnSaveServerList() {
-  const bool saved = store.SaveServerList();
+  const bool saved = SaveServerListQuietly();
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
                   saved ? QStringLiteral("Serverlist saved!") : QStringLiteral("Serverlist couldn\u00b4t be saved!"),
                   QMessageBox::Ok, this);
   box.exec();
+}
+
+bool CDriftharbourView::SaveServerListQuietly() {
+  if (!store.SaveServerList()) {
+    return false;
+  }
+  savedSettings = CurrentSettings();
+  emit serverListSaved();
+  return true;
+}
+
+std::vector<CDriftharbourView::EntrySettings> CDriftharbourView::CurrentSettings() const {
+  std::vector<EntrySettings> entries;
+  entries.reserve(static_cast<size_t>(store.EntryCount()));
+  for (int row = 0; row < store.EntryCount(); ++row) {
+    if (const ServerRowPresenter* presenter = store.RowAt(row)) {
+      entries.push_back(EntrySettings{presenter->Url(), presenter->DownloadDirectory(), presenter->FileSplitting(),
+                                      presenter->SmartSplitting(), presenter->Options()});
+    }
+  }
+  return entries;
+}
+
+bool CDriftharbourView::ServerListChanged() const { return CurrentSettings() != savedSettings; }
+
+CDriftharbourView::EntryCounts CDriftharbourView::CountEntries() const {
+  EntryCounts counts;
+  for (int row = 0; row < store.EntryCount(); ++row) {
+    const ServerStream* stream = store.StreamAt(row);
+    if (stream == nullptr) {
+      continue;
+    }
+    if (stream->IsStopped()) {
+      ++counts.stopped;
+    } else if (stream->GetState() == StreamState::Connected) {
+      ++counts.recording;
+    } else {
+      ++counts.retrying;
+    }
+  }
+  return counts;
+}
+
+int CDriftharbourView::RunningCount() const {
+  const EntryCounts counts = CountEntries();
+  return counts.recording + counts.retrying;
 }
 
 void CDriftharbourView::OnBrowse() {
@@ -347,6 +596,14 @@ void CDriftharbourView::OnSmartSplitting() {
   ApplySwitch(smartSplittingSwitch->isChecked(), &SettingsStore::SetEntrySmartSplitting);
 }
 
+void CDriftharbourView::OnCutAtSilence() { ApplyOption(cutAtSilenceSwitch->isChecked(), &RecordingOptions::cutAtSilence); }
+
+void CDriftharbourView::OnTags() { ApplyOption(tagsSwitch->isChecked(), &RecordingOptions::tags); }
+
+void CDriftharbourView::OnKeepPartialApart() {
+  ApplyOption(keepPartialApartSwitch->isChecked(), &RecordingOptions::keepPartialApart);
+}
+
 void CDriftharbourView::ApplySwitch(bool on, bool (SettingsStore::*set)(int, bool)) {
   const int row = SelectedRow();
   if (row == -1) {
@@ -363,94 +620,159 @@ void CDriftharbourView::ApplySwitch(bool on, bool (SettingsStore::*set)(int, boo
   UpdateDetailPanel();
 }
 
-void CDriftharbourView::SetFolderBrowserFactory(FolderBrowserFactory factory) {
-  folderBrowserFactory = std::move(factory);
+void CDriftharbourView::ApplyOption(bool on, bool RecordingOptions::*option) {
+  const int row = SelectedRow();
+  const ServerRowPresenter* presenter = row == -1 ? nullptr : store.RowAt(row);
+  ServerStream* stream = row == -1 ? nullptr : store.StreamAt(row);
+  if (presenter == nullptr || stream == nullptr) {
+    return;
+  }
+  if (IsIdle(*stream)) {
+    RecordingOptions options = presenter->Options();
+    options.*option = on;
+    store.SetEntryOptions(row, options);
+  }
+  UpdateDetailPanel();
 }
 
-QString CDriftharbourView::FailureText(const ServerRowPresenter& presenter) {
-  const std::string state = presenter.StateText();
-  const std::string reason = presenter.LastReason();
-  if (reason.empty() || (state != StreamStateText(StreamState::ErrorOnConnecting) &&
-                         state != StreamStateText(StreamState::ErrorPreparingBuffer))) {
-    return {};
-  }
-  return QStringLiteral("%1: %2").arg(DisplayText::FromBytes(state), DisplayText::FromBytes(reason));
+void CDriftharbourView::SetFolderBrowserFactory(FolderBrowserFactory factory) {
+  folderBrowserFactory = std::move(factory);
 }
 
 void CDriftharbourView::UpdateStatusLine() {
   const int row = SelectedRow();
   const ServerRowPresenter* presenter = row == -1 ? nullptr : store.RowAt(row);
-  const QString text = presenter == nullptr ? QString() : FailureText(*presenter);
-  if (statusLine->toolTip() != text) {
-    statusLine->setToolTip(text);
+  const QTreeWidgetItem* item = row == -1 ? nullptr : serverList->topLevelItem(row);
+  QString text;
+  QString tip;
+  if (presenter != nullptr) {
+    const QDateTime lastTry =
+        item != nullptr ? item->data(ServerRowPresenter::kStateColumn, kLastTryRole).toDateTime() : QDateTime();
+    const RowStatus status = RowStatus::Of(*presenter, lastTry);
+    text = status.panel;
+    tip = status.toolTip;
+  }
+  if (statusLine->toolTip() != tip || statusLine->property("fullText").toString() != text) {
+    statusLine->setToolTip(tip);
+    statusLine->setProperty("fullText", text);
     statusLine->setText(statusLine->fontMetrics().elidedText(text, Qt::ElideRight, statusLine->width()));
   }
 }
 
 void CDriftharbourView::DecorateRows(const QList<int>& rows) {
-  ShowWriterProblems(rows);
   for (const int row : rows) {
     QTreeWidgetItem* item = serverList->topLevelItem(row);
     const ServerRowPresenter* presenter = store.RowAt(row);
-    if (item == nullptr || presenter == nullptr) {
-      continue;
-    }
-    const QString failure = FailureText(*presenter);
-    if (!failure.isEmpty()) {
-      item->setToolTip(ServerRowPresenter::kStateColumn, failure);
-    } else if (!item->data(ServerRowPresenter::kTitleColumn, kShownTitleRole).isValid()) {
-      item->setToolTip(ServerRowPresenter::kStateColumn, QString());
+    if (item != nullptr && presenter != nullptr) {
+      DecorateRow(item, *presenter);
     }
   }
   UpdateStatusLine();
+  NotifyEntriesChanged();
 }
 
-void CDriftharbourView::ShowWriterProblems(const QList<int>& rows) {
-  for (const int row : rows) {
-    QTreeWidgetItem* item = serverList->topLevelItem(row);
-    ServerRowPresenter* presenter = store.RowAt(row);
-    if (item == nullptr || presenter == nullptr) {
-      continue;
+void CDriftharbourView::DecorateRow(QTreeWidgetItem* item, const ServerRowPresenter& presenter) {
+  constexpr int kState = ServerRowPresenter::kStateColumn;
+  constexpr int kTitle = ServerRowPresenter::kTitleColumn;
+  const QString presenterState = DisplayText::FromBytes(presenter.StateText());
+  // Every row written while the entry fails is one more failed try.
+  if (RowStatus::IsConnectFailure(presenterState)) {
+    item->setData(kState, kLastTryRole, QDateTime::currentDateTime());
+  }
+  const RowStatus status = RowStatus::Of(presenter, item->data(kState, kLastTryRole).toDateTime());
+  if (item->text(kState) != status.state) {
+    item->setText(kState, status.state);
+  }
+  ShowWriterProblem(item, status.writeError ? status.toolTip : QString());
+  for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
+    item->setToolTip(column, status.writeError ? status.toolTip : QString());
+  }
+  item->setToolTip(kState, status.toolTip);
+  if (!status.writeError && !item->text(kTitle).isEmpty()) {
+    // The column may be narrower than a long title.
+    item->setToolTip(kTitle, item->text(kTitle));
+  }
+  // What the server announced for an earlier connection is not live.
+  const QBrush grey(serverList->palette().color(QPalette::Disabled, QPalette::Text));
+  for (const int column : {ServerRowPresenter::kBitrateColumn, kTitle, ServerRowPresenter::kStationNameColumn}) {
+    if (column == kTitle && status.writeError) {
+      item->setForeground(column, QBrush(Qt::red));
+    } else if (status.connected) {
+      item->setData(column, Qt::ForegroundRole, QVariant());
+    } else {
+      item->setForeground(column, grey);
     }
-    RecordingWriter* writer = presenter->Writer();
-    const std::optional<RecordingWriter::FileError> error =
-        writer != nullptr ? writer->LastError() : std::nullopt;
-    const QString problem =
-        error ? QStringLiteral("Cannot write %1: %2")
-                    .arg(DisplayText::FromBytes(error->path), DisplayText::FromBytes(error->reason))
-              : QString();
-    constexpr int kTitle = ServerRowPresenter::kTitleColumn;
-    // The presenter's title, unless the cell still shows our earlier text.
-    QString title = item->text(kTitle);
-    const bool decorated = item->data(kTitle, kShownTitleRole).isValid();
-    if (decorated && title == item->data(kTitle, kShownTitleRole).toString()) {
-      title = item->data(kTitle, kPlainTitleRole).toString();
+  }
+}
+
+void CDriftharbourView::ShowWriterProblem(QTreeWidgetItem* item, const QString& problem) {
+  constexpr int kTitle = ServerRowPresenter::kTitleColumn;
+  // The presenter's title, unless the cell still shows our earlier text.
+  QString title = item->text(kTitle);
+  const bool decorated = item->data(kTitle, kShownTitleRole).isValid();
+  if (decorated && title == item->data(kTitle, kShownTitleRole).toString()) {
+    title = item->data(kTitle, kPlainTitleRole).toString();
+  }
+  if (problem.isEmpty()) {
+    if (decorated) {
+      item->setText(kTitle, title);
+      item->setData(kTitle, kPlainTitleRole, QVariant());
+      item->setData(kTitle, kShownTitleRole, QVariant());
     }
-    if (problem.isEmpty()) {
-      if (decorated) {
-        item->setText(kTitle, title);
-        item->setData(kTitle, kPlainTitleRole, QVariant());
-        item->setData(kTitle, kShownTitleRole, QVariant());
-        item->setData(kTitle, Qt::ForegroundRole, QVariant());
-        for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
-          item->setToolTip(column, QString());
-        }
+    return;
+  }
+  const QString shown =
+      title.isEmpty() ? QStringLiteral("[%1]").arg(problem) : QStringLiteral("%1 [%2]").arg(title, problem);
+  if (decorated && item->text(kTitle) == shown) {
+    return;
+  }
+  item->setText(kTitle, shown);
+  item->setData(kTitle, kPlainTitleRole, title);
+  item->setData(kTitle, kShownTitleRole, shown);
+}
+
+QStringList CDriftharbourView::DroppedTexts(const QMimeData& data) {
+  QStringList texts;
+  if (data.hasUrls()) {
+    for (const QUrl& url : data.urls()) {
+      texts.append(url.toString());
+    }
+  } else if (data.hasText()) {
+    texts = data.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+  return texts;
+}
+
+bool CDriftharbourView::HandleDrop(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (drag->mimeData() == nullptr || DroppedTexts(*drag->mimeData()).isEmpty()) {
+        return false;
       }
-      continue;
+      drag->setDropAction(Qt::CopyAction);
+      drag->accept();
+      return true;
     }
-    const QString shown = title.isEmpty() ? QStringLiteral("[%1]").arg(problem)
-                                          : QStringLiteral("%1 [%2]").arg(title, problem);
-    if (decorated && item->text(kTitle) == shown) {
-      continue;
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (drop->mimeData() == nullptr) {
+        return false;
+      }
+      const QStringList texts = DroppedTexts(*drop->mimeData());
+      if (texts.isEmpty()) {
+        return false;
+      }
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
+      // The source waits for the drop to end; questions come after it.
+      droppedTexts.append(texts);
+      dropTimer->start();
+      return true;
     }
-    item->setText(kTitle, shown);
-    item->setData(kTitle, kPlainTitleRole, title);
-    item->setData(kTitle, kShownTitleRole, shown);
-    item->setForeground(kTitle, QBrush(Qt::red));
-    for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
-      item->setToolTip(column, problem);
-    }
-    serverList->resizeColumnToContents(kTitle);
+    default:
+      return false;
   }
 }
 
@@ -461,6 +783,13 @@ bool CDriftharbourView::eventFilter(QObject* watched, QEvent* event) {
       OnKeydownServerList(key->key());
       return true;
     }
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space) &&
+        key->modifiers() == Qt::NoModifier) {
+      ToggleSelected();
+      return true;
+    }
+  } else if (watched == serverList->viewport() && HandleDrop(event)) {
+    return true;
   } else if (watched == serverList->viewport() &&
              (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
               event->type() == QEvent::MouseButtonDblClick)) {
@@ -477,7 +806,7 @@ bool CDriftharbourView::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::MouseButtonRelease) {
       // Once the list has handled the click, so the panel follows the new
       // selection.
-      QMetaObject::invokeMethod(this, &CDriftharbourView::OnClickServerList, Qt::QueuedConnection);
+      clickTimer->start();
     } else {
       OnDblclkServerList();
     }
@@ -505,6 +834,12 @@ QWidget* CDriftharbourView::Control(AnchorControlId control) const {
       return hint;
     case kStatusLine:
       return statusLine;
+    case kCutAtSilence:
+      return cutAtSilenceSwitch;
+    case kTags:
+      return tagsSwitch;
+    case kKeepPartialApart:
+      return keepPartialApartSwitch;
     default:
       return nullptr;
   }

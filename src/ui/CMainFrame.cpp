@@ -1,40 +1,82 @@
 #include "ui/CMainFrame.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
 
+#include "ui/AppIcon.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CDriftharbourView.h"
+#include "ui/EntryCommands.h"
+#include "ui/TrayIcon.h"
+#include "ui/WindowState.h"
 
 CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("Driftharbour"));
+  setWindowIcon(AppIcon::Load());
 
   view = new CDriftharbourView(std::move(settingsPath), this);
   setCentralWidget(view);
 
-  QMenu* server = menuBar()->addMenu(QStringLiteral("Server"));
-  addServerAction = server->addAction(QStringLiteral("Add Server"));
+  QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
+  addServerAction = server->addAction(QStringLiteral("&Add Server"));
   addServerAction->setShortcut(QKeySequence(Qt::Key_F3));
   server->addSeparator();
-  saveServerListAction = server->addAction(QStringLiteral("Save Server List"));
+  saveServerListAction = server->addAction(QStringLiteral("&Save Server List"));
   saveServerListAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   server->addSeparator();
-  QAction* exit = server->addAction(QStringLiteral("Exit"));
-  aboutAction = menuBar()->addAction(QStringLiteral("About"));
+  hideToTrayAction = server->addAction(QStringLiteral("&Hide in Tray When Closed"));
+  hideToTrayAction->setCheckable(true);
+  hideToTrayAction->setToolTip(QStringLiteral("Closing the window while entries record keeps them recording"));
+  server->addSeparator();
+  exitAction = server->addAction(QStringLiteral("E&xit"));
+  aboutAction = menuBar()->addAction(QStringLiteral("&About"));
   // The shortcuts work wherever the focus is in this window.
   for (QAction* action : {addServerAction, saveServerListAction}) {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
 
+  toolBar = addToolBar(QStringLiteral("Entries"));
+  toolBar->setObjectName(QStringLiteral("entries"));
+  toolBar->setMovable(false);
+  toolBar->setFloatable(false);
+  toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  toolBar->setIconSize(QSize(16, 16));
+  toolBar->addActions(view->Commands()->Actions());
+
+  countsLabel = new QLabel(statusBar());
+  statusBar()->addWidget(countsLabel, 1);
+
+  if (TrayIcon::Available()) {
+    tray = new TrayIcon(windowIcon(), this);
+    connect(tray, &TrayIcon::showRequested, this, &CMainFrame::ShowFromTray);
+    connect(tray, &TrayIcon::quitRequested, this, [this] {
+      ShowFromTray();
+      OnExit();
+    });
+    tray->Show();
+  } else {
+    hideToTrayAction->setEnabled(false);
+  }
+
   connect(addServerAction, &QAction::triggered, view, &CDriftharbourView::OnAddServer);
   connect(saveServerListAction, &QAction::triggered, view, &CDriftharbourView::OnSaveServerList);
-  connect(exit, &QAction::triggered, this, &QWidget::close);
+  connect(exitAction, &QAction::triggered, this, &CMainFrame::OnExit);
   connect(aboutAction, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+  connect(view, &CDriftharbourView::entriesChanged, this, &CMainFrame::UpdateCounts);
+  // Saving the list rewrites the file without this window's section.
+  connect(view, &CDriftharbourView::serverListSaved, this, [this] { SaveWindowState(); });
 
   // Fit the frame to the form, then let the view fill its list and anchor
   // its controls against this size.
@@ -42,6 +84,8 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   resize(sizeHint().expandedTo(QSize(view->FormSize().width(),
                                      view->FormSize().height() + menuBar()->sizeHint().height())));
   view->OnInitialUpdate(this);
+  RestoreWindowState();
+  UpdateCounts();
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -49,6 +93,108 @@ CMainFrame::~CMainFrame() = default;
 void CMainFrame::OnAppAbout() {
   CAboutDlg about(this);
   about.exec();
+}
+
+void CMainFrame::OnExit() {
+  exitChosen = true;
+  close();
+  exitChosen = false;
+}
+
+void CMainFrame::ShowFromTray() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+bool CMainFrame::ConfirmQuit() {
+  const int running = view->RunningCount();
+  if (running > 0) {
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Driftharbour"),
+                         running == 1 ? QStringLiteral("1 entry is recording. Stop it and quit?")
+                                      : QStringLiteral("%1 entries are recording. Stop them and quit?").arg(running),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    if (question.exec() != QMessageBox::Yes) {
+      return false;
+    }
+  }
+  if (view->ServerListChanged()) {
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Driftharbour"),
+                         QStringLiteral("The server list has changed since it was last saved. Save it?"),
+                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    question.setDefaultButton(QMessageBox::Save);
+    const int answer = question.exec();
+    if (answer == QMessageBox::Cancel) {
+      return false;
+    }
+    if (answer == QMessageBox::Save && !view->SaveServerListQuietly()) {
+      QMessageBox failure(QMessageBox::Warning, QStringLiteral("Driftharbour"),
+                          QStringLiteral("Serverlist couldn\u00b4t be saved!"), QMessageBox::Ok, this);
+      failure.exec();
+      return false;
+    }
+  }
+  return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!exitChosen && hideToTrayAction->isChecked() && tray != nullptr && view->RunningCount() > 0) {
+    hide();
+    event->ignore();
+    return;
+  }
+  if (!ConfirmQuit()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void CMainFrame::UpdateCounts() {
+  const CDriftharbourView::EntryCounts counts = view->CountEntries();
+  const QString text = QStringLiteral("Recording: %1    Retrying: %2    Stopped: %3")
+                           .arg(counts.recording)
+                           .arg(counts.retrying)
+                           .arg(counts.stopped);
+  if (countsLabel->text() != text) {
+    countsLabel->setText(text);
+  }
+  if (tray != nullptr) {
+    tray->SetRecordingCount(counts.recording);
+  }
+}
+
+void CMainFrame::RestoreWindowState() {
+  const WindowState state = WindowState::Read(view->Store().Settings());
+  hideToTrayAction->setChecked(state.hideToTray);
+  view->RestoreColumnWidths(state.columnWidths);
+  if (state.geometry) {
+    const QRect area(state.geometry->left, state.geometry->top, state.geometry->width, state.geometry->height);
+    // Never smaller than the form, and never off every screen (a monitor
+    // that has gone since).
+    const QSize size = area.size().expandedTo(minimumSize());
+    if (QGuiApplication::screenAt(area.center()) != nullptr) {
+      setGeometry(QRect(area.topLeft(), size));
+    } else {
+      resize(size);
+    }
+  }
+  if (state.maximized) {
+    setWindowState(windowState() | Qt::WindowMaximized);
+  }
+}
+
+bool CMainFrame::SaveWindowState() const {
+  WindowState state;
+  const QRect area = isMaximized() ? normalGeometry() : geometry();
+  if (area.isValid()) {
+    state.geometry = WindowState::Rect{area.x(), area.y(), area.width(), area.height()};
+  }
+  state.maximized = isMaximized();
+  state.columnWidths = view->ColumnWidths();
+  state.hideToTray = hideToTrayAction->isChecked();
+  return state.StoreInto(view->Store().SettingsPath());
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {

@@ -6,19 +6,36 @@
 
 class CDriftharbourView;
 class QAction;
+class QLabel;
+class QToolBar;
+class TrayIcon;
 
 // The main window: the menu ("Server" with Add Server F3, Save Server List
-// Ctrl+S and Exit; "About") and the main view as its whole client area. Its
-// move and resize events drive the view's LayoutAnchor; the smallest size it
-// can take is its size after the view's initial update.
+// Ctrl+S, Hide in Tray When Closed and Exit; "About"), a toolbar with the
+// entry commands, the main view as its client area and a status bar that
+// counts recording, retrying and stopped entries. Its move and resize
+// events drive the view's LayoutAnchor; the smallest size it can take is
+// its size after the view's initial update. It comes back where it was and
+// as large as it was (WindowState, read from the settings the view loaded;
+// SaveWindowState writes it).
 //
-// Owns the view through Qt's parent chain; closing the window destroys the
-// view, which stops every recording. User-interface thread only.
+// Leaving: Exit and the close box ask first while entries are started
+// ("2 entries are recording...") and, when the server list changed since it
+// was last saved, whether to save it (Save / Discard / Cancel). With "Hide
+// in Tray When Closed" chosen and a tray on the desktop, the close box only
+// hides the window while entries record. The signal and session paths of
+// CDriftharbourApp never come here, so they never ask.
+//
+// Owns the view, the toolbar and the status bar through Qt's parent chain,
+// and the tray icon (null where the desktop has none). Closing the window
+// destroys nothing; destroying it destroys the view, which stops every
+// recording. User-interface thread only.
 class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  // settingsPath as for CDriftharbourView (empty: beside the executable).
+  // settingsPath as for CDriftharbourView (empty: where SettingsLocation
+  // puts it).
   explicit CMainFrame(std::string settingsPath = {}, QWidget* parent = nullptr);
   ~CMainFrame() override;
 
@@ -26,17 +43,43 @@ class CMainFrame : public QMainWindow {
   QAction* AddServerAction() const { return addServerAction; }
   QAction* SaveServerListAction() const { return saveServerListAction; }
   QAction* AboutAction() const { return aboutAction; }
+  QAction* ExitAction() const { return exitAction; }
+  QAction* HideToTrayAction() const { return hideToTrayAction; }
+  QToolBar* EntryToolBar() const { return toolBar; }
+  QLabel* CountsLabel() const { return countsLabel; }
+  TrayIcon* Tray() const { return tray; }
 
   // Runs the About box modally.
   void OnAppAbout();
+  // Exit: closes the window after the questions; never hides it.
+  void OnExit();
+  // The questions before quitting; true when the window may close.
+  bool ConfirmQuit();
+  // Writes the window's place, size, column widths and tray choice into the
+  // settings file as it stands on disk (WindowState); false when there is
+  // no file or it cannot be written.
+  bool SaveWindowState() const;
+  // Shows the window again, e.g. from the tray.
+  void ShowFromTray();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  void RestoreWindowState();
+  // The status bar and the tray after an entry changed.
+  void UpdateCounts();
+
   CDriftharbourView* view = nullptr;  // owned through Qt
   QAction* addServerAction = nullptr;
   QAction* saveServerListAction = nullptr;
   QAction* aboutAction = nullptr;
+  QAction* exitAction = nullptr;
+  QAction* hideToTrayAction = nullptr;
+  QToolBar* toolBar = nullptr;
+  QLabel* countsLabel = nullptr;
+  TrayIcon* tray = nullptr;  // owned through Qt; null without a tray
+  bool exitChosen = false;   // the close comes from Exit, not the close box
 };

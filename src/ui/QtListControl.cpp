@@ -1,5 +1,6 @@
 #include "ui/QtListControl.h"
 
+#include <QHeaderView>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
@@ -10,6 +11,8 @@
 QtListControl::QtListControl(QTreeWidget* treeWidget, int columns, QObject* parent)
     : QObject(parent), tree(treeWidget), columnCount(columns < 0 ? 0 : (columns > 32 ? 32 : columns)) {
   connect(&wakeup, &WakeupPipe::woken, this, &QtListControl::ApplyPending);
+  connect(tree->header(), &QHeaderView::sectionResized, this,
+          [this](int column, int, int) { OnSectionResized(column); });
 }
 
 QtListControl::~QtListControl() = default;
@@ -142,11 +145,56 @@ QList<int> QtListControl::Apply(const Changes& changes) {
   }
   // Counters change with every audio block; a width is only measured again
   // when its column's contents did change.
-  const uint32_t fits = changes.fitColumns & changedColumns;
+  const uint32_t fits = changes.fitColumns & changedColumns & ~settledColumns;
   for (int column = 0; column < columnCount; ++column) {
     if ((fits & (uint32_t{1} << column)) != 0) {
-      tree->resizeColumnToContents(column);
+      Fit(column);
     }
   }
   return written;
+}
+
+void QtListControl::Fit(int column, bool mayNarrow) {
+  const int before = tree->columnWidth(column);
+  resizing = true;
+  tree->resizeColumnToContents(column);
+  if (!mayNarrow && tree->columnWidth(column) < before) {
+    tree->setColumnWidth(column, before);
+  }
+  resizing = false;
+  for (int row = 0; row < tree->topLevelItemCount(); ++row) {
+    if (!tree->topLevelItem(row)->text(column).isEmpty()) {
+      settledColumns |= uint32_t{1} << column;
+      break;
+    }
+  }
+}
+
+void QtListControl::FitColumn(int column) {
+  if (column >= 0 && column < columnCount && !ColumnSettled(column)) {
+    Fit(column, true);
+  }
+}
+
+bool QtListControl::SettleColumn(int column, int width) {
+  if (column < 0 || column >= columnCount) {
+    return false;
+  }
+  if (width > 0) {
+    resizing = true;
+    tree->setColumnWidth(column, width);
+    resizing = false;
+  }
+  settledColumns |= uint32_t{1} << column;
+  return true;
+}
+
+bool QtListControl::ColumnSettled(int column) const {
+  return column >= 0 && column < columnCount && (settledColumns & (uint32_t{1} << column)) != 0;
+}
+
+void QtListControl::OnSectionResized(int column) {
+  if (!resizing && column >= 0 && column < columnCount) {
+    settledColumns |= uint32_t{1} << column;
+  }
 }

@@ -25,6 +25,12 @@ class QTreeWidget;
 // text, and a column width is fitted at most once per turn, so fifty entries
 // recording at once cannot flood the window.
 //
+// Column widths settle: a column is fitted to its header and contents until
+// it first shows a non-empty cell (and never made narrower by that), and
+// stays as it is from then on, so that the columns do not jump while titles
+// and counters change. A column the user drags to another width, and one
+// given a width by SettleColumn, is settled at once.
+//
 // RowCount and InsertRow answer from the control's own row count, which
 // already includes rows not yet shown. Texts are bytes; the window shows them
 // as UTF-8 when they are valid UTF-8, else as Windows-1252 (DisplayText).
@@ -63,6 +69,14 @@ class QtListControl : public QObject, public ListControl {
   // the rows whose cells were written.
   void ApplyPending();
 
+  // User-interface thread: fits an unsettled column to its header and
+  // contents now, narrower too (the starting widths).
+  void FitColumn(int column);
+  // User-interface thread: gives column this width (when width > 0) and
+  // keeps it from being fitted again; false outside the columns.
+  bool SettleColumn(int column, int width = 0);
+  bool ColumnSettled(int column) const;
+
  signals:
   // Emitted by ApplyPending with the rows (in ascending order) that had
   // cells written, for whoever decorates rows after the presenters.
@@ -81,12 +95,21 @@ class QtListControl : public QObject, public ListControl {
   Changes TakeChangesLocked();
   // Applies changes to the widget; returns the rows with written cells.
   QList<int> Apply(const Changes& changes);
+  // Fits an unsettled column (never narrowing it unless mayNarrow);
+  // settles it once it shows a non-empty cell.
+  void Fit(int column, bool mayNarrow = false);
+  // A section the header resized: the user's drags settle their column.
+  void OnSectionResized(int column);
 
   // Constant after construction.
   QTreeWidget* const tree;  // not owned
   const int columnCount;
 
   WakeupPipe wakeup;
+
+  // User-interface thread only.
+  uint32_t settledColumns = 0;  // bit per column
+  bool resizing = false;        // a width change of our own is under way
 
   std::mutex mutex;
   int rowCount = 0;

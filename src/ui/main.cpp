@@ -5,11 +5,30 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "recording/FileSyncer.h"
 #include "ui/CDriftharbourApp.h"
+#include "ui/StartOptions.h"
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts: Qt aborts without a display, and neither
+  // question needs one.
+  const StartOptions options = StartOptions::Parse(argc, argv);
+  if (options.help) {
+    std::fputs(StartOptions::Usage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs(StartOptions::VersionText().c_str(), stdout);
+    return 0;
+  }
+  // Before any thread exists.
+  if (!options.HasDisplay([](const char* name) { return std::getenv(name); })) {  // NOLINT(concurrency-mt-unsafe)
+    std::fputs(StartOptions::NoDisplayText().c_str(), stderr);
+    return 1;
+  }
+
   // A server that drops the connection must not end the program.
   std::signal(SIGPIPE, SIG_IGN);
   // Before any thread exists.

@@ -1,28 +1,47 @@
-// The main window on the offscreen platform: toggling entries, the panel's
-// lock while an entry runs, deletion with its question, adding from the
-// clipboard, saving, the row that shows a file that cannot be written, and
-// the anchored layout. Servers are the loopback ICY server or 127.0.0.1
-// ports nobody listens on.
+// The main window on the offscreen platform: toggling entries by mouse and
+// keyboard, the panel that follows the current row and its lock while an
+// entry runs, the entry commands, deletion with its question, adding from
+// the clipboard and by drops, saving, the row that shows a file that cannot
+// be written or a server that cannot be reached, settled column widths, a
+// disk that hangs, and the anchored layout. Servers are the loopback ICY
+// server or 127.0.0.1 ports nobody listens on.
+
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QToolBar>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QtTest>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/SettingsStore.h"
+#include "recording/RecordingOptions.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
@@ -30,6 +49,7 @@
 #include "ui/CAddServerDlg.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
+#include "ui/EntryCommands.h"
 #include "ui/FolderBrowser.h"
 #include "app/ServerRowPresenter.h"
 
@@ -81,6 +101,59 @@ void AnswerMessageBox(QMessageBox::StandardButton button, BoxSeen* seen) {
   });
 }
 
+// A disk whose writes wait until released; released at the latest when it
+// goes, so that a failing test still ends its recording, or after
+// kLongestHang, so that a window frozen by it fails its bound instead of
+// hanging the suite.
+class HungDisk {
+ public:
+  static constexpr std::chrono::seconds kLongestHang{10};
+  ~HungDisk() { Release(); }
+  ssize_t Write(int fd, const void* data, size_t size) {
+    std::unique_lock lock(mutex);
+    blocked = true;
+    released.wait_for(lock, kLongestHang, [this] { return open; });
+    return ::write(fd, data, size);
+  }
+  bool Blocked() {
+    std::lock_guard lock(mutex);
+    return blocked;
+  }
+  void Release() {
+    {
+      std::lock_guard lock(mutex);
+      open = true;
+    }
+    released.notify_all();
+  }
+
+ private:
+  std::mutex mutex;
+  std::condition_variable released;
+  bool blocked = false;  // guarded by mutex
+  bool open = false;     // guarded by mutex
+};
+
+// Answers the next message boxes, one answer each, in order, and collects
+// their texts; other modal windows (a dialog under a box) are left alone.
+void AnswerBoxes(QList<QMessageBox::StandardButton> answers, QStringList* seen) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, answers, seen]() mutable {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || box->property("answered").toBool()) {
+      return;
+    }
+    box->setProperty("answered", true);
+    seen->append(box->text());
+    box->button(answers.takeFirst())->click();
+    if (answers.isEmpty()) {
+      poll->stop();
+      poll->deleteLater();
+    }
+  });
+  poll->start(5);
+}
+
 }  // namespace
 
 class DriftharbourViewTest : public QObject {
@@ -91,6 +164,8 @@ class DriftharbourViewTest : public QObject {
     QVERIFY(directory.isValid());
     QApplication::clipboard()->clear();
     settingsPath = directory.filePath(QStringLiteral("Driftharbour.ini")).toStdString();
+    // Each test starts without the list an earlier one saved.
+    std::filesystem::remove(settingsPath);
     frame = std::make_unique<CMainFrame>(settingsPath);
     frame->show();
     QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
@@ -119,6 +194,12 @@ class DriftharbourViewTest : public QObject {
     QVERIFY(!stream->IsStopped());
     QTRY_VERIFY(Cell(0, 1) == "Connecting" || Cell(0, 1) == "Error on connecting");
     QTRY_COMPARE(Cell(0, 1), QStringLiteral("Error on connecting"));
+    // Why, and when it was last tried, in the cell's tool tip and the panel.
+    const QString tip = List()->topLevelItem(0)->toolTip(ServerRowPresenter::kStateColumn);
+    QVERIFY2(tip.startsWith(QStringLiteral("Error on connecting: ")) && tip.contains(QStringLiteral("\nLast try: ")),
+             qPrintable(tip));
+    QVERIFY(View()->Control(CDriftharbourView::kStatusLine)->toolTip() == tip);
+    QCOMPARE(frame->CountsLabel()->text(), QStringLiteral("Recording: 0    Retrying: 1    Stopped: 0"));
 
     // Still retrying: the next double-click stops it.
     Doubleclick(0);
@@ -134,7 +215,8 @@ class DriftharbourViewTest : public QObject {
                  InterleaveMetadata(audio, 1000, {{0, "First Song"}, {30000, "Second Song"}}),
                  IcyResponse::kEverything, true});
     const std::string recordings = directory.filePath(QStringLiteral("recordings")).toStdString();
-    QVERIFY(View()->Store().AddServer(server.Url("/stream"), recordings, true, false));
+    // Plain files, as entries had them before cutting and partial songs.
+    QVERIFY(View()->Store().AddServer(server.Url("/stream"), recordings, true, false, RecordingOptions{}));
     QCoreApplication::processEvents();
 
     Doubleclick(0);
@@ -145,9 +227,17 @@ class DriftharbourViewTest : public QObject {
     QCOMPARE(Cell(0, ServerRowPresenter::kStationNameColumn), QStringLiteral("Loopback FM"));
     QCOMPARE(Cell(0, ServerRowPresenter::kBitrateColumn), QStringLiteral("128"));
     QVERIFY(!View()->Control(CDriftharbourView::kBrowse)->isEnabled());
+    QVERIFY(!List()->topLevelItem(0)->data(ServerRowPresenter::kBitrateColumn, Qt::ForegroundRole).isValid());
 
     Doubleclick(0);
     QTRY_COMPARE(Cell(0, ServerRowPresenter::kStateColumn), QStringLiteral("Disconnected"));
+    // What the server announced stays, greyed: it is not live any more.
+    for (const int column : {ServerRowPresenter::kBitrateColumn, ServerRowPresenter::kTitleColumn,
+                             ServerRowPresenter::kStationNameColumn}) {
+      QCOMPARE(List()->topLevelItem(0)->foreground(column).color(),
+               List()->palette().color(QPalette::Disabled, QPalette::Text));
+    }
+    QCOMPARE(Cell(0, ServerRowPresenter::kStationNameColumn), QStringLiteral("Loopback FM"));
     // Audio before the first title is not kept with File Splitting on; the
     // rest is split exactly where the title changed.
     const std::string first = ReadFile(recordings + "/First Song.mp3");
@@ -275,7 +365,7 @@ class DriftharbourViewTest : public QObject {
   void otherKeysAndNoSelectionDeleteNothing() {
     AddEntries({"http://127.0.0.1:1/a"});
     Select(0);
-    QTest::keyClick(List(), Qt::Key_Space);
+    QTest::keyClick(List(), Qt::Key_A);
     List()->clearSelection();
     QTest::keyClick(List(), Qt::Key_Delete);
     QCOMPARE(View()->Store().EntryCount(), 1);
@@ -308,17 +398,9 @@ class DriftharbourViewTest : public QObject {
     Doubleclick(2);
   }
 
-  void addServerTakesTheClipboardTextWhole_data() {
-    QTest::addColumn<QString>("clipboard");
-    QTest::newRow("url") << QStringLiteral("http://127.0.0.1:8000/stream");
-    QTest::newRow("not a url, with blanks") << QStringLiteral("  just some words \t");
-    QTest::newRow("empty clipboard") << QString();
-  }
   void addServerTakesTheClipboardTextWhole() {
-    QFETCH(QString, clipboard);
-    if (!clipboard.isNull()) {
-      QApplication::clipboard()->setText(clipboard);
-    }
+    const QString copied = QStringLiteral("http://127.0.0.1:8000/stream");
+    QApplication::clipboard()->setText(copied);
     QString shown = QStringLiteral("<no dialog>");
     WhenModalOpens([&shown](QWidget* modal) {
       auto* dialog = qobject_cast<CAddServerDlg*>(modal);
@@ -327,15 +409,49 @@ class DriftharbourViewTest : public QObject {
       QTest::keyClick(dialog, Qt::Key_Return);
     });
     QTest::keyClick(frame.get(), Qt::Key_F3);
-    QCOMPARE(shown, clipboard.isNull() ? QString() : clipboard);
+    QCOMPARE(shown, copied);
     QCOMPARE(List()->topLevelItemCount(), 1);
-    QCOMPARE(Cell(0, 0), shown);
+    QCOMPARE(Cell(0, 0), copied);
     QCOMPARE(Cell(0, 1), QStringLiteral("Disconnected"));
     QVERIFY(View()->Store().StreamAt(0)->IsStopped());
     QCOMPARE(View()->Store().RowAt(0)->DownloadDirectory(), View()->Store().DefaultDownloadDirectory());
   }
 
-  void addServerCancelledAddsNothingAndDuplicatesAreIndependent() {
+  void addServerTrimsCompletesOrRefuses_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("added");  // null: refused, the dialog stays open
+    QTest::newRow("blanks around") << QStringLiteral("  http://127.0.0.1:8000/stream \t")
+                                   << QStringLiteral("http://127.0.0.1:8000/stream");
+    QTest::newRow("no scheme, port") << QStringLiteral("127.0.0.1:8000/live") << QStringLiteral("http://127.0.0.1:8000/live");
+    QTest::newRow("no scheme, name") << QStringLiteral("radio.example/stream")
+                                     << QStringLiteral("http://radio.example/stream");
+    QTest::newRow("https") << QStringLiteral("https://127.0.0.1/a") << QStringLiteral("https://127.0.0.1/a");
+    QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/a") << QString();
+    QTest::newRow("file") << QStringLiteral("file:/music/a.mp3") << QString();
+    QTest::newRow("words") << QStringLiteral("  just some words \t") << QString();
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("no host") << QStringLiteral("http:///stream") << QString();
+  }
+  void addServerTrimsCompletesOrRefuses() {
+    QFETCH(QString, typed);
+    QFETCH(QString, added);
+    CAddServerDlg dialog(frame.get());
+    dialog.show();
+    dialog.UrlField()->setText(typed);
+    BoxSeen seen;
+    if (added.isNull()) {
+      AnswerMessageBox(QMessageBox::Ok, &seen);
+    }
+    dialog.findChild<QPushButton*>(QStringLiteral("addServer"))->click();
+    QCOMPARE(dialog.Url(), added.isNull() ? QString() : added);
+    QCOMPARE(dialog.isVisible(), added.isNull());
+    if (added.isNull()) {
+      QCOMPARE(seen.title, QStringLiteral("Add Server"));
+      QVERIFY2(seen.text.contains(QStringLiteral("URL")), qPrintable(seen.text));
+    }
+  }
+
+  void addServerCancelledAddsNothingAndADuplicateOnlyWhenConfirmed() {
     QApplication::clipboard()->setText(QStringLiteral("http://127.0.0.1:1/same"));
     WhenModalOpens([](QWidget* modal) {
       auto* dialog = qobject_cast<CAddServerDlg*>(modal);
@@ -345,11 +461,29 @@ class DriftharbourViewTest : public QObject {
     frame->AddServerAction()->trigger();
     QCOMPARE(List()->topLevelItemCount(), 0);
 
-    for (int i = 0; i < 2; ++i) {
-      WhenModalOpens([](QWidget* modal) {
-        qobject_cast<CAddServerDlg*>(modal)->findChild<QPushButton*>(QStringLiteral("addServer"))->click();
+    // The first goes in at once; the same URL again asks, and No keeps the
+    // dialog open for another address.
+    WhenModalOpens([](QWidget* modal) {
+      qobject_cast<CAddServerDlg*>(modal)->findChild<QPushButton*>(QStringLiteral("addServer"))->click();
+    });
+    frame->AddServerAction()->trigger();
+    QCOMPARE(List()->topLevelItemCount(), 1);
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+      QStringList seen;
+      bool stillOpen = false;
+      WhenModalOpens([&seen, &stillOpen, answer](QWidget* modal) {
+        auto* dialog = qobject_cast<CAddServerDlg*>(modal);
+        AnswerBoxes({answer}, &seen);
+        dialog->findChild<QPushButton*>(QStringLiteral("addServer"))->click();
+        stillOpen = dialog->isVisible();
+        if (stillOpen) {
+          dialog->reject();
+        }
       });
       frame->AddServerAction()->trigger();
+      QCOMPARE(seen.size(), 1);
+      QVERIFY(seen.front().contains(QStringLiteral("already in the server list")));
+      QCOMPARE(stillOpen, answer == QMessageBox::No);
     }
     QCOMPARE(List()->topLevelItemCount(), 2);
     QCOMPARE(Cell(1, 0), QStringLiteral("http://127.0.0.1:1/same"));
@@ -401,6 +535,16 @@ class DriftharbourViewTest : public QObject {
     QTRY_VERIFY(Cell(0, 4).startsWith(QStringLiteral("Song [Cannot write ")));
     QVERIFY(Cell(0, 4).contains(QString::fromStdString(blocker)));
     QVERIFY(!List()->topLevelItem(0)->toolTip(0).isEmpty());
+    // The State column says so too, the path and the reason in its tool tip
+    // and in the panel.
+    QCOMPARE(Cell(0, ServerRowPresenter::kStateColumn), QStringLiteral("Error writing file"));
+    const QString reason = QString::fromStdString(writer->LastError()->reason);
+    QVERIFY(!reason.isEmpty());
+    Select(0);
+    for (const QString& shown : {List()->topLevelItem(0)->toolTip(ServerRowPresenter::kStateColumn),
+                                 View()->Control(CDriftharbourView::kStatusLine)->toolTip()}) {
+      QVERIFY2(shown.contains(QString::fromStdString(blocker)) && shown.contains(reason), qPrintable(shown));
+    }
 
     // Another write keeps one note, not two.
     presenter->OnText(StreamEvent::Bitrate, "128");
@@ -415,6 +559,284 @@ class DriftharbourViewTest : public QObject {
     presenter->OnText(StreamEvent::Title, "Next");
     QTRY_COMPARE(Cell(0, 4), QStringLiteral("Next"));
     QVERIFY(List()->topLevelItem(0)->toolTip(0).isEmpty());
+    QCOMPARE(Cell(0, ServerRowPresenter::kStateColumn), QStringLiteral("Disconnected"));
+    QVERIFY(View()->Control(CDriftharbourView::kStatusLine)->toolTip().isEmpty());
+  }
+
+  void enterAndSpaceToggleTheSelectedEntryAndThePanelFollowsTheKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter") << int(Qt::Key_Enter);
+    QTest::newRow("Space") << int(Qt::Key_Space);
+  }
+  void enterAndSpaceToggleTheSelectedEntryAndThePanelFollowsTheKeys() {
+    QFETCH(int, key);
+    AddEntries({"http://127.0.0.1:1/a", "http://127.0.0.1:1/b"});
+    QVERIFY(View()->Store().SetEntryDirectory(1, "/srv/b"));
+    QVERIFY(View()->Store().SetEntryOptions(1, RecordingOptions{}));
+    Select(0);
+    QCOMPARE(DirectoryShown(), QString::fromStdString(View()->Store().RowAt(0)->DownloadDirectory()));
+    QVERIFY(Switch(CDriftharbourView::kCutAtSilence)->isChecked());
+
+    // The arrow keys move the current row; the panel goes with it.
+    QTest::keyClick(List(), Qt::Key_Down);
+    QCOMPARE(View()->SelectedRow(), 1);
+    QCOMPARE(DirectoryShown(), QStringLiteral("/srv/b"));
+    QVERIFY(!Switch(CDriftharbourView::kCutAtSilence)->isChecked());
+
+    QTest::keyClick(List(), static_cast<Qt::Key>(key));
+    QVERIFY(!View()->Store().StreamAt(1)->IsStopped());
+    QVERIFY(View()->Store().StreamAt(0)->IsStopped());
+    QVERIFY(!View()->Control(CDriftharbourView::kBrowse)->isEnabled());
+    QTest::keyClick(List(), Qt::Key_Up);
+    QVERIFY(View()->Control(CDriftharbourView::kBrowse)->isEnabled());
+    QTest::keyClick(List(), Qt::Key_Down);
+    QTest::keyClick(List(), static_cast<Qt::Key>(key));
+    QVERIFY(View()->Store().StreamAt(1)->IsStopped());
+    QTRY_COMPARE(Cell(1, 1), QStringLiteral("Disconnected"));
+  }
+
+  void tabRunsFromTheListDownThePanel() {
+    AddEntries({"http://127.0.0.1:1/a"});
+    Select(0);
+    List()->setFocus();
+    const QList<QWidget*> expected = {
+        View()->Control(CDriftharbourView::kDirectoryField), View()->Control(CDriftharbourView::kBrowse),
+        View()->Control(CDriftharbourView::kFileSplitting),  View()->Control(CDriftharbourView::kSmartSplitting),
+        View()->Control(CDriftharbourView::kCutAtSilence),   View()->Control(CDriftharbourView::kTags),
+        View()->Control(CDriftharbourView::kKeepPartialApart)};
+    QWidget* at = List();
+    for (QWidget* next : expected) {
+      at = at->nextInFocusChain();
+      while (at->focusPolicy() == Qt::NoFocus || at->parentWidget() != View()) {
+        at = at->nextInFocusChain();
+      }
+      QCOMPARE(at, next);
+    }
+  }
+
+  void theOptionSwitchesChangeTheEntryOnlyWhileItIsStopped_data() {
+    QTest::addColumn<int>("control");
+    QTest::newRow("cut at silence") << int(CDriftharbourView::kCutAtSilence);
+    QTest::newRow("write tags") << int(CDriftharbourView::kTags);
+    QTest::newRow("keep partial songs apart") << int(CDriftharbourView::kKeepPartialApart);
+  }
+  void theOptionSwitchesChangeTheEntryOnlyWhileItIsStopped() {
+    QFETCH(int, control);
+    void (CDriftharbourView::*handler)() = control == CDriftharbourView::kCutAtSilence ? &CDriftharbourView::OnCutAtSilence
+                                           : control == CDriftharbourView::kTags        ? &CDriftharbourView::OnTags
+                                                                                        : &CDriftharbourView::OnKeepPartialApart;
+    const auto option = [control](const RecordingOptions& options) {
+      return control == CDriftharbourView::kCutAtSilence ? options.cutAtSilence
+             : control == CDriftharbourView::kTags       ? options.tags
+                                                         : options.keepPartialApart;
+    };
+    AddEntries({"http://127.0.0.1:1/a"});
+    ServerRowPresenter* presenter = View()->Store().RowAt(0);
+    const bool before = option(presenter->Options());
+    QVERIFY(View()->ServerListChanged());
+    QVERIFY(View()->SaveServerListQuietly());
+    QVERIFY(!View()->ServerListChanged());
+    Select(0);
+    Switch(control)->click();
+    QCOMPARE(option(presenter->Options()), !before);
+    QCOMPARE(option(presenter->Writer()->Options()), !before);
+    QVERIFY(View()->ServerListChanged());
+
+    Doubleclick(0);
+    QVERIFY(!Switch(control)->isEnabled());
+    // A click that reaches the handler anyway (the panel can be stale).
+    Switch(control)->setChecked(before);
+    (View()->*handler)();
+    QCOMPARE(option(presenter->Options()), !before);
+    QCOMPARE(Switch(control)->isChecked(), !before);
+    Doubleclick(0);
+  }
+
+  void theContextMenuAndToolbarCommandsActOnTheSelectedEntry() {
+    AddEntries({"http://127.0.0.1:1/a", "http://127.0.0.1:1/b"});
+    const std::string downloads = directory.filePath(QStringLiteral("not/yet")).toStdString();
+    QVERIFY(View()->Store().SetEntryDirectory(1, downloads));
+    QList<QUrl> opened;
+    View()->Commands()->SetUrlOpener([&opened](const QUrl& url) {
+      opened.append(url);
+      return true;
+    });
+    EntryCommands* commands = View()->Commands();
+
+    // A right click on a row makes it the current one and offers every command.
+    QContextMenuEvent click(QContextMenuEvent::Mouse, RowCentre(1), List()->viewport()->mapToGlobal(RowCentre(1)));
+    QApplication::sendEvent(List()->viewport(), &click);
+    QTRY_VERIFY(View()->ContextMenu()->isVisible());
+    QCOMPARE(View()->SelectedRow(), 1);
+    for (QAction* action : commands->Actions()) {
+      QVERIFY(View()->ContextMenu()->actions().contains(action));
+      QVERIFY(frame->EntryToolBar()->actions().contains(action));
+    }
+    View()->ContextMenu()->hide();
+    QVERIFY(commands->StartAction()->isEnabled());
+    QVERIFY(!commands->StopAction()->isEnabled());
+
+    commands->StartAction()->trigger();
+    QVERIFY(!View()->Store().StreamAt(1)->IsStopped());
+    QVERIFY(View()->Store().StreamAt(0)->IsStopped());
+    QVERIFY(!commands->StartAction()->isEnabled());
+    commands->StopAction()->trigger();
+    QVERIFY(View()->Store().StreamAt(1)->IsStopped());
+
+    commands->CopyUrlAction()->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("http://127.0.0.1:1/b"));
+
+    // The folder is made first: the desktop cannot show one that is not there.
+    commands->OpenFolderAction()->trigger();
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(opened.back(), QUrl::fromLocalFile(QString::fromStdString(downloads)));
+    QVERIFY(std::filesystem::is_directory(downloads));
+
+    // The player gets a playlist naming the stream, not a web page.
+    commands->ListenAction()->trigger();
+    QCOMPARE(opened.size(), 2);
+    QVERIFY(opened.back().isLocalFile());
+    QVERIFY(opened.back().path().endsWith(QStringLiteral(".m3u")));
+    const std::string playlist = ReadFile(opened.back().toLocalFile().toStdString());
+    QVERIFY2(playlist.find("\nhttp://127.0.0.1:1/b\n") != std::string::npos, playlist.c_str());
+
+    BoxSeen seen;
+    AnswerMessageBox(QMessageBox::Yes, &seen);
+    commands->RemoveAction()->trigger();
+    QCOMPARE(seen.text, QStringLiteral("Do you want to delete 1 item from your picture list?"));
+    QCOMPARE(View()->Store().EntryCount(), 1);
+    QCOMPARE(Cell(0, 0), QStringLiteral("http://127.0.0.1:1/a"));
+    for (QAction* action : commands->Actions()) {
+      QVERIFY(!action->isEnabled());  // nothing selected
+    }
+  }
+
+  void droppedUrlsAreAddedAsAddServerWould_data() {
+    QTest::addColumn<bool>("asUriList");
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<QStringList>("added");
+    QTest::newRow("uri-list") << true << QStringList{"http://127.0.0.1:1/x", "https://127.0.0.1:1/y"}
+                              << QStringList{"http://127.0.0.1:1/x", "https://127.0.0.1:1/y"};
+    QTest::newRow("plain text lines") << false << QStringList{"  127.0.0.1:1/x \r", "", "http://127.0.0.1:1/y"}
+                                      << QStringList{"http://127.0.0.1:1/x", "http://127.0.0.1:1/y"};
+    QTest::newRow("a file among them") << true << QStringList{"file:///music/song.mp3", "http://127.0.0.1:1/x"}
+                                       << QStringList{"http://127.0.0.1:1/x"};
+  }
+  void droppedUrlsAreAddedAsAddServerWould() {
+    QFETCH(bool, asUriList);
+    QFETCH(QStringList, dropped);
+    QFETCH(QStringList, added);
+    QMimeData data;
+    if (asUriList) {
+      QList<QUrl> urls;
+      for (const QString& text : dropped) {
+        urls.append(QUrl(text));
+      }
+      data.setUrls(urls);
+    } else {
+      data.setText(dropped.join(QLatin1Char('\n')));
+    }
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(List()->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QStringList seen;
+    if (added.size() < dropped.size() - dropped.count(QString())) {
+      AnswerBoxes({QMessageBox::Ok}, &seen);
+    }
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(List()->viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    QTRY_COMPARE(List()->topLevelItemCount(), added.size());
+    for (int row = 0; row < added.size(); ++row) {
+      QCOMPARE(Cell(row, 0), added[row]);
+      QVERIFY(View()->Store().StreamAt(row)->IsStopped());
+    }
+    QTRY_COMPARE(seen.size(), added.size() < dropped.size() - dropped.count(QString()) ? 1 : 0);
+  }
+
+  void columnWidthsSettleAtTheFirstTextAndStayWhereTheUserPutsThem() {
+    AddEntries({"http://127.0.0.1:1/a"});
+    ServerRowPresenter* presenter = View()->Store().RowAt(0);
+    QHeaderView* header = List()->header();
+    QVERIFY(header->stretchLastSection());
+
+    // The first title widens its column once...
+    const std::string first = "A first title that is longer than its header";
+    presenter->OnText(StreamEvent::Title, first);
+    QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QString::fromStdString(first));
+    const int titleWidth = List()->columnWidth(ServerRowPresenter::kTitleColumn);
+    QVERIFY(titleWidth >= List()->fontMetrics().horizontalAdvance(QString::fromStdString(first)));
+    std::vector<int> widths = View()->ColumnWidths();
+
+    // ...and nothing that follows moves any column: states, counters, titles.
+    presenter->OnText(StreamEvent::State, "Error when preparing buffer");
+    presenter->OnText(StreamEvent::Received, "123456789012");
+    presenter->OnText(StreamEvent::Bitrate, "320");
+    presenter->OnText(StreamEvent::Title, std::string(300, 'x'));
+    QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QString(300, QLatin1Char('x')));
+    QCOMPARE(View()->ColumnWidths(), widths);
+    // The known texts fit the widths they were given at the start.
+    const int stateText = List()->fontMetrics().horizontalAdvance(QStringLiteral("Error when preparing buffer"));
+    QVERIFY(List()->columnWidth(ServerRowPresenter::kStateColumn) > stateText);
+
+    // A width the user drags stays through every update.
+    header->resizeSection(ServerRowPresenter::kUrlColumn, 333);
+    header->resizeSection(ServerRowPresenter::kTitleColumn, 44);
+    presenter->OnText(StreamEvent::Title, "Another");
+    QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QStringLiteral("Another"));
+    QCOMPARE(List()->columnWidth(ServerRowPresenter::kUrlColumn), 333);
+    QCOMPARE(List()->columnWidth(ServerRowPresenter::kTitleColumn), 44);
+  }
+
+  void aHungDiskFreezesNeitherTheWindowNorTheOtherEntries() {
+    IcyTestServer server;
+    server.Push({"ICY 200 OK\r\nicy-metaint:1000\r\n\r\n", InterleaveMetadata(TestBytes(5000), 1000, {{0, "Song"}}),
+                 IcyResponse::kEverything, true});
+    const std::string recordings = directory.filePath(QStringLiteral("hung")).toStdString();
+    QVERIFY(View()->Store().AddServer(server.Url("/hung"), recordings, true, false, RecordingOptions{}));
+    RefusingPort refusing;
+    AddEntries({refusing.Url("/b").c_str(), refusing.Url("/c").c_str()});
+    HungDisk disk;
+    View()->Store().RowAt(0)->Writer()->SetWriteFunction(
+        [&disk](int fd, const void* data, size_t size) { return disk.Write(fd, data, size); });
+
+    Doubleclick(0);
+    // The worker now waits in write() with its stream's and its writer's
+    // locks held.
+    QTRY_VERIFY(disk.Blocked());
+    QVERIFY(!View()->Store().RowAt(0)->Writer()->CurrentPath().empty());
+
+    // Each must be answered at once; the bound is generous for a loaded
+    // machine, far below a hang.
+    constexpr qint64 kBoundMs = 100;
+    QElapsedTimer clock;
+    for (int round = 0; round < 2; ++round) {
+      for (const int row : {1, 2}) {
+        clock.start();
+        Select(row);
+        QTest::keyClick(List(), Qt::Key_Space);
+        QVERIFY2(clock.elapsed() < kBoundMs, "starting another entry waited");
+        QVERIFY(!View()->Store().StreamAt(row)->IsStopped());
+        clock.start();
+        QTest::keyClick(List(), Qt::Key_Space);
+        QVERIFY2(clock.elapsed() < kBoundMs, "stopping another entry waited");
+        QVERIFY(View()->Store().StreamAt(row)->IsStopped());
+      }
+      clock.start();
+      for (int row = 0; row < View()->Store().EntryCount(); ++row) {
+        View()->Store().RowAt(row)->Refresh();
+      }
+      View()->List().ApplyPending();
+      Select(0);  // the hung entry's panel
+      QVERIFY2(clock.elapsed() < kBoundMs, "refreshing the rows waited");
+      QCOMPARE(frame->CountsLabel()->text(), QStringLiteral("Recording: 1    Retrying: 0    Stopped: 2"));
+    }
+    QVERIFY(disk.Blocked());
+    disk.Release();
+    Doubleclick(0);
+    QTRY_COMPARE(Cell(0, ServerRowPresenter::kStateColumn), QStringLiteral("Disconnected"));
   }
 
   void resizingGrowsTheListAndKeepsTheMinimum() {
@@ -464,6 +886,10 @@ class DriftharbourViewTest : public QObject {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  QString DirectoryShown() const {
+    return qobject_cast<QLineEdit*>(View()->Control(CDriftharbourView::kDirectoryField))->text();
+  }
+  QCheckBox* Switch(int control) const { return qobject_cast<QCheckBox*>(View()->Control(control)); }
   void UseFolderBrowser(QString answer) {
     View()->SetFolderBrowserFactory(
         [this, answer] { return std::make_unique<ScriptedFolderBrowser>(answer, &browserAsked); });

@@ -1,7 +1,8 @@
 // The server list's ListControl: writers on other threads never wait for the
 // window, many writes become one update per event-loop turn, and rows keep
-// their addresses across inserts and removals.
+// their addresses across inserts and removals, and columns settle.
 
+#include <QHeaderView>
 #include <QSignalSpy>
 #include <QTreeWidget>
 #include <QtTest>
@@ -125,6 +126,32 @@ class QtListControlTest : public QObject {
     QCOMPARE(tree->topLevelItem(1)->text(2), QStringLiteral("128"));
     QVERIFY(!list->RemoveRow(2));
     QVERIFY(!list->RemoveRow(-1));
+  }
+
+  void aColumnIsFittedUntilItsFirstTextThenStays() {
+    list->InsertRow(0, "row");
+    list->SetCellText(0, 4, "");
+    list->FitColumnWidth(4);
+    list->ApplyPending();
+    QVERIFY(!list->ColumnSettled(4));  // nothing to fit yet
+    list->SetCellText(0, 4, "First title, wide enough");
+    list->FitColumnWidth(4);
+    list->ApplyPending();
+    QVERIFY(list->ColumnSettled(4));
+    const int width = tree->columnWidth(4);
+    QVERIFY(width >= tree->fontMetrics().horizontalAdvance(QStringLiteral("First title, wide enough")));
+    list->SetCellText(0, 4, std::string(200, 'w'));
+    list->FitColumnWidth(4);
+    list->ApplyPending();
+    QCOMPARE(tree->columnWidth(4), width);
+
+    // The user's width is kept, whatever comes next.
+    tree->header()->resizeSection(2, 41);
+    QVERIFY(list->ColumnSettled(2));
+    list->SetCellText(0, 2, "a rather long bit rate text");
+    list->FitColumnWidth(2);
+    list->ApplyPending();
+    QCOMPARE(tree->columnWidth(2), 41);
   }
 
   void textsShowAsUtf8OrElseWindows1252_data() {

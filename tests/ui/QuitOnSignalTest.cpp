@@ -39,6 +39,17 @@ int Reap(pid_t pid, std::chrono::seconds bound) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Kills and reaps the child if a failed check leaves it running.
+struct ChildGuard {
+  pid_t pid = -1;
+  ~ChildGuard() {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
 }  // namespace
 
 class QuitOnSignalTest : public QObject {
@@ -71,6 +82,7 @@ class QuitOnSignalTest : public QObject {
     const pid_t pid = SpawnChild({program.string(), server.Url("/stream")});
     fs::current_path(before);
     QVERIFY(pid > 0);
+    ChildGuard guard{pid};
 
     // The whole stream is sent at once; new entries cut at silence, which
     // holds the newest seconds back until the stop, so the file may still
@@ -80,7 +92,9 @@ class QuitOnSignalTest : public QObject {
     std::this_thread::sleep_for(1s);
     const fs::path file = dir.Path() / "incomplete" / "Song.mp3";
     kill(pid, signalNumber);
-    QCOMPARE(Reap(pid, 30s), 0);
+    const int status = Reap(pid, 30s);
+    guard.pid = -1;  // reaped
+    QCOMPARE(status, 0);
     QVERIFY(ReadFileBytes(file) == audio);
     QVERIFY(!fs::exists(dir.Path() / "Driftharbour.ini"));
   }

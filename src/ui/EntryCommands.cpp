@@ -1,0 +1,162 @@
+#include "ui/EntryCommands.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <utility>
+
+#include "app/ServerRowPresenter.h"
+#include "recording/RecordingWriter.h"
+#include "stream/ServerStream.h"
+#include "ui/CDriftharbourView.h"
+#include "ui/DisplayText.h"
+
+namespace {
+
+QAction* MakeAction(QObject* owner, const QString& text, QStyle::StandardPixmap icon, const QString& tip) {
+  auto* action = new QAction(QApplication::style()->standardIcon(icon), text, owner);
+  action->setToolTip(tip);
+  return action;
+}
+
+}  // namespace
+
+EntryCommands::EntryCommands(CDriftharbourView* ownerView)
+    : QObject(ownerView), view(ownerView), opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+  startAction = MakeAction(this, QStringLiteral("&Start"), QStyle::SP_MediaPlay,
+                           QStringLiteral("Start recording the selected entry"));
+  stopAction = MakeAction(this, QStringLiteral("S&top"), QStyle::SP_MediaStop,
+                          QStringLiteral("Stop recording the selected entry"));
+  removeAction = MakeAction(this, QStringLiteral("&Remove"), QStyle::SP_TrashIcon,
+                            QStringLiteral("Remove the selected entry from the list"));
+  openFolderAction = MakeAction(this, QStringLiteral("Open &Download Folder"), QStyle::SP_DirOpenIcon,
+                                QStringLiteral("Open the selected entry's download folder"));
+  copyUrlAction = MakeAction(this, QStringLiteral("&Copy URL"), QStyle::SP_FileLinkIcon,
+                             QStringLiteral("Copy the selected entry's URL"));
+  listenAction = MakeAction(this, QStringLiteral("&Listen"), QStyle::SP_MediaVolume,
+                            QStringLiteral("Play the selected stream in the desktop's default player"));
+  connect(startAction, &QAction::triggered, this, &EntryCommands::OnStart);
+  connect(stopAction, &QAction::triggered, this, &EntryCommands::OnStop);
+  connect(removeAction, &QAction::triggered, this, &EntryCommands::OnRemove);
+  connect(openFolderAction, &QAction::triggered, this, &EntryCommands::OnOpenDownloadFolder);
+  connect(copyUrlAction, &QAction::triggered, this, &EntryCommands::OnCopyUrl);
+  connect(listenAction, &QAction::triggered, this, &EntryCommands::OnListen);
+  Update();
+}
+
+EntryCommands::~EntryCommands() = default;
+
+QList<QAction*> EntryCommands::Actions() const {
+  return {startAction, stopAction, removeAction, openFolderAction, copyUrlAction, listenAction};
+}
+
+void EntryCommands::SetUrlOpener(UrlOpener urlOpener) { opener = std::move(urlOpener); }
+
+void EntryCommands::Update() {
+  bool anyStopped = false;
+  bool anyRunning = false;
+  const QList<int> rows = view->SelectedRows();
+  for (const int row : rows) {
+    if (const ServerStream* stream = view->Store().StreamAt(row)) {
+      (stream->IsStopped() ? anyStopped : anyRunning) = true;
+    }
+  }
+  startAction->setEnabled(anyStopped);
+  stopAction->setEnabled(anyRunning);
+  removeAction->setEnabled(!rows.isEmpty());
+  const bool one = rows.size() == 1 && view->Store().RowAt(rows.front()) != nullptr;
+  openFolderAction->setEnabled(one);
+  copyUrlAction->setEnabled(one);
+  listenAction->setEnabled(one);
+}
+
+void EntryCommands::OnStart() { Toggle(true); }
+
+void EntryCommands::OnStop() { Toggle(false); }
+
+void EntryCommands::Toggle(bool start) {
+  for (const int row : view->SelectedRows()) {
+    const ServerStream* stream = view->Store().StreamAt(row);
+    if (stream != nullptr && stream->IsStopped() == start) {
+      view->Store().ToggleRow(row);
+    }
+  }
+  view->UpdateDetailPanel();
+}
+
+void EntryCommands::OnRemove() { view->OnKeydownServerList(Qt::Key_Delete); }
+
+void EntryCommands::OnOpenDownloadFolder() {
+  const QList<int> rows = view->SelectedRows();
+  const ServerRowPresenter* presenter = rows.size() == 1 ? view->Store().RowAt(rows.front()) : nullptr;
+  if (presenter == nullptr) {
+    return;
+  }
+  // Where the files go: the writer's directory (an empty one is the working
+  // directory, as for the writer).
+  const RecordingWriter* writer = presenter->Writer();
+  QString directory =
+      DisplayText::FromBytes(writer != nullptr ? writer->Directory() : presenter->DownloadDirectory());
+  if (directory.isEmpty()) {
+    directory = QDir::currentPath();
+  }
+  // The writer makes it at its first file; a folder that is not there yet
+  // cannot be shown.
+  if (!QDir().mkpath(directory)) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
+                    QStringLiteral("The download folder %1 cannot be created.").arg(directory), QMessageBox::Ok,
+                    view);
+    box.exec();
+    return;
+  }
+  Open(QUrl::fromLocalFile(directory), QStringLiteral("the download folder %1").arg(directory));
+}
+
+void EntryCommands::OnCopyUrl() {
+  const QList<int> rows = view->SelectedRows();
+  const ServerRowPresenter* presenter = rows.size() == 1 ? view->Store().RowAt(rows.front()) : nullptr;
+  if (presenter != nullptr) {
+    QApplication::clipboard()->setText(DisplayText::FromBytes(presenter->Url()));
+  }
+}
+
+void EntryCommands::OnListen() {
+  const QList<int> rows = view->SelectedRows();
+  const ServerRowPresenter* presenter = rows.size() == 1 ? view->Store().RowAt(rows.front()) : nullptr;
+  if (presenter == nullptr) {
+    return;
+  }
+  if (!playlists) {
+    playlists = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/driftharbour-XXXXXX"));
+  }
+  const QString url = DisplayText::FromBytes(presenter->Url());
+  // A file per Listen: a player may still be reading the last one.
+  const QString path = playlists->filePath(QStringLiteral("listen-%1.m3u").arg(++playlistCount));
+  QFile playlist(path);
+  if (!playlists->isValid() || !playlist.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
+                    QStringLiteral("No playlist could be written for %1.").arg(url), QMessageBox::Ok, view);
+    box.exec();
+    return;
+  }
+  playlist.write(QStringLiteral("#EXTM3U\n#EXTINF:-1,%1\n%1\n").arg(url).toUtf8());
+  playlist.close();
+  Open(QUrl::fromLocalFile(path), url);
+}
+
+void EntryCommands::Open(const QUrl& url, const QString& what) {
+  if (opener && opener(url)) {
+    return;
+  }
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
+                  QStringLiteral("No program of the desktop could open %1.").arg(what), QMessageBox::Ok, view);
+  box.exec();
+}

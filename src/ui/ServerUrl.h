@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// The rule for a server URL the user types, pastes or drops: blanks around
+// it go, a URL without a scheme is taken as http://, and only an http or
+// https URL with a host is accepted. Used by the Add Server dialog and by
+// drops on the server list, so both add exactly what the other would.
+//
+// Stateless; any thread.
+class ServerUrl {
+ public:
+  // The URL as it is added, or a null string when text is refused; problem
+  // (may be null) then receives why, in a sentence for a message box.
+  static QString Normalize(const QString& text, QString* problem = nullptr);
+};

@@ -1,0 +1,115 @@
+// The installed tree: `cmake --install` of this build into a temporary
+// prefix puts both programs in bin/, a launcher that desktop-file-validate
+// accepts and the icon it names under share/, and both programs answer
+// --help (the window --version too) without a graphical session, where the
+// window otherwise says in one line that it needs one.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  QString out;
+  QString err;
+};
+
+// Runs program with arguments without any display; at most a minute.
+Outcome Run(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    environment.remove(QString::fromLatin1(name));
+  }
+  process.setProcessEnvironment(environment);
+  process.start(program, arguments);
+  if (!process.waitForFinished(60000)) {
+    process.kill();
+    process.waitForFinished();
+    return {};
+  }
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+}  // namespace
+
+class InstalledTreeTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(prefix.isValid());
+    const Outcome install = Run(QStringLiteral(DRIFTHARBOUR_CMAKE_COMMAND),
+                                {QStringLiteral("--install"), QStringLiteral(DRIFTHARBOUR_BUILD_DIR),
+                                 QStringLiteral("--prefix"), prefix.path()});
+    QVERIFY2(install.status == 0, qPrintable(install.out + install.err));
+  }
+
+  void bothProgramsAnswerWithoutADisplay_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("window --help") << "driftharbour" << "--help" << "usage: driftharbour [URL...]";
+    QTest::newRow("window --version") << "driftharbour" << "--version" << "driftharbour 1.0\n";
+    QTest::newRow("recorder --help") << "driftharbour-record" << "--help" << "usage: driftharbour-record";
+  }
+  void bothProgramsAnswerWithoutADisplay() {
+    QFETCH(QString, program);
+    QFETCH(QString, argument);
+    QFETCH(QString, expected);
+    const Outcome outcome = Run(Installed(QStringLiteral("bin/") + program), {argument});
+    QCOMPARE(outcome.status, 0);
+    QVERIFY2(outcome.out.startsWith(expected), qPrintable(outcome.out + outcome.err));
+  }
+
+  void theWindowWithoutADisplaySaysSoInOneLine() {
+    const Outcome outcome = Run(Installed(QStringLiteral("bin/driftharbour")), {QStringLiteral("http://127.0.0.1:1/")});
+    QCOMPARE(outcome.status, 1);
+    QVERIFY(outcome.out.isEmpty());
+    QCOMPARE(outcome.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(outcome.err.contains(QStringLiteral("graphical session")) &&
+                 outcome.err.contains(QStringLiteral("driftharbour-record")),
+             qPrintable(outcome.err));
+  }
+
+  void theLauncherValidatesAndItsIconIsThere() {
+    const QString launcher = Installed(QStringLiteral("share/applications/driftharbour.desktop"));
+    QVERIFY(QFile::exists(launcher));
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    QVERIFY2(!validator.isEmpty(), "desktop-file-validate (desktop-file-utils) is missing");
+    const Outcome validation = Run(validator, {launcher});
+    QVERIFY2(validation.status == 0 && validation.out.isEmpty(), qPrintable(validation.out + validation.err));
+
+    QFile file(launcher);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY(text.contains(QStringLiteral("\nExec=driftharbour %U\n")));
+    QVERIFY(text.contains(QStringLiteral("\nIcon=driftharbour\n")));
+
+    QFile icon(Installed(QStringLiteral("share/icons/hicolor/scalable/apps/driftharbour.svg")));
+    QVERIFY(icon.open(QIODevice::ReadOnly));
+    QXmlStreamReader svg(&icon);
+    QVERIFY(svg.readNextStartElement());
+    QCOMPARE(svg.name(), QStringLiteral("svg"));
+    while (!svg.atEnd()) {
+      svg.readNext();
+    }
+    QVERIFY2(!svg.hasError(), qPrintable(svg.errorString()));
+  }
+
+ private:
+  QString Installed(const QString& relative) const { return QDir(prefix.path()).filePath(relative); }
+
+  QTemporaryDir prefix;
+};
+
+QTEST_APPLESS_MAIN(InstalledTreeTest)
+#include "InstalledTreeTest.moc"
