@@ -98,6 +98,12 @@ void ServerRowPresenter::OnText(StreamEvent kind, std::string text) {
       // row is written again so that it notices.
       reason = std::move(text);
       break;
+    case StreamEvent::Source:
+      source = std::move(text);
+      break;
+    case StreamEvent::Station:
+      stationText = std::move(text);
+      break;
     default:
       return;  // Url and unknown kinds are shown nowhere
   }
@@ -126,6 +132,16 @@ void ServerRowPresenter::OnRowRemoved(int removedIndex) {
 std::string ServerRowPresenter::LastReason() const {
   std::lock_guard lock(mutex);
   return reason;
+}
+
+std::string ServerRowPresenter::SourceUrl() const {
+  std::lock_guard lock(mutex);
+  return source;
+}
+
+std::string ServerRowPresenter::StationText() const {
+  std::lock_guard lock(mutex);
+  return stationText;
 }
 
 std::string ServerRowPresenter::StateText() const {

@@ -22,8 +22,9 @@ class ServerStream;
 // Columns: 0 URL (written once, when the row is inserted), 1 state,
 // 2 bit rate as received, 3 bytes of the current title, 4 current title,
 // 5 bytes in total, 6 station name. Byte counts show as "512 Bytes" /
-// "1,234 MBytes". Url, Format and Station events are shown nowhere; the
-// Reason is kept for the window (LastReason).
+// "1,234 MBytes". Url and Format events are shown nowhere; the Reason, the
+// Source and the Station are kept for the window (LastReason, SourceUrl,
+// StationText).
 //
 // Ownership: owns nothing but its texts and counters. The list control, the
 // writer and the stream are borrowed; each may be null, and each must
@@ -86,6 +87,12 @@ class ServerRowPresenter : public StreamObserver {
   std::string LastReason() const;
   // The state text the row shows.
   std::string StateText() const;
+  // The stream a playlist named, or the HLS playlist followed; "" while the
+  // entry's own URL is recorded.
+  std::string SourceUrl() const;
+  // What untitled audio is filed under: the station's icy-name, the
+  // playlist's name, or the URL's host.
+  std::string StationText() const;
 
   // The entry's settings, read by the settings store and the window.
   std::string Url() const;
@@ -129,6 +136,8 @@ class ServerRowPresenter : public StreamObserver {
   int rowIndex = -1;
   std::string stateText = "Disconnected";
   std::string reason;
+  std::string source;
+  std::string stationText;
   ByteCounter received;
   ByteCounter receivedComplete;
 

@@ -670,25 +670,28 @@ void ParseAsx(std::string_view text, EntryCollector& collector, Playlist& playli
     inEntry = false;
   };
   ReadXml(text, [&](const XmlEvent& event) {
-    if (event.type == XmlEvent::Type::Start) {
-      if (event.name == "entry") {
-        if (inEntry) {
-          endEntry();  // an entry never closed
-        }
-        inEntry = true;
-      } else if (event.name == "ref" && inEntry) {
-        refs.push_back(event.Attribute("href"));
-      } else if (event.name == "entryref") {
+    if (event.type == XmlEvent::Type::Start && (event.name == "ref" || event.name == "entryref")) {
+      // Empty elements, often left unclosed: kept off the nesting.
+      if (event.name == "entryref") {
         collector.Add(event.Attribute("href"), "");
+      } else if (inEntry) {
+        refs.push_back(event.Attribute("href"));
       }
-    } else if (event.type == XmlEvent::Type::End && walker.Parent() == event.name) {
+      return true;
+    }
+    if (event.type == XmlEvent::Type::Start && event.name == "entry") {
+      if (inEntry) {
+        endEntry();  // an entry never closed
+      }
+      inEntry = true;
+    } else if (event.type == XmlEvent::Type::End && event.name == "entry" && inEntry) {
+      endEntry();
+    } else if (event.type == XmlEvent::Type::End && event.name == "title" && walker.Parent() == "title") {
       const std::string parent = walker.Parent(1);
-      if (event.name == "title" && parent == "entry") {
+      if (parent == "entry") {
         title = walker.Text();
-      } else if (event.name == "title" && parent == "asx" && playlist.stationName.empty()) {
+      } else if (parent == "asx" && playlist.stationName.empty()) {
         playlist.stationName = walker.Text();
-      } else if (event.name == "entry") {
-        endEntry();
       }
     }
     walker.Take(event);
@@ -768,10 +771,8 @@ std::string RemoveDotSegments(std::string_view input) {
   while (!input.empty()) {
     if (input.substr(0, 3) == "../") {
       input.remove_prefix(3);
-    } else if (input.substr(0, 2) == "./") {
-      input.remove_prefix(2);
-    } else if (input.substr(0, 3) == "/./") {
-      input.remove_prefix(2);
+    } else if (input.substr(0, 2) == "./" || input.substr(0, 3) == "/./") {
+      input.remove_prefix(2);  // "/./" becomes "/"
     } else if (input == "/.") {
       input = "/";
     } else if (input.substr(0, 4) == "/../") {

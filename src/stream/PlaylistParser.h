@@ -55,7 +55,7 @@ class PlaylistParser {
  public:
   // The most of a body that is read; a longer one is cut at the last line
   // end before this bound so that no entry is read half.
-  static constexpr size_t kMaxBytes = 64 * 1024;
+  static constexpr size_t kMaxBytes = size_t{64} * 1024;
   // How many of the first body bytes Recognise needs to settle everything
   // that the body can settle (fewer are fine when the body is shorter).
   static constexpr size_t kSniffBytes = 4096;

@@ -34,7 +34,7 @@
 // libavformat context).
 class SegmentUnpacker {
  public:
-  static constexpr size_t kMaxSegmentBytes = 64 * 1024 * 1024;
+  static constexpr size_t kMaxSegmentBytes = size_t{64} * 1024 * 1024;
   // A title is kept up to this many bytes (cut at a UTF-8 character boundary).
   static constexpr size_t kMaxTitleBytes = 1024;
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <strings.h>
 
+#include "stream/HlsReader.h"
 #include "stream/HttpConnection.h"
 #include "stream/OggChainReader.h"
 
@@ -107,6 +108,85 @@ class ServerStream::OggTitles : public OggChainReader::Sink {
   OggChainReader reader;
 };
 
+// The HLS loop of a stream: its transfers go through the stream's own
+// connections (published, so that a stop aborts them), its audio and titles
+// to the stream's observers. Kept across attempts, since the reader holds
+// the place in the playlist.
+class ServerStream::HlsSession : public HlsReader::Fetcher, public HlsReader::Sink {
+ public:
+  explicit HlsSession(ServerStream& stream)
+      : stream(stream), reader(*this, *this, [this](std::chrono::milliseconds wait) {
+          return this->stream.WaitUnlessStopping(wait);
+        }) {}
+
+  // Runs the reader; true when the playlist ended.
+  bool Run(const std::string& url, const std::string& body, bool announceFormat) {
+    formatAnnounced = !announceFormat;
+    return reader.Run(url, body);
+  }
+
+  HlsReader::Fetched Fetch(const std::string& url, size_t maxBytes) override {
+    auto connection = std::make_shared<HttpConnection>();
+    connection->SetStallLimit(stream.stallBytesPerSecond.load(std::memory_order_relaxed),
+                              stream.stallSeconds.load(std::memory_order_relaxed));
+    stream.Publish(connection);
+    connection->Open(url, "");
+    HlsReader::Fetched fetched;
+    fetched.contentType = connection->ContentType();
+    fetched.finalUrl = connection->EffectiveUrl();
+    // The header block comes first; the body follows its empty line.
+    std::string received;
+    size_t bodyStart = std::string::npos;
+    uint8_t buffer[16384];
+    for (;;) {
+      const int32_t n = connection->Read(buffer, static_cast<int32_t>(sizeof buffer));
+      if (n == 0) {
+        break;
+      }
+      received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+      if (bodyStart == std::string::npos) {
+        const size_t end = received.find("\r\n\r\n");
+        if (end != std::string::npos) {
+          bodyStart = end + 4;
+        }
+      }
+      if (bodyStart != std::string::npos && received.size() - bodyStart > maxBytes) {
+        throw ConnectionError("an HLS file larger than " + std::to_string(maxBytes) + " bytes");
+      }
+    }
+    if (bodyStart != std::string::npos) {
+      fetched.body = received.substr(bodyStart);
+    }
+    return fetched;
+  }
+
+  void OnHlsFormat(AudioFormat audioFormat) override {
+    // A reconnect that goes on where the reader stopped is no new response:
+    // announcing one would make the writer look for a repeat that is not
+    // there. A new format is announced, and so is the first after a start.
+    if (!formatAnnounced || audioFormat != lastFormat) {
+      stream.AnnounceFormat(audioFormat);
+      formatAnnounced = true;
+      lastFormat = audioFormat;
+    }
+  }
+  void OnHlsAudio(const uint8_t* data, int32_t size) override { stream.PassAudio(data, size); }
+  void OnHlsTitle(const std::string& title) override {
+    stream.Notify(StreamEvent::Title, title);
+    stream.Notify(StreamEvent::Url, "");
+  }
+  void OnHlsGap(int64_t missingSegments) override {
+    stream.Notify(StreamEvent::Gap,
+                  std::to_string(missingSegments) + (missingSegments == 1 ? " segment" : " segments"));
+  }
+
+ private:
+  ServerStream& stream;
+  HlsReader reader;
+  bool formatAnnounced = false;
+  AudioFormat lastFormat = AudioFormat::Aac;
+};
+
 // Qualified: during construction and destruction this class's own reset is
 // the one meant.
 ServerStream::ServerStream() { ServerStream::Reset(); }
@@ -157,6 +237,10 @@ void ServerStream::Reset() {
   phase = Phase::HeaderLines;
   metadataInterval = 0;
   BeginResponse();
+  playlistStation.clear();
+  playlistEntry = 0;
+  hls.reset();
+  hlsAfterStop = false;
   {
     std::lock_guard<std::mutex> guard(connectionGuard);
     url.clear();
@@ -227,32 +311,63 @@ void ServerStream::Run() {
 void ServerStream::Attempt() {
   std::lock_guard<std::recursive_mutex> lock(connectionLock);
   SetState(StreamState::Connecting);
+  attemptUsedEntry = false;
   try {
-    auto current = std::make_shared<HttpConnection>();
-    current->SetStallLimit(stallBytesPerSecond.load(std::memory_order_relaxed),
-                           stallSeconds.load(std::memory_order_relaxed));
-    Publish(current);
-    current->Open(Url(), std::string(kRequestHeaderText) + kMetadataRequestHeader);
-    SetReason("");
-    SetState(StreamState::Connected);
-    BeginResponse();
-    if (!AllocateReadBuffer()) {
-      ReleaseConnection();
-      SetReason("out of memory for the read buffer");
-      SetState(StreamState::ErrorPreparingBuffer);
-      return;
-    }
-    while (GetState() == StreamState::Connected && !IsStopRequested()) {
-      const int32_t n = current->Read(ReadBuffer(), ReadSize());
-      if (n == 0) {
-        // The server ended the stream: a lost connection, retried like one.
-        throw ConnectionError(kEndedByServer);
+    std::string target = Url();
+    for (int32_t level = 0;; ++level) {
+      auto current = std::make_shared<HttpConnection>();
+      current->SetStallLimit(stallBytesPerSecond.load(std::memory_order_relaxed),
+                             stallSeconds.load(std::memory_order_relaxed));
+      Publish(current);
+      current->Open(target, std::string(kRequestHeaderText) + kMetadataRequestHeader);
+      SetReason("");
+      SetState(StreamState::Connected);
+      BeginResponse();
+      responseUrl = current->EffectiveUrl();
+      const std::string type = current->ContentType();
+      // Only a type that names audio is taken at its word; anything else may
+      // be a playlist, which its first bytes or its URL tell.
+      const bool audioType = AudioFormatProbe::ContentTypeDecides(type) ||
+                             ((type.rfind("audio/", 0) == 0 || type.rfind("application/ogg", 0) == 0) &&
+                              PlaylistParser::Recognise(type, responseUrl, "") == PlaylistKind::None);
+      bodyUse = audioType ? BodyUse::Audio : BodyUse::Undecided;
+      if (level == 0) {
+        playlistStation.clear();
+      } else if (target != Url()) {
+        Notify(StreamEvent::Source, target);
       }
-      ProcessBytes(ReadBuffer(), n);
+      if (!AllocateReadBuffer()) {
+        ReleaseConnection();
+        SetReason("out of memory for the read buffer");
+        SetState(StreamState::ErrorPreparingBuffer);
+        return;
+      }
+      std::optional<Playlist> playlist = ReadResponse(*current);
+      if (!playlist) {
+        // Stopped: what this response still holds goes on before the
+        // stream says it has ended.
+        FinishResponse();
+        return;
+      }
+      if (playlist->IsHls()) {
+        Notify(StreamEvent::Source, responseUrl);
+        RunHls(responseUrl, playlistBody);
+        return;
+      }
+      if (level + 1 >= kMaxPlaylistLevels) {
+        throw std::runtime_error("playlists nested more than " + std::to_string(kMaxPlaylistLevels) + " deep");
+      }
+      if (playlist->entries.empty()) {
+        throw std::runtime_error(playlist->skippedEntries > 0 ? "the playlist names no http or https stream"
+                                                              : "the playlist names no stream");
+      }
+      if (!playlist->stationName.empty()) {
+        playlistStation = playlist->stationName;
+      }
+      target = playlist->entries[playlistEntry % playlist->entries.size()].url;
+      attemptUsedEntry = true;
+      ForgetResponse();
     }
-    // Stopped: what this response still holds goes on before the stream
-    // says it has ended.
-    FinishResponse();
   } catch (const std::exception& error) {
     // Network errors, an unusable response, memory exhaustion or an
     // observer's failure (a file that cannot be written) all end this
@@ -263,8 +378,79 @@ void ServerStream::Attempt() {
   }
 }
 
+std::optional<Playlist> ServerStream::ReadResponse(HttpConnection& current) {
+  while (GetState() == StreamState::Connected && !IsStopRequested()) {
+    const int32_t n = current.Read(ReadBuffer(), ReadSize());
+    if (n == 0) {
+      if (bodyUse == BodyUse::Undecided) {
+        DecideBody(true);
+      }
+      if (bodyUse != BodyUse::Playlist) {
+        // The server ended the stream: a lost connection, retried like one.
+        throw ConnectionError(kEndedByServer);
+      }
+    } else {
+      ProcessBytes(ReadBuffer(), n);
+    }
+    if (bodyUse == BodyUse::Playlist) {
+      const PlaylistKind kind = PlaylistParser::Recognise(contentType, responseUrl, playlistBody);
+      // A plain playlist is read no further than its bound; an HLS one, whole.
+      const bool full = kind != PlaylistKind::Hls && playlistBody.size() > PlaylistParser::kMaxBytes;
+      if (n == 0 || full) {
+        return PlaylistParser::Parse(kind == PlaylistKind::None ? PlaylistKind::M3u : kind, responseUrl,
+                                     playlistBody);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+void ServerStream::TakeBody(const uint8_t* data, int32_t size) {
+  if (playlistBody.size() + static_cast<size_t>(size) > HlsReader::kMaxPlaylistBytes) {
+    throw std::runtime_error("a playlist larger than " + std::to_string(HlsReader::kMaxPlaylistBytes) + " bytes");
+  }
+  playlistBody.append(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+  if (bodyUse == BodyUse::Undecided && playlistBody.size() >= PlaylistParser::kSniffBytes) {
+    DecideBody(false);
+  }
+}
+
+void ServerStream::DecideBody(bool atEnd) {
+  (void)atEnd;
+  if (PlaylistParser::Recognise(contentType, responseUrl, playlistBody) != PlaylistKind::None) {
+    bodyUse = BodyUse::Playlist;
+    return;
+  }
+  bodyUse = BodyUse::Audio;
+  std::string audio;
+  audio.swap(playlistBody);
+  TakeAudio(reinterpret_cast<const uint8_t*>(audio.data()), static_cast<int32_t>(audio.size()));
+}
+
+void ServerStream::RunHls(const std::string& url, const std::string& body) {
+  const bool fresh = !hls;
+  if (!hls) {
+    hls = std::make_unique<HlsSession>(*this);
+  }
+  // After a stop the writer has closed its file: announce the format anew.
+  if (hls->Run(url, body, fresh || hlsAfterStop)) {
+    hlsAfterStop = false;
+    throw ConnectionError("the playlist ended");
+  }
+  hlsAfterStop = true;
+}
+
+bool ServerStream::WaitUnlessStopping(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(wakeMutex);
+  wake.wait_for(lock, timeout, [this] { return IsStopped() || IsStopRequested(); });
+  return !IsStopped() && !IsStopRequested();
+}
+
 void ServerStream::Fail(const std::string& reason) {
   ReleaseConnection();
+  if (attemptUsedEntry) {
+    ++playlistEntry;  // the next attempt tries the playlist's next stream
+  }
   try {
     FinishResponse();
   } catch (...) {
@@ -312,6 +498,9 @@ void ServerStream::ForgetResponse() {
   firstTitle.reset();
   format = AudioFormat::Mp3;
   oggTitles.reset();
+  responseUrl.clear();
+  bodyUse = BodyUse::Audio;
+  playlistBody.clear();
 }
 
 void ServerStream::FinishResponse() {
@@ -470,6 +659,14 @@ int32_t ServerStream::Walk(const uint8_t* data, int32_t size) {
 }
 
 void ServerStream::TakeAudio(const uint8_t* data, int32_t size) {
+  if (bodyUse != BodyUse::Audio) {
+    if (metadataInterval > 0) {
+      bodyUse = BodyUse::Audio;  // ICY metadata: a stream, never a playlist
+    } else {
+      TakeBody(data, size);
+      return;
+    }
+  }
   if (audioStarted) {
     PassAudio(data, size);
     return;
@@ -507,15 +704,26 @@ void ServerStream::TakeMetadata(const uint8_t* data, int32_t length) {
   }
 }
 
+void ServerStream::AnnounceFormat(AudioFormat audioFormat) {
+  Notify(StreamEvent::Format, AudioFormatProbe::Extension(audioFormat));
+  Notify(StreamEvent::Station, StationText());
+}
+
+std::string ServerStream::StationText() const {
+  if (!stationName.empty()) {
+    return stationName;
+  }
+  if (!playlistStation.empty()) {
+    return playlistStation;
+  }
+  const std::string host = UrlHost(Url());
+  return host.empty() ? kUnnamedStation : host;
+}
+
 void ServerStream::StartAudio() {
   audioStarted = true;
   format = AudioFormatProbe::Probe(contentType, heldAudio.Data(), heldAudio.Size());
-  Notify(StreamEvent::Format, AudioFormatProbe::Extension(format));
-  std::string station = stationName;
-  if (station.empty()) {
-    station = UrlHost(Url());
-  }
-  Notify(StreamEvent::Station, station.empty() ? kUnnamedStation : station);
+  AnnounceFormat(format);
   if ((format == AudioFormat::Ogg || format == AudioFormat::Opus) && metadataInterval == 0) {
     oggTitles = std::make_unique<OggTitles>(*this);
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "stream/AudioFormat.h"
+#include "stream/PlaylistParser.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
 
@@ -35,6 +37,19 @@ class OggChainReader;
 // partial interval is handed on too. An Ogg stream without ICY metadata
 // carries its titles in its own comment headers: each chained logical
 // stream announces its Title just before its first page (OggChainReader).
+//
+// Station URLs as people find them: a response that is a playlist (by its
+// Content-Type, its first bytes, or its URL's suffix where the type is
+// generic; PlaylistParser) is read (at most 64 KiB, up to three playlists
+// within playlists) and its first http(s) stream recorded; when that entry
+// fails, the next attempt tries the next one, going round, and the playlist
+// is fetched again on every attempt, since stations rotate their servers. An
+// HLS playlist is followed by an HlsReader over this stream's connections
+// (every transfer a HttpConnection that a stop aborts at once); it keeps its
+// place across reconnects, so its audio goes on without a repeat, and
+// segments it missed are announced as a Gap. The URL in use is announced as
+// Source, and a playlist's station name names untitled audio where the
+// station sends no icy-name.
 //
 // A failed attempt announces Reason (why, in plain words) just before
 // "Error on connecting"; a stop is never reported as an error.
@@ -63,6 +78,8 @@ class ServerStream : public StreamSource {
   // Extra request header lines: the ICY metadata request.
   static constexpr const char* kRequestHeaderText = "Accept: text/*\r\nUser-Agent: winamp\r\n";
   static constexpr const char* kMetadataRequestHeader = "icy-metadata:1\r\n";
+  // A playlist may name a playlist, which may name one more, but no deeper.
+  static constexpr int32_t kMaxPlaylistLevels = 3;
 
   ServerStream();
   // Stops the stream (Reset), then the base is torn down.
@@ -161,6 +178,24 @@ class ServerStream : public StreamSource {
   // Announces Format, Station and the first title, then hands on the held
   // audio.
   void StartAudio();
+  // Announces Format and Station for the audio that follows.
+  void AnnounceFormat(AudioFormat audioFormat);
+
+  // How a response's body is used.
+  enum class BodyUse { Audio, Undecided, Playlist };
+  // Reads the open response until the stream stops (nullopt: its audio was
+  // handed on) or, for a playlist, until the body is complete.
+  std::optional<Playlist> ReadResponse(HttpConnection& connection);
+  // Body bytes of a response not known to be audio: collected, and sorted
+  // out once enough have come (or atEnd).
+  void TakeBody(const uint8_t* data, int32_t size);
+  void DecideBody(bool atEnd);
+  // Follows an HLS playlist until the stream stops; throws on a failure.
+  void RunHls(const std::string& url, const std::string& body);
+  // Waits up to timeout for a stop; false when the stream is stopping.
+  bool WaitUnlessStopping(std::chrono::milliseconds timeout);
+  // The name untitled audio is filed under.
+  std::string StationText() const;
   // Audio on its way to the observers, through the Ogg reader when one
   // reads this response.
   void PassAudio(const uint8_t* data, int32_t size);
@@ -201,6 +236,16 @@ class ServerStream : public StreamSource {
   AudioFormat format = AudioFormat::Mp3;
   class OggTitles;
   std::unique_ptr<OggTitles> oggTitles;  // while an Ogg response without ICY metadata is read
+  std::string responseUrl;  // where the response came from, after redirects
+  BodyUse bodyUse = BodyUse::Audio;
+  std::string playlistBody;  // the body of a response that may be a playlist
+  // Across attempts (also guarded by connectionLock).
+  std::string playlistStation;  // the name the last playlist gave
+  uint32_t playlistEntry = 0;   // the entry of a playlist the next attempt records
+  bool attemptUsedEntry = false;
+  class HlsSession;
+  std::unique_ptr<HlsSession> hls;  // created at the first HLS playlist, kept for the place it holds
+  bool hlsAfterStop = false;        // the last HLS run ended with a stop
 
   std::atomic<int32_t> stallBytesPerSecond{0};
   std::atomic<int32_t> stallSeconds{0};

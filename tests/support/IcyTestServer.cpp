@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -27,7 +28,7 @@ struct CurlGlobalSetup {
 };
 const CurlGlobalSetup curlGlobalSetup;
 
-constexpr size_t kMaxRequestBytes = 64 * 1024;
+constexpr size_t kMaxRequestBytes = size_t{64} * 1024;
 // How often a stalled connection looks for ReleaseStalls().
 constexpr int kStallCheckMs = 20;
 
@@ -57,6 +58,17 @@ UniqueFd LoopbackSocket(uint16_t& port) {
 
 std::string LoopbackUrl(uint16_t port, const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+// The path a request asks for: its target up to any query; "" when the
+// request line has none.
+std::string RequestPath(const std::string& request) {
+  const size_t start = request.find(' ');
+  if (start == std::string::npos) {
+    return "";
+  }
+  const size_t end = request.find_first_of(" ?\r\n", start + 1);
+  return request.substr(start + 1, (end == std::string::npos ? request.size() : end) - start - 1);
 }
 
 }  // namespace
@@ -172,6 +184,20 @@ void IcyTestServer::Push(IcyResponse response) {
   scripts.push_back(std::move(response));
 }
 
+void IcyTestServer::Route(const std::string& path, IcyResponse response) {
+  std::lock_guard<std::mutex> lock(mutex);
+  routes[path] = std::move(response);
+}
+
+size_t IcyTestServer::RequestCount(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  size_t count = 0;
+  for (const std::string& request : requests) {
+    count += RequestPath(request) == path ? 1 : 0;
+  }
+  return count;
+}
+
 std::string IcyTestServer::Url(const std::string& path) const { return LoopbackUrl(port, path); }
 
 std::vector<std::string> IcyTestServer::Requests() const {
@@ -199,8 +225,12 @@ void IcyTestServer::ReleaseStalls() {
   ++releases;
 }
 
-IcyResponse IcyTestServer::NextScript() {
+IcyResponse IcyTestServer::NextScript(const std::string& request) {
   std::lock_guard<std::mutex> lock(mutex);
+  const auto route = routes.find(RequestPath(request));
+  if (route != routes.end()) {
+    return route->second;
+  }
   if (!scripts.empty()) {
     lastScript = std::move(scripts.front());
     scripts.pop_front();
@@ -336,7 +366,7 @@ void IcyTestServer::Serve(UniqueFd connection) {
   }
   requestArrived.notify_all();
 
-  IcyResponse script = NextScript();
+  IcyResponse script = NextScript(request);
   std::string bytes = script.head + script.body;
   if (script.closeAfter < bytes.size()) {
     bytes.resize(script.closeAfter);

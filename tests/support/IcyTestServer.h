@@ -14,6 +14,14 @@
 //
 // Scripts: every new connection takes the next pushed IcyResponse; when none
 // is left, the one served last answers again (none ever pushed: a 404).
+// Routes come first: a request for a routed path (the request target
+// without its query) gets the route's response, every time, and takes no
+// script. Route() replaces a path's response while the server serves, as a
+// live HLS playlist moves on:
+//
+//   server.Route("/live.m3u8", {"HTTP/1.1 200 OK\r\n\r\n", playlistText});
+//   server.Route("/seg7.ts", {"HTTP/1.1 200 OK\r\n\r\n", segmentBytes});
+//
 // A response is its head and body sent as they are (any status line, any
 // garbage), optionally cut after closeAfter bytes, optionally paced in
 // pieces, and then either closed (the end of the transfer; a reset when
@@ -38,6 +46,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -114,6 +123,13 @@ class IcyTestServer {
   // Adds a script for a later connection.
   void Push(IcyResponse response);
 
+  // Answers every later request for path ("/live.m3u8") with response,
+  // instead of a script; replaces the path's earlier route. A connection
+  // already being answered keeps the response it took.
+  void Route(const std::string& path, IcyResponse response);
+  // How many requests for path (the target without its query) arrived.
+  size_t RequestCount(const std::string& path) const;
+
   uint16_t Port() const { return port; }
   // "http://127.0.0.1:<port>" + path.
   std::string Url(const std::string& path = "/") const;
@@ -133,7 +149,8 @@ class IcyTestServer {
  private:
   void AcceptLoop();
   void Serve(UniqueFd connection);
-  IcyResponse NextScript();
+  // The route of the request's path, else the next script.
+  IcyResponse NextScript(const std::string& request);
   // Waits for the stop pipe for at most timeoutMs; true when stopping.
   bool Sleep(int timeoutMs) const;
   bool SendAll(int fd, const char* bytes, size_t length) const;
@@ -151,6 +168,7 @@ class IcyTestServer {
   mutable std::condition_variable requestArrived;
   std::deque<IcyResponse> scripts;          // guarded by mutex: not served yet
   std::optional<IcyResponse> lastScript;    // guarded by mutex: served last
+  std::map<std::string, IcyResponse> routes;  // guarded by mutex: by path
   std::vector<std::string> requests;     // guarded by mutex
   size_t connections = 0;                // guarded by mutex
   uint64_t releases = 0;                 // guarded by mutex

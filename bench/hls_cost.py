@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""HLS cost per stream: N loopback HLS stations (live sliding-window
+playlists, 128 kbit/s AAC, paced in real time) recorded for a while by ONE
+driftharbour-record process, beside N `ffmpeg -i URL -c copy` processes of
+the same playlists.
+
+Prints CPU milliseconds per stream-minute (user + system time of the
+recording processes, from /proc; the whole run and the steady state) and
+resident memory per stream (VmRSS summed over the processes near the end of
+the run, / N; for ffmpeg also PSS, which shares the libraries out), and
+checks what each recorded against what the server handed out: every
+stream's audio bytes, with the ID3 tags left out.
+
+The stations are served by this script (a threaded http.server on
+127.0.0.1). Segments are packed ADTS with an ID3 title tag each (--container
+aac, the default: the title carries the stream number, so that one
+recorder's files can be told apart) or MPEG-TS cut by ffmpeg's hls muxer
+(--container ts, untitled).
+
+    bench/hls_cost.py [--streams 1,100] [--seconds 60] [--segment-seconds 4]
+                      [--recorder build/default/src/cli/driftharbour-record]
+"""
+import argparse
+import http.server
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+WINDOW = 6  # segments listed in a playlist
+TITLE_EVERY = 8  # segments per title
+TITLES = 4  # titles before they repeat
+POOL_SECONDS = 64  # audio encoded once and served round and round
+
+
+def run(command):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        sys.exit(f"{' '.join(command)} failed:\n{result.stderr.decode(errors='replace')}")
+    return result.stdout
+
+
+def adts_frames(data):
+    frames, at = [], 0
+    while at + 7 <= len(data):
+        if data[at] != 0xFF or (data[at + 1] & 0xF6) != 0xF0:
+            sys.exit(f"not ADTS at byte {at}")
+        length = ((data[at + 3] & 0x03) << 11) | (data[at + 4] << 3) | (data[at + 5] >> 5)
+        frames.append(data[at:at + length])
+        at += length
+    return frames
+
+
+def id3_size(data):
+    if len(data) < 10 or data[:3] != b"ID3":
+        return 0
+    size = 0
+    for byte in data[6:10]:
+        size = (size << 7) | (byte & 0x7F)
+    return 10 + size + (10 if data[5] & 0x10 else 0)
+
+
+def strip_id3(data):
+    while (size := id3_size(data)) > 0:
+        data = data[size:]
+    return data
+
+
+class Pool:
+    """The segments every station serves, in order and round again. Each is
+    (audio, tag index or None); the tag is written per stream."""
+
+    def __init__(self, work, container, segment_seconds):
+        source = os.path.join(work, "pool.aac")
+        # Pink noise keeps the encoder near its bit rate, as music does.
+        run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+             f"anoisesrc=color=pink:amplitude=0.3:sample_rate=44100:duration={POOL_SECONDS}",
+             "-ac", "2", "-c:a", "aac", "-b:a", "128k", "-f", "adts", source])
+        self.container = container
+        self.segments = []  # (bytes served without tag, audio bytes in it)
+        if container == "aac":
+            frames = adts_frames(open(source, "rb").read())
+            per_segment = max(1, round(segment_seconds * 44100 / 1024))
+            for first in range(0, len(frames) - per_segment + 1, per_segment):
+                audio = b"".join(frames[first:first + per_segment])
+                self.segments.append((audio, len(audio)))
+            self.tags = [self.make_tag(work, index) for index in range(TITLES)]
+        else:
+            directory = os.path.join(work, "ts")
+            os.makedirs(directory)
+            run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source, "-c", "copy", "-f", "hls",
+                 "-hls_time", str(segment_seconds), "-hls_list_size", "0",
+                 "-hls_segment_filename", os.path.join(directory, "%d.ts"), os.path.join(directory, "list.m3u8")])
+            names = [line for line in open(os.path.join(directory, "list.m3u8")).read().splitlines()
+                     if line and not line.startswith("#")]
+            for name in names[:-1]:  # the last one is short
+                path = os.path.join(directory, name)
+                sizes = run(["ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "packet=size",
+                             "-of", "default=noprint_wrappers=1:nokey=1", path]).split()
+                self.segments.append((open(path, "rb").read(), sum(int(size) for size in sizes)))
+            self.tags = []
+
+    @staticmethod
+    def make_tag(work, index):
+        # ffmpeg writes the tag; the stream number is patched in per stream
+        # (same length, so every size in the tag stays right).
+        path = os.path.join(work, f"tag{index}.aac")
+        run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "anullsrc=r=44100:cl=mono",
+             "-t", "0.05", "-c:a", "aac", "-f", "adts", "-write_id3v2", "1", "-fflags", "+bitexact",
+             "-metadata", "artist=S00000", "-metadata", f"title=Song {index}", path])
+        data = open(path, "rb").read()
+        return data[:id3_size(data)]
+
+    def segment(self, stream, sequence):
+        audio, audio_bytes = self.segments[sequence % len(self.segments)]
+        if not self.tags:
+            return audio, audio_bytes
+        tag = self.tags[(sequence // TITLE_EVERY) % TITLES].replace(b"S00000", f"S{stream:05d}".encode())
+        return tag + audio, audio_bytes
+
+
+class Stations:
+    """The live clock: at any time the playlist ends with the segment that
+    the clock has reached and lists WINDOW of them."""
+
+    def __init__(self, pool, segment_seconds):
+        self.pool = pool
+        self.segment_seconds = segment_seconds
+        self.start = time.monotonic()
+        self.lock = threading.Lock()
+        self.served = {}  # stream -> audio bytes handed out
+
+    def newest(self):
+        return WINDOW - 1 + int((time.monotonic() - self.start) / self.segment_seconds)
+
+    def playlist(self, stream):
+        newest = self.newest()
+        first = max(0, newest - WINDOW + 1)
+        ext = "aac" if self.pool.container == "aac" else "ts"
+        lines = ["#EXTM3U", "#EXT-X-VERSION:3", f"#EXT-X-TARGETDURATION:{round(self.segment_seconds)}",
+                 f"#EXT-X-MEDIA-SEQUENCE:{first}"]
+        for sequence in range(first, newest + 1):
+            lines += [f"#EXTINF:{self.segment_seconds:.3f},", f"{sequence}.{ext}"]
+        return ("\n".join(lines) + "\n").encode()
+
+    def segment(self, stream, sequence):
+        if sequence > self.newest() or sequence < self.newest() - 2 * WINDOW:
+            return None
+        data, audio_bytes = self.pool.segment(stream, sequence)
+        with self.lock:
+            self.served[stream] = self.served.get(stream, 0) + audio_bytes
+        return data
+
+
+def serve(stations, port):
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"  # keep-alive for whoever asks for it
+
+        def do_GET(self):
+            match = re.fullmatch(r"/s/(\d+)/(live\.m3u8|(\d+)\.(aac|ts))", self.path)
+            body, kind = None, "application/vnd.apple.mpegurl"
+            if match and match.group(2) == "live.m3u8":
+                body = stations.playlist(int(match.group(1)))
+            elif match:
+                body = stations.segment(int(match.group(1)), int(match.group(3)))
+                kind = "audio/aac" if match.group(4) == "aac" else "video/mp2t"
+            if body is None:
+                self.send_error(404)
+                return
+            self.send_response(200)
+            self.send_header("Content-Type", kind)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            try:
+                self.wfile.write(body)
+            except OSError:
+                pass
+
+        def log_message(self, *args):
+            pass
+
+    class Server(http.server.ThreadingHTTPServer):
+        request_queue_size = 1024
+        daemon_threads = True
+
+    server = Server(("127.0.0.1", port), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def cpu_of(pids):
+    ticks = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            ticks += int(fields[11]) + int(fields[12])  # utime, stime
+        except OSError:
+            pass
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
+def memory_of(pids):
+    rss = pss = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/smaps_rollup") as rollup:
+                for line in rollup:
+                    if line.startswith("Rss:"):
+                        rss += int(line.split()[1])
+                    elif line.startswith("Pss:"):
+                        pss += int(line.split()[1])
+        except OSError:
+            pass
+    return rss / 1024, pss / 1024  # MB
+
+
+def measure(processes, seconds):
+    """Runs the processes for `seconds`, then stops them with SIGTERM.
+    Returns (cpu seconds over the whole run, cpu seconds per second from 20 %
+    to 90 % of the run, rss MB, pss MB near the end)."""
+    pids = [p.pid for p in processes]
+    time.sleep(seconds * 0.2)
+    window_start, cpu_start = time.perf_counter(), cpu_of(pids)
+    time.sleep(seconds * 0.7)
+    window, cpu_window = time.perf_counter() - window_start, cpu_of(pids) - cpu_start
+    rss, pss = memory_of(pids)
+    time.sleep(seconds * 0.1)
+    cpu = cpu_of(pids)  # before the exit, while /proc still has them
+    for process in processes:
+        if process.poll() is None:
+            process.send_signal(signal.SIGTERM)
+    for process in processes:
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    return cpu, cpu_window / window, rss, pss
+
+
+def recorded_by_stream(out, n, pattern):
+    """Audio bytes per stream in out: files whose name holds the stream's
+    mark (pattern % i), ID3 tags left out."""
+    totals = [0] * n
+    for root, _, names in os.walk(out):
+        for name in names:
+            match = re.search(pattern, name)
+            if match and int(match.group(1)) < n:
+                with open(os.path.join(root, name), "rb") as file:
+                    totals[int(match.group(1))] += len(strip_id3(file.read()))
+    return totals
+
+
+def check(recorded, served, segment_bytes):
+    problems = []
+    for stream, got in enumerate(recorded):
+        sent = served.get(stream, 0)
+        # A segment may be in flight at the stop; more than sent is a fault.
+        if got > sent or sent - got > 2 * segment_bytes or got == 0:
+            problems.append(f"stream {stream}: {got} audio bytes recorded of {sent} served")
+    return problems
+
+
+def run_recorder(recorder, pool, args, n, out):
+    stations = Stations(pool, args.segment_seconds)
+    server = serve(stations, args.port)
+    try:
+        urls = [f"http://127.0.0.1:{args.port}/s/{i}/live.m3u8" for i in range(n)]
+        # Smart Splitting copies audio around a title change into both files.
+        process = subprocess.Popen([recorder, "--quiet", "--no-smart-splitting", "--dir", out] + urls,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        cpu, steady, rss, pss = measure([process], args.seconds)
+        errors = process.stderr.read().decode(errors="replace").strip()
+    finally:
+        server.shutdown()
+        server.server_close()
+    pattern = r"S(\d{5})" if pool.container == "aac" else r"^()$"  # untitled TS: not told apart
+    recorded = recorded_by_stream(out, n, pattern)
+    problems = check(recorded, stations.served, len(pool.segments[0][0])) if pool.container == "aac" else []
+    if pool.container != "aac":
+        total = sum(os.path.getsize(os.path.join(r, f)) for r, _, fs in os.walk(out) for f in fs)
+        if total == 0:
+            problems.append("nothing recorded")
+    if problems and errors:
+        problems.append("recorder said: " + errors.splitlines()[-1][:200])
+    return cpu, steady, rss, pss, problems
+
+
+def run_ffmpeg(pool, args, n, out):
+    stations = Stations(pool, args.segment_seconds)
+    server = serve(stations, args.port)
+    processes = []
+    try:
+        for i in range(n):
+            url = f"http://127.0.0.1:{args.port}/s/{i}/live.m3u8"
+            processes.append(subprocess.Popen(
+                ["ffmpeg", "-nostdin", "-v", "error", "-i", url, "-c", "copy", "-f", "adts",
+                 os.path.join(out, f"S{i:05d}.aac")],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        cpu, steady, rss, pss = measure(processes, args.seconds)
+    finally:
+        server.shutdown()
+        server.server_close()
+    recorded = recorded_by_stream(out, n, r"S(\d{5})")
+    return cpu, steady, rss, pss, check(recorded, stations.served, len(pool.segments[0][0]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--streams", default="1,100")
+    parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--segment-seconds", type=float, default=4)
+    parser.add_argument("--container", choices=("aac", "ts"), default="aac")
+    parser.add_argument("--recorder", default="build/default/src/cli/driftharbour-record")
+    parser.add_argument("--no-recorder", action="store_true", help="measure ffmpeg only")
+    parser.add_argument("--peers-max", type=int, default=100,
+                        help="largest N at which one ffmpeg per stream runs (default 100)")
+    parser.add_argument("--port", type=int, default=18300)
+    args = parser.parse_args()
+    if shutil.which("ffmpeg") is None:
+        sys.exit("ffmpeg is not installed")
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+
+    work = tempfile.mkdtemp(prefix="dh-hls-")
+    rows, notes, failures = [], [], []
+    try:
+        pool = Pool(work, args.container, args.segment_seconds)
+        for n in [int(x) for x in args.streams.split(",")]:
+            runs = []
+            if not args.no_recorder:
+                if os.access(args.recorder, os.X_OK):
+                    runs.append(("driftharbour-record", lambda out, n=n: run_recorder(args.recorder, pool, args, n, out)))
+                else:
+                    notes.append(f"N={n} driftharbour-record: skipped, {args.recorder} is not there")
+            if n <= args.peers_max:
+                runs.append(("ffmpeg -c copy", lambda out, n=n: run_ffmpeg(pool, args, n, out)))
+            else:
+                notes.append(f"N={n} ffmpeg: skipped, {n} processes are above --peers-max {args.peers_max}")
+            for name, action in runs:
+                out = tempfile.mkdtemp(prefix="dh-hls-out-")
+                try:
+                    cpu, steady, rss, pss, problems = action(out)
+                finally:
+                    shutil.rmtree(out, ignore_errors=True)
+                rows.append((n, name, cpu, steady, rss, pss if name.startswith("ffmpeg") else None))
+                verdict = "every stream's audio as served" if not problems else \
+                    f"{len(problems)} problems: " + "; ".join(problems[:3])
+                notes.append(f"N={n} {name}: {verdict}")
+                failures += problems
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    print(f"HLS cost per stream: 128 kbit/s AAC, {args.container} segments of {args.segment_seconds:g} s, "
+          f"{WINDOW}-segment live window, {args.seconds:g} s per run")
+    print("  CPU: ms per stream-minute over the whole run (start-up included), and in the steady state")
+    print(f"  {'N':>5}  {'recorder':24s} {'CPU whole run':>14s} {'CPU steady':>11s} {'RSS MB/str':>11s} {'PSS MB/str':>11s}")
+    for n, name, cpu, steady, rss, pss in rows:
+        per_minute = cpu * 1000 / n / (args.seconds / 60)
+        steady_minute = steady * 1000 * 60 / n
+        pss_text = f"{pss / n:11.2f}" if pss is not None else f"{'(1 proc)':>11s}"
+        print(f"  {n:5d}  {name:24s} {per_minute:14.1f} {steady_minute:11.1f} {rss / n:11.2f} {pss_text}")
+    for note in notes:
+        print("  " + note)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
