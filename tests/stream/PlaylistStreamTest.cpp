@@ -124,3 +124,61 @@ TEST(PlaylistStreamTest, UselessPlaylistsSayWhy) {
 }
 
 }  // namespace
+
+#include "support/HlsFixture.h"
+#include "support/OggFixture.h"
+
+namespace {
+
+// An HLS station recorded through the stream and its writer: files named by
+// the segments' ID3 titles, each holding exactly its segments' ADTS frames,
+// and a segment that cannot be fetched starting a new file instead of hiding
+// a gap.
+TEST(PlaylistStreamTest, HlsIsRecordedByTitleAndALostSegmentStartsANewFile) {
+  if (!FfmpegAvailable()) {
+    GTEST_SKIP() << "ffmpeg is not installed";
+  }
+  TempDir work;
+  const std::vector<std::string> frames = SplitAdtsFrames(EncodeAdts(9.0, work.Path()));
+  ASSERT_GE(frames.size(), 360u);
+  const size_t perSegment = 60;
+  const std::vector<std::string> tags = {Id3Tag("A", "", work.Path()), "", "", Id3Tag("B", "", work.Path()), "", ""};
+  const std::vector<std::string> segments =
+      PackedAdtsSegments(std::vector<std::string>(frames.begin(), frames.begin() + 6 * perSegment), perSegment, tags);
+  const auto audioOf = [&](size_t first, size_t count) {
+    std::string audio;
+    for (size_t i = first * perSegment; i < (first + count) * perSegment; ++i) {
+      audio += frames[i];
+    }
+    return audio;
+  };
+
+  IcyTestServer server;
+  LiveHlsStation station(server, "/hls", segments, 6, 1);
+  station.End();
+  server.Route(station.SegmentPath(4), {"HTTP/1.1 404 Not Found\r\n\r\n", ""});  // lost
+
+  TempDir dir;
+  RecordingWriter writer;
+  writer.SetDirectory(dir.Path().string());
+  writer.SetSmartSplitting(false);  // exact cuts
+  ServerStream stream;
+  stream.SetUrl(station.PlaylistUrl());
+  stream.AddObserver(&writer);
+  stream.Toggle();
+  const size_t expected = audioOf(0, 4).size() + audioOf(5, 1).size();
+  EXPECT_TRUE(Eventually([&] { return writer.BytesWritten() >= static_cast<int64_t>(expected); },
+                         std::chrono::seconds(30)));
+  stream.Stop();
+  stream.ClearObservers();
+
+  EXPECT_TRUE(ReadFileBytes(dir.Path() / "A.aac") == audioOf(0, 3));
+  EXPECT_TRUE(ReadFileBytes(dir.Path() / "B.aac") == audioOf(3, 1));
+  EXPECT_TRUE(ReadFileBytes(dir.Path() / "B(1).aac") == audioOf(5, 1));
+  EXPECT_TRUE(FfprobeReadsWithoutError(dir.Path() / "A.aac"));
+  const auto notes = writer.TakeNotes();
+  ASSERT_FALSE(notes.empty());
+  EXPECT_NE(notes.back().find("gap of 1 segment"), std::string::npos) << notes.back();
+}
+
+}  // namespace
