@@ -54,6 +54,20 @@ CAddServerDlg::~CAddServerDlg() = default;
 
 void CAddServerDlg::accept() {
   QString problem;
+  bool local = false;
+  const QStringList listed = ServerUrl::FromLocalPlaylist(urlField->text(), local, &problem);
+  if (local) {
+    if (listed.isEmpty()) {
+      QMessageBox refusal(QMessageBox::Warning, QStringLiteral("Add Server"), problem, QMessageBox::Ok, this);
+      refusal.exec();
+      urlField->setFocus();
+      return;
+    }
+    urls = listed;
+    url = listed.front();
+    QDialog::accept();
+    return;
+  }
   const QString normalized = ServerUrl::Normalize(urlField->text(), &problem);
   if (normalized.isNull()) {
     QMessageBox refusal(QMessageBox::Warning, QStringLiteral("Add Server"), problem, QMessageBox::Ok, this);
@@ -73,5 +87,6 @@ void CAddServerDlg::accept() {
   }
   urlField->setText(normalized);
   url = normalized;
+  urls = QStringList{normalized};
   QDialog::accept();
 }

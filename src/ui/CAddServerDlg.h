@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -16,6 +17,9 @@ class QLineEdit;
 // https URL is refused with a message, and a URL the list already has
 // (isListed) is added again only when the user says so; in both cases the
 // dialog stays open for another try.
+//
+// A local playlist file (its path or file:// URL, typed, pasted or
+// dropped into the field) adds the streams it names: Urls() then holds them.
 //
 // Url() is empty until the dialog ends with "Add Server"; "Abbrechen",
 // Escape or the close box leave it empty.
@@ -32,8 +36,10 @@ class CAddServerDlg : public QDialog {
   explicit CAddServerDlg(QWidget* parent = nullptr, ListedCheck isListed = {});
   ~CAddServerDlg() override;
 
-  // The accepted URL, or empty.
+  // The accepted URL, or empty (the first of Urls()).
   QString Url() const { return url; }
+  // Every URL to add: the one typed, or a local playlist's streams.
+  QStringList Urls() const { return urls; }
   // The URL field, for tests.
   QLineEdit* UrlField() const { return urlField; }
 
@@ -41,6 +47,7 @@ class CAddServerDlg : public QDialog {
 
  private:
   QString url;
+  QStringList urls;
   ListedCheck isListed;
   QLineEdit* urlField = nullptr;  // owned by this dialog
 };

@@ -434,7 +434,9 @@ void CDriftharbourView::OnAddServer() {
   if (dialog.exec() != QDialog::Accepted) {
     return;
   }
-  store.AddServer(DisplayText::ToBytes(dialog.Url()), std::string(), true, true);
+  for (const QString& url : dialog.Urls()) {
+    store.AddServer(DisplayText::ToBytes(url), std::string(), true, true);
+  }
   listControl.ApplyPending();
   NotifyEntriesChanged();
 }
@@ -442,7 +444,20 @@ void CDriftharbourView::OnAddServer() {
 int CDriftharbourView::AddUrls(const QStringList& texts) {
   int added = 0;
   QStringList refused;
+  QStringList expanded;
   for (const QString& text : texts) {
+    bool local = false;
+    QString problem;
+    const QStringList fromFile = ServerUrl::FromLocalPlaylist(text, local, &problem);
+    if (!local) {
+      expanded.append(text);
+    } else if (fromFile.isEmpty()) {
+      refused.append(text.trimmed());
+    } else {
+      expanded.append(fromFile);
+    }
+  }
+  for (const QString& text : expanded) {
     if (text.trimmed().isEmpty()) {
       continue;
     }
@@ -639,18 +654,42 @@ void CDriftharbourView::SetFolderBrowserFactory(FolderBrowserFactory factory) {
   folderBrowserFactory = std::move(factory);
 }
 
+QString CDriftharbourView::SourceText(const ServerRowPresenter& presenter) {
+  const std::string source = presenter.SourceUrl();
+  if (source.empty()) {
+    return {};
+  }
+  const std::string station = presenter.StationText();
+  return station.empty() ? QStringLiteral("Stream: %1").arg(DisplayText::FromBytes(source))
+                         : QStringLiteral("Stream: %1 (%2)")
+                               .arg(DisplayText::FromBytes(source), DisplayText::FromBytes(station));
+}
+
 void CDriftharbourView::UpdateStatusLine() {
   const int row = SelectedRow();
   const ServerRowPresenter* presenter = row == -1 ? nullptr : store.RowAt(row);
   const QTreeWidgetItem* item = row == -1 ? nullptr : serverList->topLevelItem(row);
   QString text;
   QString tip;
+  bool failure = false;
   if (presenter != nullptr) {
     const QDateTime lastTry =
         item != nullptr ? item->data(ServerRowPresenter::kStateColumn, kLastTryRole).toDateTime() : QDateTime();
     const RowStatus status = RowStatus::Of(*presenter, lastTry);
     text = status.panel;
     tip = status.toolTip;
+    if (text.isEmpty()) {
+      text = SourceText(*presenter);
+      tip = text;
+    }
+    failure = !status.panel.isEmpty();
+  }
+  // Red for a problem, the usual colour for where the audio comes from.
+  QPalette palette = statusLine->palette();
+  const QColor wanted = failure ? QColor(Qt::red) : serverList->palette().color(QPalette::WindowText);
+  if (palette.color(QPalette::WindowText) != wanted) {
+    palette.setColor(QPalette::WindowText, wanted);
+    statusLine->setPalette(palette);
   }
   if (statusLine->toolTip() != tip || statusLine->property("fullText").toString() != text) {
     statusLine->setToolTip(tip);
@@ -688,6 +727,10 @@ void CDriftharbourView::DecorateRow(QTreeWidgetItem* item, const ServerRowPresen
     item->setToolTip(column, status.writeError ? status.toolTip : QString());
   }
   item->setToolTip(kState, status.toolTip);
+  // Where the audio really comes from, when a playlist or HLS stands between.
+  if (!status.writeError) {
+    item->setToolTip(ServerRowPresenter::kUrlColumn, SourceText(presenter));
+  }
   if (!status.writeError && !item->text(kTitle).isEmpty()) {
     // The column may be narrower than a long title.
     item->setToolTip(kTitle, item->text(kTitle));

@@ -201,8 +201,12 @@ class CDriftharbourView : public QWidget, public AnchorView {
   // The title cell of a row whose file could not be written keeps the
   // presenter's title and adds the problem.
   static void ShowWriterProblem(QTreeWidgetItem* item, const QString& problem);
-  // Shows the selected entry's problem under its switches.
+  // Shows the selected entry's problem under its switches, or else the
+  // stream it records when a playlist or HLS stands between.
   void UpdateStatusLine();
+  // "Stream: URL (station)" for an entry recording through a playlist or
+  // HLS; empty otherwise.
+  static QString SourceText(const ServerRowPresenter& presenter);
   // The selection or an entry changed: the commands and whoever counts.
   void NotifyEntriesChanged();
   // Every presenter at or below row writes its row again.

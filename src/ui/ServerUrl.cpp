@@ -1,7 +1,13 @@
 #include "ui/ServerUrl.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
+
+#include <string>
+
+#include "stream/PlaylistParser.h"
 
 QString ServerUrl::Normalize(const QString& text, QString* problem) {
   const auto refuse = [problem](const QString& why) {
@@ -35,4 +41,46 @@ QString ServerUrl::Normalize(const QString& text, QString* problem) {
                       .arg(text.trimmed()));
   }
   return url;
+}
+
+QStringList ServerUrl::FromLocalPlaylist(const QString& text, bool& found, QString* problem) {
+  found = false;
+  QString path = text.trimmed();
+  if (path.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive)) {
+    path = QUrl(path).toLocalFile();
+  }
+  const QFileInfo info(path);
+  if (path.isEmpty() || !info.isAbsolute() || !info.isFile()) {
+    return {};
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  const QByteArray bytes = file.read(static_cast<qint64>(PlaylistParser::kMaxBytes) + 1);
+  const std::string body(bytes.constData(), static_cast<size_t>(bytes.size()));
+  // The file's own URL as the base: relative entries stay local and are
+  // left out, absolute ones are what a station's playlist holds.
+  const std::string base = QUrl::fromLocalFile(info.absoluteFilePath()).toString().toStdString();
+  const PlaylistKind kind = PlaylistParser::Recognise("", base, body);
+  if (kind == PlaylistKind::None) {
+    return {};
+  }
+  found = true;
+  const Playlist playlist = PlaylistParser::Parse(kind, base, body);
+  QStringList urls;
+  if (playlist.IsHls()) {
+    if (problem != nullptr) {
+      *problem = QStringLiteral("%1 is an HLS playlist on this computer; add the station's own .m3u8 link instead.")
+                     .arg(info.fileName());
+    }
+    return urls;
+  }
+  for (const PlaylistEntry& entry : playlist.entries) {
+    urls.append(QString::fromStdString(entry.url));
+  }
+  if (urls.isEmpty() && problem != nullptr) {
+    *problem = QStringLiteral("%1 names no http or https stream.").arg(info.fileName());
+  }
+  return urls;
 }

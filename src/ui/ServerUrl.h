@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The rule for a server URL the user types, pastes or drops: blanks around
 // it go, a URL without a scheme is taken as http://, and only an http or
@@ -13,4 +14,11 @@ class ServerUrl {
   // The URL as it is added, or a null string when text is refused; problem
   // (may be null) then receives why, in a sentence for a message box.
   static QString Normalize(const QString& text, QString* problem = nullptr);
+
+  // When text names a local playlist file (a path, or a file:// URL, of a
+  // .pls, .m3u, .m3u8, .xspf or .asx file, or of a file whose text starts
+  // like one), its http and https entries; found is then true, and problem
+  // says why when there are none. Otherwise found is false and nothing else
+  // is set. Reads at most the playlist bound of the file.
+  static QStringList FromLocalPlaylist(const QString& text, bool& found, QString* problem = nullptr);
 };

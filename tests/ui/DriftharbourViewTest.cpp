@@ -15,6 +15,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMenu>
@@ -754,6 +755,35 @@ class DriftharbourViewTest : public QObject {
       QVERIFY(View()->Store().StreamAt(row)->IsStopped());
     }
     QTRY_COMPARE(seen.size(), added.size() < dropped.size() - dropped.count(QString()) ? 1 : 0);
+  }
+
+  void aLocalPlaylistFileAddsTheStreamsItNames() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("station.pls"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[playlist]\nFile1=http://127.0.0.1:1/a\nFile2=mms://127.0.0.1/old\nFile3=http://127.0.0.1:1/b\n");
+    file.close();
+
+    // Dropped on the list...
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(List()->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(List()->viewport(), &drop);
+    QTRY_COMPARE(List()->topLevelItemCount(), 2);
+    QCOMPARE(Cell(0, 0), QStringLiteral("http://127.0.0.1:1/a"));
+    QCOMPARE(Cell(1, 0), QStringLiteral("http://127.0.0.1:1/b"));
+
+    // ...or pasted into Add Server.
+    CAddServerDlg dialog(View());
+    dialog.UrlField()->setText(path);
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.Urls(), (QStringList{"http://127.0.0.1:1/a", "http://127.0.0.1:1/b"}));
   }
 
   void columnWidthsSettleAtTheFirstTextAndStayWhereTheUserPutsThem() {
