@@ -2,45 +2,37 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <string>
 
+#include "app/StreamUrl.h"
 #include "stream/PlaylistParser.h"
 
 QString ServerUrl::Normalize(const QString& text, QString* problem) {
-  const auto refuse = [problem](const QString& why) {
-    if (problem != nullptr) {
-      *problem = why;
+  std::string url;
+  const StreamUrl::Problem refused = StreamUrl::Normalize(text.toStdString(), url);
+  if (refused == StreamUrl::Problem::None) {
+    return QString::fromStdString(url);
+  }
+  if (problem != nullptr) {
+    switch (refused) {
+      case StreamUrl::Problem::Empty:
+        *problem = QStringLiteral("Please enter the server's URL, like http://127.0.0.1:80/stream/1003.");
+        break;
+      case StreamUrl::Problem::NoHost:
+        *problem = QStringLiteral("\"%1\" names no server. Driftharbour records streams from URLs like "
+                                  "http://127.0.0.1:80/stream/1003.")
+                       .arg(text.trimmed());
+        break;
+      default:
+        *problem = QStringLiteral("\"%1\" is not an http or https URL. Driftharbour records streams from "
+                                  "URLs like http://127.0.0.1:80/stream/1003.")
+                       .arg(text.trimmed());
+        break;
     }
-    return QString();
-  };
-  QString url = text.trimmed();
-  if (url.isEmpty()) {
-    return refuse(QStringLiteral("Please enter the server's URL, like http://127.0.0.1:80/stream/1003."));
   }
-  // "radio.example:8000/live" has no scheme; "host:8000" must not read as
-  // the scheme "host", while "file:/music" names another scheme.
-  if (!url.contains(QStringLiteral("://"))) {
-    static const QRegularExpression otherScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?![0-9])"));
-    if (!otherScheme.match(url).hasMatch()) {
-      url.prepend(QStringLiteral("http://"));
-    }
-  }
-  const QUrl parsed(url, QUrl::StrictMode);
-  const QString lowerScheme = parsed.scheme().toLower();
-  if (!parsed.isValid() || (lowerScheme != QStringLiteral("http") && lowerScheme != QStringLiteral("https"))) {
-    return refuse(QStringLiteral("\"%1\" is not an http or https URL. Driftharbour records streams from "
-                                 "URLs like http://127.0.0.1:80/stream/1003.")
-                      .arg(text.trimmed()));
-  }
-  if (parsed.host().isEmpty()) {
-    return refuse(QStringLiteral("\"%1\" names no server. Driftharbour records streams from URLs like "
-                                 "http://127.0.0.1:80/stream/1003.")
-                      .arg(text.trimmed()));
-  }
-  return url;
+  return {};
 }
 
 QStringList ServerUrl::FromLocalPlaylist(const QString& text, bool& found, QString* problem) {

@@ -3,10 +3,10 @@
 #include <QString>
 #include <QStringList>
 
-// The rule for a server URL the user types, pastes or drops: blanks around
-// it go, a URL without a scheme is taken as http://, and only an http or
-// https URL with a host is accepted. Used by the Add Server dialog and by
-// drops on the server list, so both add exactly what the other would.
+// The rule for a server URL the user types, pastes or drops (StreamUrl's,
+// which the recorder applies too), with the window's words for a refusal.
+// Used by the Add Server dialog and by drops on the server list, so both add
+// exactly what the other would.
 //
 // Stateless; any thread.
 class ServerUrl {
