@@ -373,3 +373,101 @@ void SettingsStore::DestroyEntries() {
   }
   entries.clear();
 }
+
+std::vector<SettingsStore::StoredServer> SettingsStore::ReadServerList(const IniDocument& document,
+                                                                       const IniDocument* utf8Document) {
+  StoredServer defaults;
+  document.GetInt(kDefaultSection, kBufferKey, defaults.readSize);
+  int32_t syncInterval = 0;
+  if (document.GetInt(kDefaultSection, kSyncIntervalKey, syncInterval)) {
+    defaults.syncIntervalSeconds = syncInterval;
+  }
+  std::vector<StoredServer> servers;
+  for (int number = 0;; ++number) {
+    const std::string suffix = Suffix(number);
+    StoredServer server = defaults;
+    if (!document.GetString(kServerSection, kServerKey + suffix, server.url)) {
+      break;
+    }
+    int32_t fileSplitting = 1;
+    int32_t smartSplitting = 1;
+    document.GetInt(kServerSection, kFileSplittingKey + suffix, fileSplitting);
+    document.GetInt(kServerSection, kSmartSplittingKey + suffix, smartSplitting);
+    server.fileSplitting = fileSplitting == 1;
+    server.smartSplitting = smartSplitting == 1;
+    document.GetString(kServerSection, kDownloadKey + suffix, server.directory);
+    if (utf8Document != nullptr) {
+      utf8Document->GetString(kServerSection, kDownloadKey + suffix, server.writerDirectory);
+      if (server.writerDirectory.empty() && server.directory.empty()) {
+        utf8Document->GetString(kDefaultSection, kDownloadDirectoryKey, server.writerDirectory);
+      }
+    }
+    if (server.directory.empty()) {
+      // As AddServer stores it, and so that a changed default changes the
+      // entries that use it.
+      document.GetString(kDefaultSection, kDownloadDirectoryKey, server.directory);
+    }
+    server.options = ReadOptions(document, suffix);
+    servers.push_back(std::move(server));
+  }
+  return servers;
+}
+
+bool SettingsStore::ReadSettingsFile(const std::string& settingsPath, IniDocument& document,
+                                     std::vector<StoredServer>& servers) {
+  document.Clear();
+  ApplyDefaults(document);
+  servers.clear();
+  IniDocument stored;
+  IniDocument wide;
+  wide.SetWideText(LineFile::WideText::Utf8);
+  bool read = false;
+  bool wideRead = false;
+  try {
+    read = stored.Load(settingsPath);
+    wideRead = read && wide.Load(settingsPath);
+  } catch (const std::system_error&) {
+    // As in LoadSettings: a file that breaks off while being read counts as
+    // missing, and one gone before its second reading keeps the narrowed
+    // directories.
+  }
+  if (!read) {
+    return false;
+  }
+  document.MergeFrom(stored);
+  servers = ReadServerList(document, wideRead ? &wide : nullptr);
+  return true;
+}
+
+bool SettingsStore::LoadSettingsWithoutServers(ListControl* listControl, const std::string& settingsPath,
+                                               std::vector<StoredServer>& servers) {
+  if (listControl == nullptr) {
+    return false;
+  }
+  list = listControl;
+  fileRead = ReadSettingsFile(settingsPath, settings, servers);
+  settings.SetPath(settingsPath);
+  return true;
+}
+
+bool SettingsStore::AddStoredServer(const StoredServer& server) {
+  if (!AddEntry(server.url, server.directory, server.writerDirectory, server.fileSplitting, server.smartSplitting,
+                server.options)) {
+    return false;
+  }
+  const Entry& entry = entries.back();
+  entry.stream->SetReadSize(server.readSize);  // 0 or less gives the default
+  if (server.syncIntervalSeconds) {
+    entry.writer->SetSyncInterval(*server.syncIntervalSeconds);  // 0 or less: only at close
+  }
+  return true;
+}
+
+int SettingsStore::RowOf(const ServerStream* stream) const {
+  for (const Entry& entry : entries) {
+    if (entry.stream.get() == stream) {
+      return entry.presenter->RowIndex();
+    }
+  }
+  return -1;
+}

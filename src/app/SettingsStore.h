@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,47 @@ class SettingsStore {
   // The same for the recording options; the stream's observers are wired
   // anew (a cutter in front of the writer, or none).
   bool SetEntryOptions(int row, const RecordingOptions& options);
+
+  // A server entry as the file stores it, read without adding it: for a
+  // controller that picks the entries to record (the recorder's shards) and
+  // reads the file again later (its reload).
+  struct StoredServer {
+    std::string url;
+    std::string directory;        // Download_n, or the document's default directory where that is empty
+    std::string writerDirectory;  // what the writer records into when it differs (see LoadServerList); else empty
+    bool fileSplitting = true;
+    bool smartSplitting = true;
+    RecordingOptions options;
+    // From "Default": the read size (Buffer) and the sync interval, when the
+    // file names one.
+    int32_t readSize = kDefaultBuffer;
+    std::optional<int32_t> syncIntervalSeconds;
+
+    bool operator==(const StoredServer&) const = default;
+  };
+  // The server entries of document in file order, Server_0 up to the first
+  // missing number, each as LoadServerList reads and AddServer stores it
+  // (utf8Document likewise).
+  static std::vector<StoredServer> ReadServerList(const IniDocument& document,
+                                                  const IniDocument* utf8Document = nullptr);
+  // Reads settingsPath as LoadSettings does (the defaults, the file merged
+  // over them, the UTF-8 reading of its directories) into document and
+  // servers, without adding or writing anything. False when the file cannot
+  // be read: document then holds the defaults and servers is empty.
+  static bool ReadSettingsFile(const std::string& settingsPath, IniDocument& document,
+                               std::vector<StoredServer>& servers);
+  // LoadSettings(list, settingsPath, FileUse::ReadOnly), except that no
+  // entry is added: the file's servers are handed back instead, for the
+  // caller to add those it wants with AddStoredServer. FileRead() tells
+  // whether the file was read.
+  bool LoadSettingsWithoutServers(ListControl* list, const std::string& settingsPath,
+                                  std::vector<StoredServer>& servers);
+  // Adds an entry, stopped, exactly as LoadServerList adds a stored one, but
+  // with the server's own read size and sync interval (those of the file it
+  // was read from). False, adding nothing, as for AddServer.
+  bool AddStoredServer(const StoredServer& server);
+  // The row of the entry whose stream is stream; -1 when there is none.
+  int RowOf(const ServerStream* stream) const;
 
   // Asks every running stream to stop, then waits for each; for shutting
   // many recordings down together.

@@ -37,3 +37,12 @@ std::string ConsoleListControl::CellText(int row, int column) const {
   }
   return rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }
+
+bool ConsoleListControl::RemoveRow(int row) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (row < 0 || row >= static_cast<int>(rows.size())) {
+    return false;
+  }
+  rows.erase(rows.begin() + row);
+  return true;
+}

@@ -14,7 +14,8 @@
 //
 // Threads: the presenters call the ListControl operations on the streams'
 // workers (and on the main thread); they only update the rows under `mutex`
-// and never wait for anything else.
+// and never wait for anything else. CellText and RemoveRow run on the main
+// thread.
 class ConsoleListControl : public ListControl {
  public:
   static constexpr int kColumnCount = 7;
@@ -28,6 +29,9 @@ class ConsoleListControl : public ListControl {
 
   // The text of one cell; empty for a cell that does not exist.
   std::string CellText(int row, int column) const;
+  // Deletes a row, the rows below moving up; the second step of removing an
+  // entry (SettingsStore::RemoveRow). False for a row that does not exist.
+  bool RemoveRow(int row);
 
  private:
   using Row = std::array<std::string, kColumnCount>;

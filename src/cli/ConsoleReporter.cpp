@@ -19,10 +19,17 @@ std::string Quoted(const std::string& text) { return "\"" + ByteText::EscapeCont
 ConsoleReporter::ConsoleReporter(int32_t number, const std::string& url, RecordingWriter* writer,
                                  std::chrono::milliseconds retryReportInterval)
     : url(url),
-      prefix("[" + std::to_string(number) + "] " + ByteText::EscapeControls(url)),
-      shortPrefix("[" + std::to_string(number) + "]"),
+      escapedUrl(ByteText::EscapeControls(url)),
       writer(writer),
-      retryReportInterval(retryReportInterval) {}
+      retryReportInterval(retryReportInterval) {
+  SetNumber(number);
+}
+
+void ConsoleReporter::SetNumber(int32_t number) {
+  std::lock_guard<std::mutex> lock(mutex);
+  shortPrefix = "[" + std::to_string(number) + "]";
+  prefix = shortPrefix + " " + escapedUrl;
+}
 
 void ConsoleReporter::OnAudio(const StreamBuffer&) { CheckWriter(); }
 
@@ -46,6 +53,22 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
         break;
       case StreamEvent::Name:
         lines.Push(prefix + ": station " + Quoted(text));
+        shownStation = std::move(text);
+        break;
+      case StreamEvent::Source:
+        // The stream a playlist named: said when it changes (the next entry
+        // after a failure), not on every reconnect.
+        if (text != source) {
+          source = std::move(text);
+          lines.Push(prefix + ": stream " + ByteText::EscapeControls(source));
+        }
+        break;
+      case StreamEvent::Station:
+        // Behind a playlist, the station may be the playlist's name for it.
+        if (!source.empty() && !text.empty() && text != shownStation) {
+          lines.Push(prefix + ": station " + Quoted(text));
+          shownStation = std::move(text);
+        }
         break;
       case StreamEvent::Bitrate:
         lines.Push(prefix + ": bit rate " + ByteText::EscapeControls(text) + " kbit/s");
@@ -60,7 +83,13 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
         break;
     }
   }
-  CheckWriter();
+  // The writer, the first observer, has seen the event already; only these
+  // kinds can have changed its error or notes. The byte counts come with
+  // every audio block, which checks the writer anyway.
+  if (kind == StreamEvent::Title || kind == StreamEvent::Format || kind == StreamEvent::Station ||
+      kind == StreamEvent::State) {
+    CheckWriter();
+  }
 }
 
 void ConsoleReporter::OnState(const std::string& text) {
@@ -68,7 +97,7 @@ void ConsoleReporter::OnState(const std::string& text) {
   if (IsFailure(text)) {
     const std::string shown = prefix + ": " + text + (reason.empty() ? "" : ": " + ByteText::EscapeControls(reason));
     if (!failing || reason != failedReason) {
-      lines.Push(shown + "; retrying every second");
+      lines.Push(shown + "; retrying every second", LogLevel::Warning);
       failing = true;
       failedReason = reason;
       retries = 0;
@@ -76,7 +105,8 @@ void ConsoleReporter::OnState(const std::string& text) {
     } else {
       ++retries;
       if (now - lastRetryReport >= retryReportInterval) {
-        lines.Push(shown + " (retried " + std::to_string(retries) + (retries == 1 ? " time)" : " times)"));
+        lines.Push(shown + " (retried " + std::to_string(retries) + (retries == 1 ? " time)" : " times)"),
+                   LogLevel::Warning);
         lastRetryReport = now;
       }
     }
@@ -102,18 +132,20 @@ void ConsoleReporter::CheckWriter() {
   const std::vector<std::string> notes = writer->TakeNotes();
   std::lock_guard<std::mutex> lock(mutex);
   for (const auto& note : notes) {
-    lines.Push(prefix + ": " + ByteText::EscapeControls(note));
+    lines.Push(prefix + ": " + ByteText::EscapeControls(note), LogLevel::Notice);
   }
   const std::string text = error ? error->path + ": " + error->reason : std::string();
   if (text != lastError) {
     lastError = text;
     if (!text.empty()) {
-      lines.Push(prefix + kCannotRecordText + ByteText::EscapeControls(text));
+      lines.Push(prefix + kCannotRecordText + ByteText::EscapeControls(text), LogLevel::Error);
     }
   }
 }
 
-std::vector<std::string> ConsoleReporter::TakeLines() {
+std::vector<std::string> ConsoleReporter::TakeLines() { return LineTexts(TakeLogLines()); }
+
+std::vector<LogLine> ConsoleReporter::TakeLogLines() {
   std::lock_guard<std::mutex> lock(mutex);
   return lines.Take(prefix + ": ");
 }

@@ -11,27 +11,32 @@
 
 class RecordingWriter;
 
-// Turns one stream's events into the recorder's console lines, the same in
-// URL mode and in --settings mode: one line per state change, per new title,
-// per station name and bit rate, per file that could not be created or
-// written, and per reconnect the writer joined or split; each line begins
-// with "[n] URL: ". A failing stream says why once ("Error on connecting:
-// HTTP 404 Not Found; retrying every second"), again when the reason
-// changes, and otherwise at most every retryReportInterval how often it has
-// retried, instead of a line per attempt. A clean stop says "Disconnected"
-// once. Text that comes from a server (titles, names, reasons) is printed
-// with its control characters escaped (ByteText::EscapeControls), so no
-// server can steer the user's terminal.
+// Turns one stream's events into the recorder's console lines, the same in URL
+// mode and in --settings mode: one line per state change, per new title, per
+// station name and bit rate, per stream a playlist led to, per file that could
+// not be created or written, and per reconnect the writer joined or split;
+// each line begins with "[n] URL: ", n being the entry's number in its list
+// (SetNumber renumbers it when a reload moved it). Each line carries a level:
+// errors for files, warnings for failing connections, notices for reconnects,
+// the rest informational. A failing stream says why once ("Error on
+// connecting: HTTP 404 Not Found; retrying every second"), again when the
+// reason changes, and otherwise at most every retryReportInterval how often it
+// has retried, instead of a line per attempt. A clean stop says "Disconnected"
+// once. Text that comes from a server (titles, names, reasons) is printed with
+// its control characters escaped (ByteText::EscapeControls), so no server can
+// steer the user's terminal.
 //
 // The stream's worker calls OnText and OnAudio (and the controlling thread
 // does for the state of a stop); they only queue lines, under `mutex`, so a
 // slow terminal never holds up a recording. The main thread takes the lines
-// with TakeLines and asks for ProgressLine, Recorded and LastReason. At most
-// kMaxQueuedLines wait; past that the oldest are dropped and counted.
+// with TakeLines or TakeLogLines, renumbers with SetNumber and asks for
+// ProgressLine, Recorded and LastReason. At most kMaxQueuedLines wait; past
+// that the oldest are dropped and counted.
 //
 // writer may be null; when set it must outlive the reporter's place in the
 // stream's observer list. It is asked for its last error and its notes after
-// every event.
+// every audio block and every event that can change them (title, format,
+// station, state), not after the byte counts that come with every block.
 class ConsoleReporter : public StreamObserver {
  public:
   static constexpr size_t kMaxQueuedLines = 256;
@@ -45,6 +50,9 @@ class ConsoleReporter : public StreamObserver {
 
   // The lines queued since the last call, oldest first.
   std::vector<std::string> TakeLines();
+  std::vector<LogLine> TakeLogLines();
+  // The entry's number from now on; lines already queued keep theirs.
+  void SetNumber(int32_t number);
   // "[n] <title>: <bytes of this title> / <bytes in all>", in the list view's
   // "Bytes"/"MBytes" forms.
   std::string ProgressLine() const;
@@ -66,18 +74,21 @@ class ConsoleReporter : public StreamObserver {
 
   // Constant after construction.
   const std::string url;
-  const std::string prefix;       // "[n] url", escaped
-  const std::string shortPrefix;  // "[n]"
+  const std::string escapedUrl;
   RecordingWriter* const writer;  // not owned; may be null
   const std::chrono::milliseconds retryReportInterval;
 
   mutable std::mutex mutex;  // guards everything below
+  std::string prefix;       // "[n] url", escaped
+  std::string shortPrefix;  // "[n]"
   LineQueue lines{kMaxQueuedLines};
   std::string state;
   std::string title;
   std::string received = "0";
   std::string receivedComplete = "0";
   std::string lastError;
+  std::string source;         // the stream a playlist named; "" for the entry's own URL
+  std::string shownStation;   // the station name last printed
   std::string reason;         // from the last Reason event
   std::string failedReason;   // the reason the failure streak was reported with
   bool failing = false;       // attempts fail one after the other

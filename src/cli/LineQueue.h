@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/LogLine.h"
+
 // What every console line about a file that could not be created or
 // written carries after its "[n] URL" prefix; --quiet prints only these.
 inline constexpr const char* kCannotRecordText = ": cannot record to ";
@@ -16,13 +18,13 @@ class LineQueue {
  public:
   explicit LineQueue(size_t capacity) : capacity(capacity) {}
 
-  void Push(std::string line);
+  void Push(std::string line, LogLevel level = LogLevel::Info);
   // The waiting lines, oldest first, after a "<prefix>(N older lines
-  // dropped)" line when some had to go; the queue is empty afterwards.
-  std::vector<std::string> Take(const std::string& droppedPrefix);
+  // dropped)" warning when some had to go; the queue is empty afterwards.
+  std::vector<LogLine> Take(const std::string& droppedPrefix);
 
  private:
   const size_t capacity;
-  std::deque<std::string> lines;
+  std::deque<LogLine> lines;
   size_t dropped = 0;
 };

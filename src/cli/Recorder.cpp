@@ -1,16 +1,22 @@
 #include "cli/Recorder.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "cli/ConsoleReporter.h"
+#include "cli/RecorderMetrics.h"
+#include "cli/StreamMetrics.h"
 #include "recording/RecordingWriter.h"
 #include "recording/SilenceCutter.h"
 #include "stream/ServerStream.h"
 
 struct Recorder::Entry {
   // Declared so that the stream goes first: its destructor stops the worker
-  // that calls the cutter, the writer and the reporter.
+  // that calls the cutter, the writer, the reporter and the metrics.
   std::unique_ptr<RecordingWriter> writer;
   std::unique_ptr<SilenceCutter> cutter;  // null unless cutting at silence
   std::unique_ptr<ConsoleReporter> reporter;
+  std::unique_ptr<StreamMetrics> metrics;  // null unless metrics are served
   std::unique_ptr<ServerStream> stream;
 
   ~Entry() {
@@ -25,6 +31,11 @@ Recorder::Recorder() = default;
 
 Recorder::~Recorder() {
   StopAll();
+  if (metrics != nullptr) {
+    for (const auto& entry : entries) {
+      metrics->Remove(entry->metrics.get());
+    }
+  }
   entries.clear();
 }
 
@@ -42,8 +53,8 @@ void Recorder::AddEntry(const EntrySettings& settings) {
   if (settings.options.cutAtSilence) {
     entry->cutter = std::make_unique<SilenceCutter>(*entry->writer, settings.options);
   }
-  entry->reporter = std::make_unique<ConsoleReporter>(static_cast<int32_t>(entries.size() + 1), settings.url,
-                                                      entry->writer.get());
+  const auto number = settings.number > 0 ? settings.number : static_cast<int32_t>(entries.size() + 1);
+  entry->reporter = std::make_unique<ConsoleReporter>(number, settings.url, entry->writer.get());
   entry->stream = std::make_unique<ServerStream>();
   if (settings.readSize > 0) {
     entry->stream->SetReadSize(settings.readSize);
@@ -52,6 +63,11 @@ void Recorder::AddEntry(const EntrySettings& settings) {
   entry->stream->AddObserver(entry->cutter ? static_cast<StreamObserver*>(entry->cutter.get())
                                            : static_cast<StreamObserver*>(entry->writer.get()));
   entry->stream->AddObserver(entry->reporter.get());
+  if (metrics != nullptr) {
+    entry->metrics = std::make_unique<StreamMetrics>(number, settings.url, entry->writer.get());
+    entry->stream->AddObserver(entry->metrics.get());
+    metrics->Add(entry->metrics.get());
+  }
   entries.push_back(std::move(entry));
 }
 
@@ -61,6 +77,16 @@ void Recorder::StartAll() {
       entry->stream->Toggle();
     }
   }
+  started = entries.size();
+}
+
+size_t Recorder::StartWaiting(size_t most) {
+  for (; started < entries.size() && most > 0; ++started, --most) {
+    if (entries[started]->stream->IsStopped()) {
+      entries[started]->stream->Toggle();
+    }
+  }
+  return entries.size() - started;
 }
 
 void Recorder::StopAll() {
@@ -74,20 +100,22 @@ void Recorder::StopAll() {
   }
 }
 
-std::vector<std::string> Recorder::TakeLines() {
-  std::vector<std::string> lines;
+std::vector<std::string> Recorder::TakeLines() { return LineTexts(TakeLogLines()); }
+
+std::vector<LogLine> Recorder::TakeLogLines() {
+  std::vector<LogLine> lines;
   for (auto& entry : entries) {
-    auto taken = entry->reporter->TakeLines();
+    auto taken = entry->reporter->TakeLogLines();
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
   }
   return lines;
 }
 
-std::vector<std::string> Recorder::ProgressLines() const {
+std::vector<std::string> Recorder::ProgressLines(size_t most) const {
   std::vector<std::string> lines;
-  lines.reserve(entries.size());
-  for (const auto& entry : entries) {
-    lines.push_back(entry->reporter->ProgressLine());
+  lines.reserve(std::min(most, entries.size()));
+  for (size_t i = 0; i < entries.size() && i < most; ++i) {
+    lines.push_back(entries[i]->reporter->ProgressLine());
   }
   return lines;
 }

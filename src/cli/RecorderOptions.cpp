@@ -1,7 +1,13 @@
 #include "cli/RecorderOptions.h"
 
+#include <arpa/inet.h>
+
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <utility>
+
+#include "app/StreamUrl.h"
 
 namespace {
 
@@ -37,10 +43,45 @@ bool ParseRange(const std::string& text, int32_t& beforeMs, int32_t& afterMs) {
     if (errno != 0 || *end != '\0' || !(value >= 0) || value > 60) {
       return false;
     }
-    ms = static_cast<int32_t>(value * 1000 + 0.5);
+    ms = static_cast<int32_t>(std::lround(value * 1000));
     return true;
   };
   return seconds(text.substr(0, colon), beforeMs) && seconds(text.substr(colon + 1), afterMs);
+}
+
+// "[ADDRESS:]PORT": an IPv4 address, or an IPv6 one in brackets, then a
+// port from 0 to 65535; the address defaults to the loopback.
+bool ParseListenAddress(const std::string& text, std::string& address, uint16_t& port) {
+  std::string host;
+  std::string portText = text;
+  if (!text.empty() && text[0] == '[') {
+    const size_t close = text.find("]:");
+    if (close == std::string::npos) {
+      return false;
+    }
+    host = text.substr(1, close - 1);
+    portText = text.substr(close + 2);
+    in6_addr parsed{};
+    if (inet_pton(AF_INET6, host.c_str(), &parsed) != 1) {
+      return false;
+    }
+  } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+    host = text.substr(0, colon);
+    portText = text.substr(colon + 1);
+    in_addr parsed{};
+    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1) {
+      return false;
+    }
+  }
+  int64_t number = 0;
+  if (!ParseNumber(portText, 0, 65535, number)) {
+    return false;
+  }
+  if (!host.empty()) {
+    address = host;
+  }
+  port = static_cast<uint16_t>(number);
+  return true;
 }
 
 }  // namespace
@@ -51,6 +92,7 @@ std::string RecorderUsage() {
          "                           [--cut-at-silence[=BEFORE:AFTER]] [--split-offset MS] [--tags]\n"
          "                           [--keep-partial-apart] [--min-length SECONDS] [--quiet] URL...\n"
          "       driftharbour-record --settings FILE [--duration SECONDS] [--sync-interval SECONDS] [--quiet]\n"
+         "  either form also takes [--shard K/N] [--metrics [ADDRESS:]PORT] [--start-rate PER_SECOND]\n"
          "\n"
          "Records every URL at once into DIR (default: the current directory), one\n"
          "file per title (.mp3, .aac, .ogg or .opus, as the station sends); audio\n"
@@ -75,7 +117,17 @@ std::string RecorderUsage() {
          "  --sync-interval SECONDS  put open files on the disk this often (default 10;\n"
          "                         0: only when a file is closed)\n"
          "  --quiet                print only errors\n"
-         "  --settings FILE        record every server entry of a Driftharbour.ini\n"
+         "  --settings FILE        record every server entry of a Driftharbour.ini; runs\n"
+         "                         until stopped, and SIGHUP reads the file again:\n"
+         "                         new entries start, removed ones stop, changed ones\n"
+         "                         restart, the others record on untouched\n"
+         "  --shard K/N            record only the entries that shard K of N (counting\n"
+         "                         from 0) takes by the hash of their URL, so that N\n"
+         "                         recorders given the same list record each entry once\n"
+         "  --metrics [ADDRESS:]PORT  serve Prometheus metrics at /metrics (address\n"
+         "                         default 127.0.0.1; IPv6 as [::1]:PORT; port 0 picks one)\n"
+         "  --start-rate PER_SECOND  start at most this many streams a second\n"
+         "                         (default 1000; 0: all at once)\n"
          "  --help                 this text\n";
 }
 
@@ -98,7 +150,15 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
     std::string text;
     int64_t number = 0;
     if (onlyUrls || argument.empty() || argument[0] != '-') {
-      options.urls.push_back(argument);
+      // Blanks around go, a missing scheme is http://; anything but an http
+      // or https URL is refused before any recording starts.
+      std::string url;
+      const StreamUrl::Problem problem = StreamUrl::Normalize(argument, url);
+      if (problem != StreamUrl::Problem::None) {
+        result.error = StreamUrl::Describe(problem, argument) + ": give http or https URLs";
+        return result;
+      }
+      options.urls.push_back(std::move(url));
     } else if (argument == "--") {
       onlyUrls = true;
     } else if (argument == "--help" || argument == "-h") {
@@ -180,11 +240,40 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
         return result;
       }
       options.recording.minLengthSeconds = static_cast<int32_t>(number);
+    } else if (argument == "--shard") {
+      if (!value(text)) {
+        return result;
+      }
+      const auto shard = ShardAssignment::Parse(text);
+      if (!shard) {
+        result.error = "--shard takes K/N with 0 <= K < N, not '" + text + "'";
+        return result;
+      }
+      options.shard = *shard;
+    } else if (argument == "--metrics") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseListenAddress(text, options.metricsAddress, options.metricsPort)) {
+        result.error = "--metrics takes [ADDRESS:]PORT (an IPv4 address, or an IPv6 one in brackets), not '" +
+                       text + "'";
+        return result;
+      }
+      options.metrics = true;
+    } else if (argument == "--start-rate") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 0, 1000000, number)) {
+        result.error = "--start-rate takes streams per second from 0 to 1000000, not '" + text + "'";
+        return result;
+      }
+      options.startsPerSecond = static_cast<int32_t>(number);
     } else if (argument == "--sync-interval") {
       if (!value(text)) {
         return result;
       }
-      if (!ParseNumber(text, 0, 24 * 3600, number)) {
+      if (!ParseNumber(text, 0, int64_t{24} * 3600, number)) {
         result.error = "--sync-interval takes a whole number of seconds from 0 to 86400, not '" + text + "'";
         return result;
       }

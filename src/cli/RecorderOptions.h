@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ShardAssignment.h"
+#include "cli/StartPacer.h"
 #include "recording/RecordingOptions.h"
 
 // What driftharbour-record was asked to do.
@@ -18,6 +20,11 @@ struct RecorderOptions {
   bool quiet = false;
   std::string settingsFile;     // record the entries of a Driftharbour.ini
   std::vector<std::string> urls;
+  ShardAssignment shard;        // the entries this recorder takes; 0/1: all
+  bool metrics = false;         // serve /metrics
+  std::string metricsAddress = "127.0.0.1";  // without brackets for IPv6
+  uint16_t metricsPort = 0;     // 0: one the system picks
+  int32_t startsPerSecond = StartPacer::kDefaultPerSecond;  // 0: all at once
 };
 
 // The outcome of reading the command line: options, a request for help, or

@@ -1,73 +1,243 @@
 #include "cli/SettingsRecorder.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
+#include "app/ReloadPlan.h"
+#include "app/ServerRowPresenter.h"
+#include "cli/RecorderMetrics.h"
+#include "cli/StreamMetrics.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
-#include "app/ServerRowPresenter.h"
 
 SettingsRecorder::SettingsRecorder() = default;
 
-SettingsRecorder::~SettingsRecorder() { store.StopAll(); }
+SettingsRecorder::~SettingsRecorder() {
+  if (metrics != nullptr) {
+    for (const Entry& entry : entries) {
+      metrics->Remove(entry.metrics.get());
+    }
+  }
+  store.StopAll();
+}
 
-bool SettingsRecorder::Load(const std::string& settingsPath, std::string& error, int32_t syncIntervalSeconds) {
-  store.LoadSettings(&list, settingsPath, SettingsStore::FileUse::ReadOnly);
+bool SettingsRecorder::Load(const std::string& path, std::string& error, int32_t syncIntervalSeconds) {
+  settingsPath = path;
+  syncIntervalOverride = syncIntervalSeconds;
+  std::vector<SettingsStore::StoredServer> servers;
+  store.LoadSettingsWithoutServers(&list, settingsPath, servers);
   if (!store.FileRead()) {
     error = "cannot read the settings file " + settingsPath;
     return false;
   }
-  if (store.EntryCount() == 0) {
+  if (servers.empty()) {
     error = "the settings file " + settingsPath + " lists no server (no [Server] Server_0)";
     return false;
   }
-  for (int row = 0; row < store.EntryCount(); ++row) {
-    const ServerRowPresenter* presenter = store.RowAt(row);
-    ServerStream* stream = store.StreamAt(row);
-    if (syncIntervalSeconds >= 0) {
-      presenter->Writer()->SetSyncInterval(syncIntervalSeconds);
+  listed = servers.size();
+  std::vector<SettingsStore::StoredServer> wanted;
+  std::vector<int32_t> numbers;
+  Select(servers, wanted, numbers);
+  entries.reserve(wanted.size());
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    Entry entry;
+    if (MakeEntry(wanted[i], numbers[i], entry)) {
+      entries.push_back(std::move(entry));
     }
-    auto reporter = std::make_unique<ConsoleReporter>(row + 1, presenter->Url(), presenter->Writer());
-    stream->AddObserver(reporter.get());
-    reporters.push_back(std::move(reporter));
   }
+  waiting = entries.size();
   return true;
 }
 
-void SettingsRecorder::StartAll() {
-  for (int row = 0; row < store.EntryCount(); ++row) {
-    ServerStream* stream = store.StreamAt(row);
-    if (stream != nullptr && stream->IsStopped()) {
-      stream->Toggle();
+void SettingsRecorder::Select(const std::vector<SettingsStore::StoredServer>& servers,
+                              std::vector<SettingsStore::StoredServer>& wanted, std::vector<int32_t>& numbers) const {
+  for (size_t i = 0; i < servers.size(); ++i) {
+    if (shard.Owns(servers[i].url)) {
+      wanted.push_back(servers[i]);
+      numbers.push_back(static_cast<int32_t>(i + 1));
     }
   }
+}
+
+bool SettingsRecorder::MakeEntry(const SettingsStore::StoredServer& server, int32_t number, Entry& entry) {
+  if (!store.AddStoredServer(server)) {
+    return false;
+  }
+  // The store appends the entry's row below every other.
+  const ServerRowPresenter* presenter = store.RowAt(list.RowCount() - 1);
+  if (presenter == nullptr) {
+    return false;
+  }
+  RecordingWriter* writer = presenter->Writer();
+  entry.server = server;
+  entry.number = number;
+  entry.stream = presenter->Stream();
+  if (syncIntervalOverride >= 0) {
+    writer->SetSyncInterval(syncIntervalOverride);
+  }
+  entry.reporter = std::make_unique<ConsoleReporter>(number, server.url, writer);
+  entry.stream->AddObserver(entry.reporter.get());
+  if (metrics != nullptr) {
+    entry.metrics = std::make_unique<StreamMetrics>(number, server.url, writer);
+    entry.stream->AddObserver(entry.metrics.get());
+    metrics->Add(entry.metrics.get());
+  }
+  entry.started = false;
+  return true;
+}
+
+void SettingsRecorder::RemoveEntry(Entry& entry) {
+  if (metrics != nullptr) {
+    // Before the store destroys the writer that a scrape reads.
+    metrics->Remove(entry.metrics.get());
+  }
+  const int row = store.RowOf(entry.stream);
+  if (store.RemoveRow(row)) {
+    list.RemoveRow(row);
+  }
+  entry.stream = nullptr;
+  auto lines = entry.reporter->TakeLogLines();
+  retiredLines.insert(retiredLines.end(), std::make_move_iterator(lines.begin()),
+                      std::make_move_iterator(lines.end()));
+  entry.reporter.reset();
+  entry.metrics.reset();
+}
+
+void SettingsRecorder::StartAll() {
+  for (Entry& entry : entries) {
+    if (entry.stream->IsStopped()) {
+      entry.stream->Toggle();
+    }
+    entry.started = true;
+  }
+  waiting = 0;
+}
+
+size_t SettingsRecorder::StartWaiting(size_t most) {
+  for (auto it = entries.begin(); it != entries.end() && waiting > 0 && most > 0; ++it) {
+    if (!it->started) {
+      if (it->stream->IsStopped()) {
+        it->stream->Toggle();
+      }
+      it->started = true;
+      --waiting;
+      --most;
+    }
+  }
+  return waiting;
 }
 
 void SettingsRecorder::StopAll() { store.StopAll(); }
 
-std::vector<std::string> SettingsRecorder::TakeLines() {
-  std::vector<std::string> lines;
-  for (auto& reporter : reporters) {
-    auto taken = reporter->TakeLines();
+SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
+  ReloadResult result;
+  IniDocument document;
+  std::vector<SettingsStore::StoredServer> servers;
+  if (!SettingsStore::ReadSettingsFile(settingsPath, document, servers)) {
+    return result;
+  }
+  result.read = true;
+  listed = servers.size();
+  std::vector<SettingsStore::StoredServer> wanted;
+  std::vector<int32_t> numbers;
+  Select(servers, wanted, numbers);
+
+  std::vector<SettingsStore::StoredServer> running;
+  running.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    running.push_back(entry.server);
+  }
+  const ReloadPlan plan = ReloadPlan::Between(running, wanted);
+
+  // Every stream that goes is asked to stop first, so that they all wind
+  // down together; each removal then only waits for its own worker's end.
+  for (const size_t i : plan.removed) {
+    entries[i].stream->RequestStop();
+  }
+  for (const ReloadPlan::Pair& pair : plan.changed) {
+    entries[pair.running].stream->RequestStop();
+  }
+  for (const size_t i : plan.removed) {
+    RemoveEntry(entries[i]);
+  }
+  for (const ReloadPlan::Pair& pair : plan.changed) {
+    RemoveEntry(entries[pair.running]);
+  }
+
+  std::vector<Entry> next(wanted.size());
+  std::vector<bool> filled(wanted.size(), false);
+  for (const ReloadPlan::Pair& pair : plan.unchanged) {
+    Entry& entry = entries[pair.running];
+    if (entry.number != numbers[pair.wanted]) {
+      entry.number = numbers[pair.wanted];
+      entry.reporter->SetNumber(entry.number);
+      if (entry.metrics) {
+        entry.metrics->SetNumber(entry.number);
+      }
+    }
+    next[pair.wanted] = std::move(entry);
+    filled[pair.wanted] = true;
+  }
+  std::vector<size_t> starting = plan.added;
+  for (const ReloadPlan::Pair& pair : plan.changed) {
+    starting.push_back(pair.wanted);
+  }
+  std::sort(starting.begin(), starting.end());
+  for (const size_t j : starting) {
+    filled[j] = MakeEntry(wanted[j], numbers[j], next[j]);
+  }
+
+  entries.clear();
+  waiting = 0;
+  for (size_t j = 0; j < next.size(); ++j) {
+    if (filled[j]) {
+      waiting += next[j].started ? 0 : 1;
+      entries.push_back(std::move(next[j]));
+    }
+  }
+  result.unchanged = plan.unchanged.size();
+  result.restarted = plan.changed.size();
+  result.stopped = plan.removed.size();
+  result.added = plan.added.size();
+  return result;
+}
+
+std::vector<std::string> SettingsRecorder::TakeLines() { return LineTexts(TakeLogLines()); }
+
+std::vector<LogLine> SettingsRecorder::TakeLogLines() {
+  std::vector<LogLine> lines = std::move(retiredLines);
+  retiredLines.clear();
+  for (Entry& entry : entries) {
+    auto taken = entry.reporter->TakeLogLines();
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
   }
   return lines;
 }
 
-std::vector<std::string> SettingsRecorder::ProgressLines() const {
+std::vector<std::string> SettingsRecorder::ProgressLines(size_t most) const {
   std::vector<std::string> lines;
-  lines.reserve(reporters.size());
-  for (const auto& reporter : reporters) {
-    lines.push_back(reporter->ProgressLine());
+  lines.reserve(std::min(most, entries.size()));
+  for (size_t i = 0; i < entries.size() && i < most; ++i) {
+    lines.push_back(entries[i].reporter->ProgressLine());
   }
   return lines;
 }
 
 std::vector<const ConsoleReporter*> SettingsRecorder::Reporters() const {
   std::vector<const ConsoleReporter*> all;
-  all.reserve(reporters.size());
-  for (const auto& reporter : reporters) {
-    all.push_back(reporter.get());
+  all.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    all.push_back(entry.reporter.get());
   }
   return all;
+}
+
+std::vector<std::pair<int32_t, const ServerStream*>> SettingsRecorder::Streams() const {
+  std::vector<std::pair<int32_t, const ServerStream*>> streams;
+  streams.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    streams.emplace_back(entry.number, entry.stream);
+  }
+  return streams;
 }

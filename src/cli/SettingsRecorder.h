@@ -1,25 +1,46 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/SettingsStore.h"
+#include "app/ShardAssignment.h"
 #include "cli/ConsoleListControl.h"
 #include "cli/ConsoleReporter.h"
-#include "app/SettingsStore.h"
+#include "cli/LogLine.h"
+
+class RecorderMetrics;
+class ServerStream;
+class StreamMetrics;
 
 // The headless recorder's --settings mode: records every server entry of a
-// Driftharbour.ini, each into its own download directory with its own
-// switches and the file's read size, exactly as the window would after a
-// double-click on every row. The file is only read, never written.
+// Driftharbour.ini (or, with a shard, those the shard takes), each into its
+// own download directory with its own switches and the file's read size,
+// exactly as the window would after a double-click on every row. The file
+// is only read, never written.
 //
 // Each entry's stream reports to a ConsoleReporter as well (after its writer
-// and row presenter), so the lines look as in URL mode.
+// and row presenter), so the lines look as in URL mode, and, when metrics
+// are served, to a StreamMetrics after that. Entries are numbered by their
+// place in the file (Server_0 is [1]), also when a shard skips some.
+//
+// Reload reads the file again and applies what changed (ReloadPlan): entries
+// that record as before go on, untouched (their streams, writers and open
+// files never notice), and are renumbered where the list moved them;
+// entries that left the list stop, their files closed as by a stop; entries
+// whose URL, directory, switches or recording options changed stop and
+// start afresh; new entries start. Entries start through StartWaiting, so
+// the caller paces them. The file's read size and sync interval apply to
+// the entries a reload starts.
 //
 // Owns the settings store with its entries, the console list their
-// presenters write to and the reporters; the store is destroyed first, since
-// its workers call the others. One thread (the recorder's main thread) calls
-// everything.
+// presenters write to, the reporters and the stream metrics; the store is
+// destroyed first, since its workers call the others, and every stream
+// metrics leaves the RecorderMetrics before its writer goes. One thread (the
+// recorder's main thread) calls everything.
 class SettingsRecorder {
  public:
   SettingsRecorder();
@@ -28,27 +49,81 @@ class SettingsRecorder {
   SettingsRecorder(const SettingsRecorder&) = delete;
   SettingsRecorder& operator=(const SettingsRecorder&) = delete;
 
-  // Reads the file and adds its entries, stopped. False, with a one-line
-  // reason in error, when the file cannot be read or lists no server.
-  // syncIntervalSeconds, unless -1, replaces the file's sync interval.
+  // Before Load: record only what shard takes (all by default); report to
+  // metrics (not owned, outlives the recorder; null: none).
+  void SetShard(const ShardAssignment& newShard) { shard = newShard; }
+  void SetMetrics(RecorderMetrics* recorderMetrics) { metrics = recorderMetrics; }
+
+  // Reads the file and adds its entries (the shard's), stopped. False, with
+  // a one-line reason in error, when the file cannot be read or lists no
+  // server. syncIntervalSeconds, unless -1, replaces the file's sync
+  // interval, also at every reload.
   bool Load(const std::string& settingsPath, std::string& error, int32_t syncIntervalSeconds = -1);
-  int EntryCount() const { return store.EntryCount(); }
+  int EntryCount() const { return static_cast<int>(entries.size()); }
+  // How many servers the file listed at the last Load or Reload, other
+  // shards' included.
+  size_t ListedCount() const { return listed; }
 
   void StartAll();
+  // Starts at most `most` of the entries not started yet, in list order;
+  // returns how many are still waiting.
+  size_t StartWaiting(size_t most);
   // Stops every entry: connections closed, workers joined.
   void StopAll();
 
-  // The lines of every entry since the last call, entry by entry.
+  // What a Reload did, in entries of this shard.
+  struct ReloadResult {
+    bool read = false;  // false: the file could not be read, nothing changed
+    size_t unchanged = 0;
+    size_t restarted = 0;
+    size_t stopped = 0;
+    size_t added = 0;  // waiting for StartWaiting
+  };
+  ReloadResult Reload();
+
+  // The lines of every entry since the last call, entry by entry, after
+  // those of entries a reload removed.
   std::vector<std::string> TakeLines();
-  std::vector<std::string> ProgressLines() const;
-  // Every entry's reporter, in entry order; they live as long as the
-  // recorder.
+  std::vector<LogLine> TakeLogLines();
+  // The progress lines of the first `most` entries.
+  std::vector<std::string> ProgressLines(size_t most = SIZE_MAX) const;
+  // Every entry's reporter, in entry order; valid until the next Reload.
   std::vector<const ConsoleReporter*> Reporters() const;
 
+  // Entry by entry: its number and its stream (the store's), for tests.
+  std::vector<std::pair<int32_t, const ServerStream*>> Streams() const;
   const SettingsStore& Store() const { return store; }
 
  private:
+  struct Entry {
+    SettingsStore::StoredServer server;  // as it was read
+    int32_t number = 0;                  // [n]: its place in the file, from 1
+    ServerStream* stream = nullptr;      // the store's
+    std::unique_ptr<ConsoleReporter> reporter;
+    std::unique_ptr<StreamMetrics> metrics;  // null unless metrics are served
+    bool started = false;
+  };
+
+  // The servers of a freshly read file that this shard takes, and their
+  // numbers.
+  void Select(const std::vector<SettingsStore::StoredServer>& servers,
+              std::vector<SettingsStore::StoredServer>& wanted, std::vector<int32_t>& numbers) const;
+  // Adds server to the store, stopped, with its reporter and metrics; false
+  // when the store cannot add it.
+  bool MakeEntry(const SettingsStore::StoredServer& server, int32_t number, Entry& entry);
+  // Takes the entry off the metrics, removes it from the store (its stream
+  // stopped, its files closed) and keeps its last lines.
+  void RemoveEntry(Entry& entry);
+
+  std::string settingsPath;
+  int32_t syncIntervalOverride = -1;
+  ShardAssignment shard;
+  RecorderMetrics* metrics = nullptr;  // not owned; may be null
+  size_t listed = 0;
+
   ConsoleListControl list;
-  std::vector<std::unique_ptr<ConsoleReporter>> reporters;  // per row
-  SettingsStore store;
+  std::vector<Entry> entries;         // in file order
+  size_t waiting = 0;                 // entries not started yet
+  std::vector<LogLine> retiredLines;  // of removed entries, not taken yet
+  SettingsStore store;                // last: destroyed first
 };

@@ -4,17 +4,25 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "cli/ConsoleOutput.h"
 #include "cli/ConsoleReporter.h"
-#include "cli/LineQueue.h"
+#include "cli/MetricsEndpoint.h"
 #include "cli/Recorder.h"
+#include "cli/RecorderMetrics.h"
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
+#include "cli/StartPacer.h"
 #include "recording/FileSyncer.h"
+#include "stream/WorkerThread.h"
 
 namespace {
 
@@ -22,122 +30,144 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kTick = std::chrono::milliseconds(250);
 constexpr auto kPlainProgressInterval = std::chrono::seconds(5);
-// On a terminal at most this many progress lines are redrawn in place.
-constexpr size_t kMaxLiveLines = 20;
+// While entries wait to start, the loop wakes at least this often.
+constexpr auto kStartSlice = std::chrono::milliseconds(10);
+// What one recording stream holds open: its socket, the wake-up pair of
+// curl's multi handle, and the file it writes.
+constexpr rlim_t kDescriptorsPerStream = 4;
+// Standard streams, the syncer's duplicates, the metrics server, curl's
+// resolver, a playlist being fetched.
+constexpr rlim_t kSpareDescriptors = 64;
+// How much later a worker's timeouts may fire; none of them is precise to a
+// tenth of a second (a one-second poll, a one-second retry).
+constexpr auto kWorkerTimerSlack = std::chrono::milliseconds(100);
 
-class Console {
- public:
-  Console(bool quiet, bool terminal) : quiet(quiet), terminal(terminal) {}
-
-  // Prints event lines, then (when due) the progress lines.
-  void Show(const std::vector<std::string>& lines, const std::vector<std::string>& progress, bool progressDue) {
-    if (terminal) {
-      ClearLive();
-      Print(lines);
-      ShowLive(progress);
-    } else {
-      Print(lines);
-      if (progressDue) {
-        Print(progress);
-      }
-    }
-    std::fflush(stdout);
+// Makes room for `streams` recording streams: the soft descriptor limit goes
+// up to the hard one, and the hard one up too where the process may raise
+// it (root, CAP_SYS_RESOURCE). Returns how many streams the limit holds.
+rlim_t MakeRoomForStreams(size_t streams) {
+  const rlim_t needed = static_cast<rlim_t>(streams) * kDescriptorsPerStream + kSpareDescriptors;
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) {
+    return 0;
   }
-
-  // --quiet: only the lines about files that could not be recorded, on
-  // standard error.
-  static void ShowErrors(const std::vector<std::string>& lines) {
-    for (const auto& line : lines) {
-      if (line.find(kCannotRecordText) != std::string::npos) {
-        std::fprintf(stderr, "%s\n", line.c_str());
-      }
+  if (files.rlim_max != RLIM_INFINITY && files.rlim_max < needed) {
+    const rlimit raised{needed, needed};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+      files = raised;
     }
   }
-
-  void Finish(const std::vector<std::string>& lines, const std::vector<std::string>& progress) {
-    if (quiet) {
-      ShowErrors(lines);
-      return;
-    }
-    if (terminal) {
-      ClearLive();
-    }
-    Print(lines);
-    Print(progress);
-    std::fflush(stdout);
+  if (files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
   }
-
- private:
-  static void Print(const std::vector<std::string>& lines) {
-    for (const auto& line : lines) {
-      std::fputs(line.c_str(), stdout);
-      std::fputc('\n', stdout);
-    }
+  getrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur == RLIM_INFINITY) {
+    return static_cast<rlim_t>(streams);
   }
+  return files.rlim_cur > kSpareDescriptors ? (files.rlim_cur - kSpareDescriptors) / kDescriptorsPerStream : 0;
+}
 
-  void ClearLive() {
-    if (liveLines > 0) {
-      std::printf("\x1b[%zuA\x1b[J", liveLines);
-      liveLines = 0;
-    }
+// A warning when the descriptor limit cannot hold every stream: past it,
+// connections and files fail at random, also for streams already recording.
+void CheckDescriptors(size_t streams, ConsoleOutput& console) {
+  const rlim_t room = MakeRoomForStreams(streams);
+  if (room < streams) {
+    console.Say(LogLevel::Warning, "the limit of open files holds about " + std::to_string(room) + " streams, not " +
+                                       std::to_string(streams) +
+                                       ": raise it (LimitNOFILE=, ulimit -n) or split the list with --shard");
   }
+}
 
-  void ShowLive(const std::vector<std::string>& progress) {
-    const size_t shown = progress.size() > kMaxLiveLines ? kMaxLiveLines - 1 : progress.size();
-    for (size_t i = 0; i < shown; ++i) {
-      std::printf("%s\x1b[K\n", progress[i].c_str());
-    }
-    liveLines = shown;
-    if (shown < progress.size()) {
-      std::printf("... and %zu more streams\x1b[K\n", progress.size() - shown);
-      ++liveLines;
-    }
+std::string ShardNote(const RecorderOptions& options, size_t taken, size_t listed) {
+  if (options.shard.Count() < 2) {
+    return {};
   }
+  return "shard " + options.shard.Text() + " records " + std::to_string(taken) + " of " + std::to_string(listed) +
+         " entries";
+}
 
-  const bool quiet;
-  const bool terminal;
-  size_t liveLines = 0;
-};
+// SIGHUP: only the settings mode has a file to read again.
+void Reload(Recorder&, const RecorderOptions&, ConsoleOutput&) {}
 
-// Starts every entry, shows the lines until the duration ends or a stop
-// signal arrives, then stops every entry and shows the last lines. Returns
-// the exit status: 0 when every entry recorded audio, else 1, after a last
-// line that names the entries that recorded nothing and why.
+void Reload(SettingsRecorder& recorder, const RecorderOptions& options, ConsoleOutput& console) {
+  const SettingsRecorder::ReloadResult result = recorder.Reload();
+  if (!result.read) {
+    console.Say(LogLevel::Warning, "cannot read the settings file " + options.settingsFile + " again; the " +
+                                       std::to_string(recorder.EntryCount()) + " entries record on as they were");
+    return;
+  }
+  std::string line = "reloaded " + options.settingsFile + ": " + std::to_string(result.unchanged) + " unchanged, " +
+                     std::to_string(result.restarted) + " restarted, " + std::to_string(result.stopped) +
+                     " stopped, " + std::to_string(result.added) + " added";
+  const std::string shard = ShardNote(options, static_cast<size_t>(recorder.EntryCount()), recorder.ListedCount());
+  if (!shard.empty()) {
+    line += "; " + shard;
+  }
+  console.Say(LogLevel::Notice, line);
+  CheckDescriptors(static_cast<size_t>(recorder.EntryCount()), console);
+}
+
+// Starts the entries (paced), shows the lines until the duration ends or a
+// stop signal arrives, reloads on SIGHUP, then stops every entry and shows
+// the last lines. Returns the exit status: 0 when every entry recorded
+// audio, else 1, after a last line that names the entries that recorded
+// nothing and why.
 template <typename AnyRecorder>
-int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& stopSignals) {
-  Console console(options.quiet, isatty(STDOUT_FILENO) == 1);
-  recorder.StartAll();
-
+int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& signals, ConsoleOutput& console) {
   const auto start = Clock::now();
+  StartPacer pacer(options.startsPerSecond, start);
+  size_t waiting = recorder.StartWaiting(pacer.Take(start));
+  bool paced = waiting > 0;
+  auto lastShow = start;
   auto lastProgress = start;
-  const timespec tick{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kTick).count()};
   for (;;) {
+    auto wait = kTick;
+    if (waiting > 0) {
+      wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(pacer.UntilNext()),
+                        std::chrono::milliseconds(1), kStartSlice);
+    }
+    const timespec timeout{0, std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count()};
     siginfo_t info;
-    if (sigtimedwait(&stopSignals, &info, &tick) > 0) {
+    const int signal = sigtimedwait(&signals, &info, &timeout);
+    auto now = Clock::now();
+    if (signal == SIGHUP) {
+      Reload(recorder, options, console);
+      now = Clock::now();
+      waiting = recorder.StartWaiting(pacer.Take(now));
+      paced = paced || waiting > 0;
+    } else if (signal > 0) {
       break;
     }
-    const auto now = Clock::now();
     if (options.durationSeconds > 0 && now - start >= std::chrono::seconds(options.durationSeconds)) {
       break;
     }
+    if (waiting > 0) {
+      waiting = recorder.StartWaiting(pacer.Take(now));
+      if (waiting == 0 && paced) {
+        console.Say(LogLevel::Info, "every stream started, " + std::to_string(recorder.EntryCount()) + " in all");
+        paced = false;
+      }
+    }
+    if (now - lastShow < kTick && signal != SIGHUP) {
+      continue;
+    }
+    lastShow = now;
     const bool progressDue = now - lastProgress >= kPlainProgressInterval;
     if (progressDue) {
       lastProgress = now;
     }
-    if (options.quiet) {
-      Console::ShowErrors(recorder.TakeLines());
-    } else {
-      console.Show(recorder.TakeLines(), recorder.ProgressLines(), progressDue);
-    }
+    const size_t wanted = console.ProgressWanted(progressDue);
+    console.Show(recorder.TakeLogLines(), wanted > 0 ? recorder.ProgressLines(wanted) : std::vector<std::string>(),
+                 static_cast<size_t>(recorder.EntryCount()));
   }
   recorder.StopAll();
-  console.Finish(recorder.TakeLines(), recorder.ProgressLines());
+  console.Finish(recorder.TakeLogLines(), recorder.ProgressLines());
   const std::string nothing = ConsoleReporter::NothingRecordedLine(recorder.Reporters());
   if (nothing.empty()) {
     return 0;
   }
-  std::fflush(stdout);
-  std::fprintf(stderr, "driftharbour-record: %s\n", nothing.c_str());
+  console.Say(LogLevel::Error, nothing);
   return 1;
 }
 
@@ -154,27 +184,47 @@ int main(int argc, char** argv) {
     return 2;
   }
   const RecorderOptions& options = arguments.options;
+  const bool settingsMode = !options.settingsFile.empty();
 
   // Signals are taken by the main loop alone: block them before any thread
-  // starts, so every thread inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
-  // Every stream holds a few descriptors (its socket, curl's wakeup pair, its
-  // file): allow as many as the system lets this process have.
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+  // starts, so every thread inherits the mask. SIGHUP reads a settings file
+  // again; without one it keeps its default action, as it always had.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  if (settingsMode) {
+    sigaddset(&signals, SIGHUP);
   }
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  // Thousands of workers each wake about once a second; letting their
+  // timeouts gather and their wakeups queue instead of preempt cut the CPU
+  // time per stream by about a quarter (bench/cost.py, 3,333 streams).
+  WorkerThread::SetScheduling({kWorkerTimerSlack, true});
+
+  const char* journalStream = std::getenv("JOURNAL_STREAM");  // NOLINT(concurrency-mt-unsafe): no thread runs yet
+  ConsoleOutput console(stdout, stderr, ConsoleOutput::StandardOutputMode(journalStream),
+                        ConsoleOutput::StandardErrorToJournal(journalStream), options.quiet);
 
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    std::fprintf(stderr, "driftharbour-record: cannot initialise the network library\n");
+    console.Say(LogLevel::Error, "cannot initialise the network library");
     return 1;
+  }
+
+  // Before any recording, so that a port in use ends the program at once.
+  std::shared_ptr<RecorderMetrics> metrics;
+  std::unique_ptr<MetricsEndpoint> endpoint;
+  if (options.metrics) {
+    metrics = std::make_shared<RecorderMetrics>();
+    try {
+      endpoint = std::make_unique<MetricsEndpoint>(options.metricsAddress, options.metricsPort, metrics);
+    } catch (const std::runtime_error& error) {
+      console.Say(LogLevel::Error, error.what());
+      curl_global_cleanup();
+      return 1;
+    }
+    console.Say(LogLevel::Info, "metrics at " + endpoint->Url());
   }
 
   // Outlives every writer: files closed at the end are synced by it before
@@ -182,24 +232,42 @@ int main(int argc, char** argv) {
   FileSyncer syncer;
   FileSyncer::Install(&syncer);
   int status = 0;
-  if (options.settingsFile.empty()) {
+  if (!settingsMode) {
     Recorder recorder;
-    for (const auto& url : options.urls) {
-      recorder.AddEntry({url, options.directory, options.fileSplitting, options.smartSplitting, options.readSize,
-                         options.syncIntervalSeconds, options.recording});
+    recorder.SetMetrics(metrics.get());
+    for (size_t i = 0; i < options.urls.size(); ++i) {
+      if (options.shard.Owns(options.urls[i])) {
+        recorder.AddEntry({options.urls[i], options.directory, options.fileSplitting, options.smartSplitting,
+                           options.readSize, options.syncIntervalSeconds, options.recording,
+                           static_cast<int32_t>(i + 1)});
+      }
     }
-    status = Record(recorder, options, stopSignals);
+    const std::string shard = ShardNote(options, recorder.EntryCount(), options.urls.size());
+    if (!shard.empty()) {
+      console.Say(LogLevel::Info, shard);
+    }
+    CheckDescriptors(recorder.EntryCount(), console);
+    status = Record(recorder, options, signals, console);
   } else {
     SettingsRecorder recorder;
+    recorder.SetShard(options.shard);
+    recorder.SetMetrics(metrics.get());
     std::string error;
     if (recorder.Load(options.settingsFile, error, options.syncIntervalSeconds)) {
-      status = Record(recorder, options, stopSignals);
+      const std::string shard =
+          ShardNote(options, static_cast<size_t>(recorder.EntryCount()), recorder.ListedCount());
+      if (!shard.empty()) {
+        console.Say(LogLevel::Info, shard);
+      }
+      CheckDescriptors(static_cast<size_t>(recorder.EntryCount()), console);
+      status = Record(recorder, options, signals, console);
     } else {
-      std::fprintf(stderr, "driftharbour-record: %s\n", error.c_str());
+      console.Say(LogLevel::Error, error);
       status = 1;
     }
   }
   FileSyncer::Install(nullptr);
+  endpoint.reset();
   curl_global_cleanup();
   return status;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <pthread.h>
+
+#include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 class ThreadTask;
 
@@ -23,8 +26,24 @@ class ThreadTask;
 // overran its timeout. A task that honours its stop request therefore never
 // makes Stop hang; ServerStream makes sure that a blocked network call
 // returns at once when it is closed.
+//
+// Stack: every thread gets StackBytes() of stack, set explicitly rather than
+// inherited from RLIMIT_STACK (8 MiB on most systems). A recorder runs one
+// worker per stream, and ten thousand 8 MiB reservations are 80 GB of
+// address space that a strict overcommit policy refuses, for threads that
+// touch a few dozen KiB of it. std::thread cannot be given a stack size,
+// hence POSIX threads here.
+//
+// Scheduling: a program that runs thousands of workers (the recorder) may
+// ask, before it starts any, that they run with timer slack and as batch
+// threads (SetScheduling, process-wide); the window keeps the defaults.
 class WorkerThread {
  public:
+  // Enough for the deepest worker path (TLS handshakes in curl, decoding in
+  // the silence cutter) several times over.
+  static constexpr size_t kStackBytes = size_t{256} * 1024;
+  static constexpr int32_t kDefaultTimeoutMs = 5000;
+
   WorkerThread() = default;
   explicit WorkerThread(ThreadTask* task) : task(task) {}
   // Stop(kDefaultTimeoutMs).
@@ -33,7 +52,24 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  static constexpr int32_t kDefaultTimeoutMs = 5000;
+  // The stack size of every worker thread: kStackBytes, and four times that
+  // in a sanitizer build, whose instrumented frames are much larger.
+  static size_t StackBytes();
+
+  // How every worker thread started from now on runs. Timer slack lets the
+  // kernel fire a worker's timeouts (curl's one-second poll, the retry
+  // delay) up to that much later, together with other threads' instead of
+  // one wakeup each. Batch scheduling (SCHED_BATCH) keeps a waking worker
+  // from preempting the one that runs: fewer context switches, at the cost
+  // of a few milliseconds' latency that a socket buffer absorbs. Settings
+  // the system refuses are left out.
+  struct Scheduling {
+    std::chrono::nanoseconds timerSlack{0};  // 0: as the starting thread's
+    bool batch = false;
+  };
+  // Any thread; usually once, before the first Start.
+  static void SetScheduling(const Scheduling& scheduling);
+  static Scheduling CurrentScheduling();
 
   // Only while no thread exists.
   void SetTask(ThreadTask* newTask) { task = newTask; }
@@ -49,16 +85,18 @@ class WorkerThread {
 
   // True from Start until Stop; also while Run() has returned but Stop has
   // not been called yet.
-  bool HasThread() const { return thread.joinable(); }
+  bool HasThread() const { return hasThread; }
 
   // Whether the last Stop had to wait past its timeout.
   bool TimedOut() const { return timedOut; }
 
  private:
+  static void* Entry(void* self) noexcept;
   void Body();
 
   ThreadTask* task = nullptr;  // not owned; may be null
-  std::thread thread;          // controlling thread only
+  pthread_t thread{};          // controlling thread only; valid while hasThread
+  bool hasThread = false;      // controlling thread only
   bool timedOut = false;       // controlling thread only
 
   std::mutex mutex;

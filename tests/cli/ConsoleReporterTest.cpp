@@ -62,6 +62,19 @@ TEST(ConsoleReporterTest, ServerTextCannotSteerTheTerminal) {
                           "[1] http://x/: Error on connecting: HTTP 500 \\x1b[31mOops; retrying every second"));
 }
 
+TEST(ConsoleReporterTest, AStreamAPlaylistLedToIsNamedWhenItChangesWithThePlaylistsStation) {
+  const Event source1{StreamEvent::Source, "http://s1/live"};
+  const Event source2{StreamEvent::Source, "http://s2/live"};
+  const Event station{StreamEvent::Station, "Playlist FM"};
+  EXPECT_THAT(LinesFor({source1, station, State("Connected"), State("Error on connecting"), source1, station,
+                        source2, station}),
+              ElementsAre("[1] http://x/: stream http://s1/live", "[1] http://x/: station \"Playlist FM\"",
+                          "[1] http://x/: Connected", "[1] http://x/: Error on connecting; retrying every second",
+                          "[1] http://x/: stream http://s2/live"));
+  // Without a playlist the station text only names untitled files.
+  EXPECT_THAT(LinesFor({station}), ElementsAre());
+}
+
 TEST(ConsoleReporterTest, TheLastLineNamesEveryEntryThatRecordedNothing) {
   ConsoleReporter first(1, "http://a/", nullptr);
   ConsoleReporter second(2, "http://b/\x1b", nullptr);

@@ -1,6 +1,8 @@
 // The recorder's exit paths, on the real executable.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +26,9 @@ struct Child {
   int outputFd = -1;
 };
 
-Child Spawn(const std::vector<std::string>& arguments) {
+// toJournal: the child's output stands in for systemd's journal stream, as
+// JOURNAL_STREAM tells it.
+Child Spawn(const std::vector<std::string>& arguments, bool toJournal = false) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) {
     return {};
@@ -33,6 +37,13 @@ Child Spawn(const std::vector<std::string>& arguments) {
   if (pid == 0) {
     dup2(pipeFds[1], STDOUT_FILENO);
     dup2(pipeFds[1], STDERR_FILENO);
+    struct stat status {};
+    if (toJournal && fstat(pipeFds[1], &status) == 0) {
+      const std::string stream = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+      setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    } else {
+      unsetenv("JOURNAL_STREAM");
+    }
     close(pipeFds[0]);
     close(pipeFds[1]);
     std::vector<char*> argv;
@@ -48,6 +59,29 @@ Child Spawn(const std::vector<std::string>& arguments) {
   }
   close(pipeFds[1]);
   return {pid, pipeFds[0]};
+}
+
+// Reads the child's output into output until it holds text; false when the
+// bound passes first.
+bool ReadUntil(const Child& child, const std::string& text, std::string& output,
+               std::chrono::seconds bound = 30s) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (output.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    pollfd readable{child.outputFd, POLLIN, 0};
+    if (poll(&readable, 1, 100) <= 0) {
+      continue;
+    }
+    char buffer[4096];
+    const ssize_t n = read(child.outputFd, buffer, sizeof buffer);
+    if (n <= 0) {
+      return false;
+    }
+    output.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 // Waits for the child (bounded, so a hang fails instead of blocking CI) and
@@ -120,9 +154,11 @@ TEST(RecorderExitTest, SignalsStopEveryStream) {
   for (int signalNumber : {SIGINT, SIGTERM}) {
     TempDir dir;
     const Child child = Spawn({"--dir", dir.Path().string(), kUnreachableUrl, kUnreachableUrl});
-    std::this_thread::sleep_for(300ms);
-    kill(child.pid, signalNumber);
     std::string output;
+    // Once the streams run: a signal before main() blocks it would simply
+    // end the process.
+    EXPECT_TRUE(ReadUntil(child, "[2] ", output)) << output;
+    kill(child.pid, signalNumber);
     // Nothing could be recorded: status 1, but no crash and no hang.
     EXPECT_EQ(Finish(child, output), 1) << "signal " << signalNumber << "\n" << output;
     EXPECT_NE(output.find("[2] "), std::string::npos) << output;
@@ -187,6 +223,42 @@ TEST(RecorderExitTest, SettingsFileIsRecordedNeverRewrittenAndRefusedWhenUseless
   WriteFileBytes(file, "[Server]\nServer_1=after-a-gap\n");
   EXPECT_EQ(Finish(Spawn({"--settings", file}), output), 1);
   EXPECT_NE(output.find("lists no server"), std::string::npos) << output;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RecorderExitTest, HangUpReadsTheSettingsAgainAndTheJournalGetsOneLinePerEventWithItsLevel) {
+  TempDir dir;
+  const std::string file = dir.File("Driftharbour.ini");
+  const std::string entry = "[Server]\nServer_0=http://127.0.0.1:9/a\nDownload_0=" + dir.File("rec") + "\n";
+  WriteFileBytes(file, entry);
+  const Child child = Spawn({"--settings", file}, true);
+  std::string output;
+  ASSERT_TRUE(ReadUntil(child, "retrying every second", output)) << output;
+  WriteFileBytes(file, entry + "Server_1=http://127.0.0.1:9/b\nDownload_1=" + dir.File("rec") + "\n");
+  kill(child.pid, SIGHUP);
+  EXPECT_TRUE(ReadUntil(child, "[2] http://127.0.0.1:9/b: Connecting", output)) << output;
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(Finish(child, output), 1) << output;
+
+  for (const std::string& line : std::vector<std::string>{
+           "<6>[1] http://127.0.0.1:9/a: Connecting\n",
+        "<4>[1] http://127.0.0.1:9/a: Error on connecting: connection refused; retrying every second\n",
+        "<5>reloaded " + file + ": 1 unchanged, 0 restarted, 0 stopped, 1 added\n",
+        "<3>driftharbour-record: nothing recorded from http://127.0.0.1:9/a (connection refused), "
+        "http://127.0.0.1:9/b (connection refused)\n"}) {
+    EXPECT_NE(output.find(line), std::string::npos) << line << "\nnot in\n" << output;
+  }
+  // No terminal redraw, no progress lines: only events.
+  EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
+  EXPECT_EQ(output.find(" in all"), std::string::npos) << output;
+  size_t lineStart = 0;
+  for (size_t end = output.find('\n'); end != std::string::npos; end = output.find('\n', lineStart)) {
+    EXPECT_EQ(output[lineStart], '<') << output.substr(lineStart, end - lineStart);
+    lineStart = end + 1;
+  }
 }
 
 }  // namespace

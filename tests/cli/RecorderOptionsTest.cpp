@@ -29,7 +29,7 @@ TEST(RecorderOptionsTest, EveryOptionIsRead) {
   EXPECT_EQ(parsed.options.syncIntervalSeconds, 0);
   EXPECT_TRUE(parsed.options.quiet);
   ASSERT_EQ(parsed.options.urls.size(), 1u);
-  EXPECT_EQ(parsed.options.urls[0], "-odd-url");
+  EXPECT_EQ(parsed.options.urls[0], "http://-odd-url");
 }
 
 TEST(RecorderOptionsTest, CuttingTaggingAndPartialSongsAreOffUnlessAskedFor) {
@@ -70,6 +70,17 @@ TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
       {"--settings", "a.ini", "u"},
       {"--settings", "a.ini", "--dir", "d"},
       {"--no-smart-splitting", "--settings", "a.ini"},
+      {"--shard", "3/3", "u"},
+      {"--shard", "-1/3", "u"},
+      {"--shard", "1/0", "u"},
+      {"--shard", "1", "u"},
+      {"--shard", "1/3x", "u"},
+      {"--metrics", "", "u"},
+      {"--metrics", "65536", "u"},
+      {"--metrics", "localhost:9100", "u"},
+      {"--metrics", "::1:9100", "u"},
+      {"--metrics", "[::1]9100", "u"},
+      {"--start-rate", "-1", "u"},
   };
   for (const auto& arguments : wrong) {
     const auto parsed = Parse(arguments);
@@ -78,9 +89,46 @@ TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
   }
 }
 
+TEST(RecorderOptionsTest, ServiceOptionsApplyToBothFormsAndStayOffUnlessGiven) {
+  const auto plain = Parse({"--settings", "a.ini"});
+  ASSERT_TRUE(plain.error.empty()) << plain.error;
+  EXPECT_EQ(plain.options.shard.Count(), 1);
+  EXPECT_FALSE(plain.options.metrics);
+  EXPECT_EQ(plain.options.startsPerSecond, StartPacer::kDefaultPerSecond);
+
+  struct Row {
+    std::string metrics;
+    std::string address;
+    uint16_t port;
+  };
+  for (const Row& row : {Row{"9464", "127.0.0.1", 9464}, Row{"0.0.0.0:9100", "0.0.0.0", 9100},
+                         Row{"[::1]:0", "::1", 0}}) {
+    for (const auto& tail : {std::vector<std::string>{"--settings", "a.ini"}, std::vector<std::string>{"u"}}) {
+      std::vector<std::string> arguments = {"--shard", "2/3", "--metrics", row.metrics, "--start-rate", "0"};
+      arguments.insert(arguments.end(), tail.begin(), tail.end());
+      const auto parsed = Parse(arguments);
+      ASSERT_TRUE(parsed.error.empty()) << parsed.error;
+      EXPECT_EQ(parsed.options.shard.Text(), "2/3");
+      EXPECT_TRUE(parsed.options.metrics);
+      EXPECT_EQ(parsed.options.metricsAddress, row.address);
+      EXPECT_EQ(parsed.options.metricsPort, row.port);
+      EXPECT_EQ(parsed.options.startsPerSecond, 0);
+    }
+  }
+}
+
 TEST(RecorderOptionsTest, HelpWinsOverMissingUrls) {
   EXPECT_TRUE(Parse({"--help"}).help);
   EXPECT_TRUE(Parse({"--help"}).error.empty());
+}
+
+TEST(RecorderOptionsTest, UrlsAreTakenAsTheWindowTakesThem) {
+  const auto parsed = Parse({" 127.0.0.1:8000/s ", "https://radio.example/live"});
+  ASSERT_TRUE(parsed.error.empty()) << parsed.error;
+  EXPECT_EQ(parsed.options.urls, (std::vector<std::string>{"http://127.0.0.1:8000/s", "https://radio.example/live"}));
+  EXPECT_EQ(Parse({"http://a/", "ftp://radio.example/"}).error,
+            "\"ftp://radio.example/\" is not an http or https URL: give http or https URLs");
+  EXPECT_EQ(Parse({""}).error, "an empty URL: give http or https URLs");
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <prometheus/collectable.h>
+#include <prometheus/metric_family.h>
+
+#include <mutex>
+#include <vector>
+
+#include "cli/StreamMetrics.h"
+
+// The recorder's metrics in the Prometheus text format, gathered at each
+// scrape from the StreamMetrics of every entry that records now:
+//
+//   driftharbour_stream_state{entry,url}                 connection state (code below)
+//   driftharbour_stream_received_bytes_total{entry,url}  audio bytes received
+//   driftharbour_stream_written_bytes_total{entry,url}   audio bytes written to files
+//   driftharbour_stream_files_written_total{entry,url}   files created
+//   driftharbour_stream_reconnects_total{entry,url}      connection attempts after the first
+//   driftharbour_stream_seconds_since_audio{entry,url}   see StreamMetrics::Sample
+//   driftharbour_stream_write_errors_total{entry,url}    failed creates, writes and syncs
+//   driftharbour_streams{state}                          entries per state
+//
+// entry is the entry's number in its list, as in the console lines ("[3]"),
+// url its URL in UTF-8. State codes are StreamState's: 2 disconnected, 3
+// connecting, 4 connected, 5 error on connecting, 6 error when preparing
+// the buffer. The per-entry counters start from 0 when an entry (re)starts.
+//
+// Threads: the recorder's main thread adds and removes streams; Collect runs
+// on a thread of the endpoint's server. `mutex` guards the list and is held
+// while a scrape reads the figures (a few milliseconds for ten thousand
+// streams), so Remove returns only once no scrape reads the stream or its
+// writer any more: the caller may then destroy both. The workers never take
+// it.
+class RecorderMetrics : public prometheus::Collectable {
+ public:
+  // stream is not owned; it stays listed until Remove.
+  void Add(StreamMetrics* stream);
+  void Remove(const StreamMetrics* stream);
+  size_t StreamCount() const;
+
+  std::vector<prometheus::MetricFamily> Collect() const override;
+
+  // The state label of driftharbour_streams: "connected",
+  // "error_on_connecting", ...
+  static const char* StateLabel(StreamState state);
+
+ private:
+  mutable std::mutex mutex;
+  std::vector<StreamMetrics*> streams;  // guarded by mutex; not owned
+};
