@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "stream/ByteText.h"
+
 namespace {
 
 struct UrlDeleter {
@@ -14,8 +16,6 @@ struct UrlDeleter {
 struct TextDeleter {
   void operator()(char* text) const { curl_free(text); }
 };
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -60,18 +60,8 @@ std::string Part(CURLU* handle, CURLUPart which) {
 
 }  // namespace
 
-std::string_view StreamUrl::Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 StreamUrl::Problem StreamUrl::Normalize(std::string_view text, std::string& url) {
-  std::string candidate(Trimmed(text));
+  std::string candidate(ByteText::Trim(text));
   if (candidate.empty()) {
     return Problem::Empty;
   }
@@ -108,7 +98,7 @@ StreamUrl::Problem StreamUrl::Normalize(std::string_view text, std::string& url)
 }
 
 std::string StreamUrl::Describe(Problem problem, std::string_view text) {
-  const std::string quoted = "\"" + std::string(Trimmed(text)) + "\"";
+  const std::string quoted = "\"" + std::string(ByteText::Trim(text)) + "\"";
   switch (problem) {
     case Problem::None:
       return {};

@@ -21,7 +21,4 @@ class StreamUrl {
   // Why text was refused, in one line for the console ("\"ftp://x/\" is not
   // an http or https URL").
   static std::string Describe(Problem problem, std::string_view text);
-
-  // text without the blanks around it.
-  static std::string_view Trimmed(std::string_view text);
 };

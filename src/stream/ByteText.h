@@ -31,4 +31,9 @@ class ByteText {
   // as "\u00HH". The text then prints as one line and cannot carry a
   // terminal escape sequence; everything else shows as the window shows it.
   static std::string EscapeControls(std::string_view bytes);
+
+  // Appends the UTF-8 form of code (up to U+10FFFF) to text.
+  static void AppendUtf8(std::string& text, char32_t code);
+  // text without the ASCII blanks (space, tab, CR, LF, FF, VT) around it.
+  static std::string_view Trim(std::string_view text);
 };

@@ -4,21 +4,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "stream/ByteText.h"
 #include "stream/PlaylistParser.h"
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
+std::string_view Trim(std::string_view text) { return ByteText::Trim(text); }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {

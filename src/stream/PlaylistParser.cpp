@@ -5,6 +5,8 @@
 #include <map>
 #include <utility>
 
+#include "stream/ByteText.h"
+
 namespace {
 
 struct TypeKind {
@@ -78,15 +80,7 @@ std::string Lower(std::string_view text) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
+std::string_view Trim(std::string_view text) { return ByteText::Trim(text); }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) {
@@ -144,24 +138,6 @@ PlaylistKind KindOfSuffix(std::string_view url) {
   return PlaylistKind::None;
 }
 
-void AppendUtf8(std::string& text, char32_t code) {
-  if (code < 0x80) {
-    text += static_cast<char>(code);
-  } else if (code < 0x800) {
-    text += static_cast<char>(0xC0 | (code >> 6));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    text += static_cast<char>(0xE0 | (code >> 12));
-    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    text += static_cast<char>(0xF0 | (code >> 18));
-    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 // UTF-16 text after its byte-order mark, in UTF-8; an unpaired surrogate
 // becomes U+FFFD, an odd last byte is dropped.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
@@ -177,12 +153,12 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     if (unit >= 0xD800 && unit < 0xDC00 && at + 3 < bytes.size()) {
       const char32_t low = unitAt(at + 2);
       if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        ByteText::AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         at += 2;
         continue;
       }
     }
-    AppendUtf8(text, (unit >= 0xD800 && unit < 0xE000) ? 0xFFFD : unit);
+    ByteText::AppendUtf8(text, (unit >= 0xD800 && unit < 0xE000) ? 0xFFFD : unit);
   }
   return text;
 }
@@ -255,7 +231,7 @@ bool DecodeReference(std::string_view entity, std::string& out) {
   if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
     return false;
   }
-  AppendUtf8(out, code);
+  ByteText::AppendUtf8(out, code);
   return true;
 }
 

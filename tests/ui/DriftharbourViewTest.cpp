@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "AnswerBoxes.h"
 #include "app/SettingsStore.h"
 #include "recording/RecordingOptions.h"
 #include "recording/RecordingWriter.h"
@@ -134,26 +135,6 @@ class HungDisk {
   bool blocked = false;  // guarded by mutex
   bool open = false;     // guarded by mutex
 };
-
-// Answers the next message boxes, one answer each, in order, and collects
-// their texts; other modal windows (a dialog under a box) are left alone.
-void AnswerBoxes(QList<QMessageBox::StandardButton> answers, QStringList* seen) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, answers, seen]() mutable {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || box->property("answered").toBool()) {
-      return;
-    }
-    box->setProperty("answered", true);
-    seen->append(box->text());
-    box->button(answers.takeFirst())->click();
-    if (answers.isEmpty()) {
-      poll->stop();
-      poll->deleteLater();
-    }
-  });
-  poll->start(5);
-}
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "AnswerBoxes.h"
 #include "app/SettingsStore.h"
 #include "stream/ServerStream.h"
 #include "ui/AppIcon.h"
@@ -30,26 +31,6 @@
 #include "ui/TrayIcon.h"
 
 namespace {
-
-// Answers the next message boxes in order, one answer each, and collects
-// their texts.
-void AnswerBoxes(QList<QMessageBox::StandardButton> answers, QStringList* seen) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, answers, seen]() mutable {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || box->property("answered").toBool()) {
-      return;
-    }
-    box->setProperty("answered", true);
-    seen->append(box->text());
-    box->button(answers.takeFirst())->click();
-    if (answers.isEmpty()) {
-      poll->stop();
-      poll->deleteLater();
-    }
-  });
-  poll->start(5);
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
