@@ -70,7 +70,7 @@ std::string MoveToIncomplete(const std::string& path, SyncReport& report) {
   }
   const std::string base = (directory / from.stem()).string();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string target = RecordingWriter::MakeUniquePath(base, from.extension().string());
+    std::string target = RecordingWriter::MakeUniquePath(base, from.extension().string());
     // Never over an existing name, also one that appeared just now.
     if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
       return target;
