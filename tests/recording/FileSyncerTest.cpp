@@ -207,8 +207,13 @@ TEST_F(FileSyncerTest, AFailedSyncIsTheWritersLastError) {
   auto writer = NewWriter(10);
   writer->OnText(StreamEvent::Title, "A");
   Record(*writer, "a");
+  syncer.WaitUntilIdle();
+  // A's closing sync fails only after B has begun (a file that succeeds
+  // clears what failed before it, not what fails after it).
+  log.Hold(true);
   writer->OnText(StreamEvent::Title, "B");
   Record(*writer, "b");
+  log.Hold(false);
   syncer.WaitUntilIdle();
   const auto error = writer->LastError();
   ASSERT_TRUE(error);
