@@ -5,15 +5,15 @@ streamripper processes and N curl processes at the same N (those up to
 --peers-max).
 
 Prints CPU milliseconds per stream-minute (user + system time of the
-recording processes, from getrusage of the children, over the whole run and
+recording processes, from /proc/PID/stat, from the start to the stop and
 in the steady state once every stream records), resident memory per stream
 (VmRSS summed over the processes near the end of the run, / N; for the peers
 also the proportional set size, PSS), the seconds until every stream
 recorded (its first file on the disk: one metadata interval after it
 connected), and checks that driftharbour-record lost no byte: every stream's
 files, in title order, must be exactly the stream's audio from its first
-byte on, and hold all that the server sent but what was still in flight in
-the sockets at the stop.
+byte on, and hold every byte the server sent: the server stops first, and
+the recorders only once they have written all it sent.
 
 One recorder process holds every stream while the descriptor limit allows
 (four descriptors a stream: its socket, curl's wake-up pair, its file);
@@ -65,11 +65,6 @@ def expected_audio(table, stream, start, length):
         out += table[offset:offset + take]
         offset = 0
     return bytes(out)
-
-
-def children_cpu_seconds():
-    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return usage.ru_utime + usage.ru_stime
 
 
 def memory_of(pids):
@@ -155,13 +150,12 @@ def poll_until(deadline, condition, interval=0.5):
 
 def measure(processes, seconds, stop, out, n, events=None):
     """Runs the processes for `seconds` and stops them. Returns (cpu seconds
-    over the whole run, cpu seconds per second in the steady state, rss MB,
+    from the start to the stop, cpu seconds per second in the steady state, rss MB,
     pss MB near the end, seconds until every stream recorded or None).
     The steady state runs from when every stream records (at the earliest
     20 % into the run) to 90 %. events(now) may act during the run and
     returns the time until which the steady window must wait."""
     pids = [p.pid for p in processes]
-    before = children_cpu_seconds()
     start = time.perf_counter()
     ready = None
 
@@ -181,16 +175,48 @@ def measure(processes, seconds, stop, out, n, events=None):
     window, cpu_window = time.perf_counter() - window_start, cpu_of(pids) - cpu_start
     rss, pss = memory_of(pids)
     time.sleep(max(0.0, start + seconds - time.perf_counter()))
+    # The whole run is from the start to the stop: what the stop itself costs
+    # (waiting for the recorders to write what the server sent last, then
+    # closing thousands of files) is not recording.
+    whole = cpu_of(pids)
     stop(processes)
     for process in processes:
         process.wait()
-    return children_cpu_seconds() - before, cpu_window / window, rss, pss, ready
+    return whole, cpu_window / window, rss, pss, ready
 
 
 def signal_all(processes, number=signal.SIGTERM):
     for process in processes:
         if process.poll() is None:
             process.send_signal(number)
+
+
+def recorded_bytes(out):
+    total = 0
+    with os.scandir(out) as entries:
+        for entry in entries:
+            if entry.is_file():
+                total += entry.stat().st_size
+    return total
+
+
+def source_first(server, out, result):
+    """A stop that ends the streams at the server first and stops the
+    recorders once they have written everything it sent: then every byte
+    the server counts must be on the disk, none excused as in flight.
+    result receives what stop_server returns."""
+    def stop(processes):
+        result.extend(stop_server(server))
+        deadline = time.perf_counter() + 120
+        last = -1
+        while time.perf_counter() < deadline:
+            size = recorded_bytes(out)
+            if size == last:
+                break
+            last = size
+            time.sleep(1.0)
+        signal_all(processes)
+    return stop
 
 
 def start_recorders(build, processes, arguments, stdout=None):
@@ -207,8 +233,9 @@ def run_ours(server_build, build, port, n, seconds, out, table, hard_limit, extr
     # The recorder takes one --dir for all; the titles carry the stream number.
     recorders = start_recorders(build, processes,
                                 ["--quiet", "--no-smart-splitting", "--dir", out] + list(extra) + urls)
-    cpu, steady, rss, pss, ready = measure(recorders, seconds, signal_all, out, n)
-    sent, _ = stop_server(server)
+    served = []
+    cpu, steady, rss, pss, ready = measure(recorders, seconds, source_first(server, out, served), out, n)
+    sent, _ = served
     lost = check_ours(out, range(n), sent, table)
     return cpu, steady, rss, pss, ready, processes, lost
 
@@ -222,18 +249,18 @@ def recorded_files(out):
 
 
 def check_ours(out, streams, sent, table, files=None, whole=True):
-    """Problems with the recordings of streams: bytes missing (beyond what
-    was in flight at the stop, when whole) or not the stream's audio."""
+    """Problems with the recordings of streams: bytes missing (when whole:
+    any the server sent) or not the stream's audio."""
     files = files if files is not None else recorded_files(out)
     problems = []
     for i in streams:
         names = sorted(files.get(i, []))
         data = b"".join(open(os.path.join(out, name), "rb").read() for name in names)
         audio_sent = sent.get(f"/s/{i}", 0)
-        # The first interval belongs to the first title; bytes still in
-        # flight at the stop are not lost (the server counts what it handed
-        # to its socket, the recorder writes what it read).
-        if (whole and audio_sent - len(data) > 2 * METAINT) or len(data) > audio_sent:
+        # The server stopped first and the recorders wrote all it had sent
+        # before they stopped (source_first): a whole recording holds every
+        # byte; a stream a reload removed, a prefix.
+        if (whole and len(data) != audio_sent) or len(data) > audio_sent:
             problems.append(f"stream {i}: {len(data)} bytes recorded of {audio_sent} sent")
         if data != expected_audio(table, i, 0, len(data)):
             problems.append(f"stream {i}: recorded bytes differ from the stream's audio")
@@ -275,8 +302,10 @@ def run_reload(build, port, n, seconds, out, table, hard_limit):
         timings["cpu"] = cpu_of([r.pid for r in recorders]) - cpu_before
         return time.perf_counter() + 1
 
-    cpu, steady, rss, pss, ready = measure(recorders, seconds, signal_all, out, n, reload_midway)
-    sent, connections = stop_server(server)
+    served = []
+    cpu, steady, rss, pss, ready = measure(recorders, seconds, source_first(server, out, served), out, n,
+                                           reload_midway)
+    sent, connections = served
     shutil.rmtree(work, ignore_errors=True)
     files = recorded_files(out)
     problems = check_ours(out, kept, sent, table, files)
@@ -383,7 +412,7 @@ def main():
 
     print(f"Cost per stream: 128 kbit/s loopback streams (metaint {METAINT}, paced every 100 ms), "
           f"{args.seconds:g} s per run; descriptor limit {hard_limit} per process")
-    print("  CPU: ms per stream-minute over the whole run (start-up included), and in the steady state")
+    print("  CPU: ms per stream-minute from the start to the stop (start-up included), and in the steady state")
     print(f"  {'N':>5}  {'recorder':40s} {'procs':>5s} {'CPU whole run':>14s} {'CPU steady':>11s} "
           f"{'RSS MB/str':>11s} {'PSS MB/str':>11s} {'all rec. s':>10s}")
     for n, name, processes, cpu, steady, rss, pss, ready in rows:
