@@ -60,12 +60,14 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
         // after a failure), not on every reconnect.
         if (text != source) {
           source = std::move(text);
-          lines.Push(prefix + ": stream " + ByteText::EscapeControls(source));
+          if (source != url) {  // an HLS playlist given directly is its own source
+            lines.Push(prefix + ": stream " + ByteText::EscapeControls(source));
+          }
         }
         break;
       case StreamEvent::Station:
         // Behind a playlist, the station may be the playlist's name for it.
-        if (!source.empty() && !text.empty() && text != shownStation) {
+        if (!source.empty() && source != url && !text.empty() && text != shownStation) {
           lines.Push(prefix + ": station " + Quoted(text));
           shownStation = std::move(text);
         }

@@ -71,8 +71,9 @@ TEST(ConsoleReporterTest, AStreamAPlaylistLedToIsNamedWhenItChangesWithThePlayli
               ElementsAre("[1] http://x/: stream http://s1/live", "[1] http://x/: station \"Playlist FM\"",
                           "[1] http://x/: Connected", "[1] http://x/: Error on connecting; retrying every second",
                           "[1] http://x/: stream http://s2/live"));
-  // Without a playlist the station text only names untitled files.
-  EXPECT_THAT(LinesFor({station}), ElementsAre());
+  // Without a playlist the station text only names untitled files; an HLS
+  // playlist given as the entry's URL is no news either.
+  EXPECT_THAT(LinesFor({station, {StreamEvent::Source, "http://x/"}, station}), ElementsAre());
 }
 
 TEST(ConsoleReporterTest, TheLastLineNamesEveryEntryThatRecordedNothing) {
