@@ -509,6 +509,30 @@ def LocateFiles(files, audio, metaint, smartSplitting=False):
     return located
 
 
+def AdtsFrameCount(data):
+    """The whole ADTS frames in data, from the first of three headers that
+    follow each other by their lengths (a file may begin inside a frame)."""
+    def FrameLength(at):
+        if at + 7 > len(data) or data[at] != 0xFF or (data[at + 1] & 0xF6) != 0xF0:
+            return 0
+        return ((data[at + 3] & 0x03) << 11) | (data[at + 4] << 3) | (data[at + 5] >> 5)
+
+    for start in range(min(len(data), 8192)):
+        at, chain = start, 0
+        while chain < 3 and FrameLength(at) >= 7:
+            at += FrameLength(at)
+            chain += 1
+        if chain == 3:
+            break
+    else:
+        return 0
+    count, at = 0, start
+    while FrameLength(at) >= 7 and at + FrameLength(at) <= len(data):
+        at += FrameLength(at)
+        count += 1
+    return count
+
+
 def TitleAt(titles, offset):
     current = ""
     for start, title in titles:
@@ -1225,6 +1249,26 @@ class Harness:
             if errors:
                 raise TestFailure(f"{name} is not readable on its own:\n{errors}")
 
+    def CheckAdtsPlayable(self, directory, files):
+        """Files cut at metadata blocks may begin inside an ADTS frame, and a
+        decoder may stumble over that piece before it finds the first whole
+        frame. A player must then play every whole frame after it: ffmpeg
+        decodes all but at most one of the frames a walk of the headers
+        finds, and exits with 0."""
+        for name, data in files.items():
+            whole = AdtsFrameCount(data)
+            path = os.path.join(directory, name)
+            result = subprocess.run(
+                ["ffprobe", "-v", "error", "-count_frames", "-select_streams", "a:0",
+                 "-show_entries", "stream=codec_name,nb_read_frames", "-of", "csv=p=0", path],
+                stdin=subprocess.DEVNULL, capture_output=True, env=self.env, timeout=kEventTimeout)
+            fields = result.stdout.decode("utf-8", "replace").strip().split(",")
+            decoded = int(fields[1]) if len(fields) == 2 and fields[1].isdigit() else -1
+            if result.returncode != 0 or fields[0] != "aac" or whole < 2 or decoded < whole - 1:
+                raise TestFailure(f"{name} does not play: {whole} whole ADTS frames, ffprobe "
+                                  f"(status {result.returncode}) decoded {decoded}: "
+                                  f"{result.stderr.decode('utf-8', 'replace')[:500]}")
+
     # --- the runs ------------------------------------------------------
 
     def Run(self):
@@ -1331,7 +1375,7 @@ class Harness:
         Log("aac: " + ", ".join(f"{n} @{o}+{len(d)}" for n, o, d in located))
         # Cut at metadata blocks, not at ADTS frames: a player must find its
         # way into every file all the same.
-        self.CheckDecodable(aacDirectory, aacFiles)
+        self.CheckAdtsPlayable(aacDirectory, aacFiles)
 
     def RecorderListener(self, mount):
         """The id Icecast gives the recorder's connection to the mount, the one
