@@ -40,6 +40,8 @@ import sys
 import tempfile
 import time
 
+from process_usage import cpu_of, memory_of
+
 RATE = 16000  # 128 kbit/s
 METAINT = 16000
 TITLE_EVERY = 480_000  # a title change every 30 s
@@ -65,21 +67,6 @@ def expected_audio(table, stream, start, length):
         out += table[offset:offset + take]
         offset = 0
     return bytes(out)
-
-
-def memory_of(pids):
-    rss = pss = 0
-    for pid in pids:
-        try:
-            with open(f"/proc/{pid}/smaps_rollup") as rollup:
-                for line in rollup:
-                    if line.startswith("Rss:"):
-                        rss += int(line.split()[1])
-                    elif line.startswith("Pss:"):
-                        pss += int(line.split()[1])
-        except OSError:
-            pass
-    return rss / 1024, pss / 1024  # MB
 
 
 def raise_file_limit():
@@ -116,18 +103,6 @@ def stop_server(server):
         sent[path] = sent.get(path, 0) + int(count)
         connections[path] = connections.get(path, 0) + 1
     return sent, connections
-
-
-def cpu_of(pids):
-    ticks = 0
-    for pid in pids:
-        try:
-            with open(f"/proc/{pid}/stat") as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-            ticks += int(fields[11]) + int(fields[12])  # utime, stime
-        except OSError:
-            pass
-    return ticks / os.sysconf("SC_CLK_TCK")
 
 
 def recording_streams(out):

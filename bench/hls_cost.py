@@ -33,6 +33,8 @@ import tempfile
 import threading
 import time
 
+from process_usage import cpu_of, memory_of
+
 WINDOW = 6  # segments listed in a playlist
 TITLE_EVERY = 8  # segments per title
 TITLES = 4  # titles before they repeat
@@ -192,33 +194,6 @@ def serve(stations, port):
     server = Server(("127.0.0.1", port), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
-
-
-def cpu_of(pids):
-    ticks = 0
-    for pid in pids:
-        try:
-            with open(f"/proc/{pid}/stat") as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-            ticks += int(fields[11]) + int(fields[12])  # utime, stime
-        except OSError:
-            pass
-    return ticks / os.sysconf("SC_CLK_TCK")
-
-
-def memory_of(pids):
-    rss = pss = 0
-    for pid in pids:
-        try:
-            with open(f"/proc/{pid}/smaps_rollup") as rollup:
-                for line in rollup:
-                    if line.startswith("Rss:"):
-                        rss += int(line.split()[1])
-                    elif line.startswith("Pss:"):
-                        pss += int(line.split()[1])
-        except OSError:
-            pass
-    return rss / 1024, pss / 1024  # MB
 
 
 def measure(processes, seconds):

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include "stream/ByteText.h"
+
 namespace {
 
 // An open file descriptor, closed when the object goes away.
@@ -181,24 +183,6 @@ bool ReplaceFile(const std::string& requested, const std::string& bytes) {
   return true;
 }
 
-void AppendUtf8(std::string& text, uint32_t code) {
-  if (code < 0x80) {
-    text += static_cast<char>(code);
-  } else if (code < 0x800) {
-    text += static_cast<char>(0xC0 | (code >> 6));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    text += static_cast<char>(0xE0 | (code >> 12));
-    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    text += static_cast<char>(0xF0 | (code >> 18));
-    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 // The characters of a file's bytes: one byte each, or UTF-16 in UTF-8.
 std::string DecodeCharacters(std::string_view bytes, TextEncoding encoding, LineFile::WideText wideText) {
   switch (encoding) {
@@ -234,7 +218,7 @@ std::string DecodeCharacters(std::string_view bytes, TextEncoding encoding, Line
         }
       }
       // A lone surrogate has no UTF-8 form.
-      AppendUtf8(text, code >= 0xD800 && code <= 0xDFFF ? uint32_t{'?'} : code);
+      ByteText::AppendUtf8(text, code >= 0xD800 && code <= 0xDFFF ? uint32_t{'?'} : code);
       continue;
     }
     if (unit <= 0xFF) {
