@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <cstdio>
 
-#include "stream/AudioFormat.h"
-#include "stream/OggChainReader.h"
+#include "audio/AudioFormat.h"
+#include "ogg/OggChainReader.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 

@@ -25,7 +25,7 @@ read -r -a library_cflags <<<"$(pkg-config --cflags "${libraries[@]}")"
 read -r -a library_libs <<<"$(pkg-config --libs "${libraries[@]}")"
 
 # The library sources the targets need, compiled without the fuzzer's main.
-sources=(src/stream/*.cpp src/recording/*.cpp src/config/*.cpp src/app/*.cpp)
+sources=(src/{base,text,net,ogg,audio,playlist,hls,stream,recording,config,app}/*.cpp)
 objects=()
 for source in "${sources[@]}"; do
   object=$out/obj/$(basename "${source%.cpp}").o

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "recording/ByteCounter.h"
+#include "base/ByteCounter.h"
 #include "recording/RecordingOptions.h"
 #include "stream/StreamObserver.h"
 

@@ -1,8 +1,8 @@
 #include "cli/ConsoleReporter.h"
 
-#include "recording/ByteCounter.h"
+#include "base/ByteCounter.h"
 #include "recording/RecordingWriter.h"
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 #include "stream/StreamState.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 
 namespace {
 

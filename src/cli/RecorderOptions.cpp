@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "app/StreamUrl.h"
+#include "net/StreamUrl.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 
 namespace {
 

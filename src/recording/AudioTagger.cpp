@@ -19,8 +19,8 @@
 #include <system_error>
 #include <vector>
 
-#include "stream/ByteText.h"
-#include "stream/UniqueFd.h"
+#include "text/ByteText.h"
+#include "base/UniqueFd.h"
 
 namespace {
 

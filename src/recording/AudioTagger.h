@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "stream/AudioFormat.h"
+#include "audio/AudioFormat.h"
 
 // Writes a finished recording's tags with TagLib, so that a music player
 // shows artist, title and station: an ID3v2.4 tag at the start of MP3 and AAC

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "stream/OggPage.h"
+#include "ogg/OggPage.h"
 
 namespace {
 

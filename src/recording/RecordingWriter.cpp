@@ -17,8 +17,8 @@
 #include "recording/AudioTagger.h"
 #include "recording/FileSyncer.h"
 #include "recording/ReconnectJoin.h"
-#include "stream/AudioFormat.h"
-#include "stream/ByteText.h"
+#include "audio/AudioFormat.h"
+#include "text/ByteText.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamState.h"
 

@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <strings.h>
 
-#include "stream/HlsReader.h"
-#include "stream/HttpConnection.h"
-#include "stream/OggChainReader.h"
+#include "hls/HlsReader.h"
+#include "net/HttpConnection.h"
+#include "ogg/OggChainReader.h"
 
 namespace {
 

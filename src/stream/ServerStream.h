@@ -11,8 +11,8 @@
 #include <optional>
 #include <utility>
 
-#include "stream/AudioFormat.h"
-#include "stream/PlaylistParser.h"
+#include "audio/AudioFormat.h"
+#include "playlist/PlaylistParser.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
 

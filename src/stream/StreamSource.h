@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/ByteCounter.h"
+#include "base/ByteCounter.h"
 #include "stream/StreamEvent.h"
 #include "stream/StreamObserver.h"
 #include "stream/StreamState.h"

@@ -1,6 +1,6 @@
 #include "ui/DisplayText.h"
 
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 
 QString DisplayText::FromBytes(std::string_view bytes) {
   if (IsValidUtf8(bytes)) {

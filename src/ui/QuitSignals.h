@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "stream/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 class QSocketNotifier;
 

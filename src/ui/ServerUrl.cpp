@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/StreamUrl.h"
-#include "stream/PlaylistParser.h"
+#include "net/StreamUrl.h"
+#include "playlist/PlaylistParser.h"
 
 QString ServerUrl::Normalize(const QString& text, QString* problem) {
   std::string url;

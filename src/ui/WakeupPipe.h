@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "stream/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 class QSocketNotifier;
 

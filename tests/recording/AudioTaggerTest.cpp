@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/OggPage.h"
+#include "ogg/OggPage.h"
 #include "support/OggFixture.h"
 #include "support/SongFixture.h"
 #include "support/TempDir.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/AudioFormat.h"
+#include "audio/AudioFormat.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 

@@ -9,7 +9,7 @@
 #include <future>
 #include <string>
 
-#include "stream/HttpConnection.h"
+#include "net/HttpConnection.h"
 
 namespace {
 

@@ -20,8 +20,8 @@ extern "C" {
 #include <stdexcept>
 #include <utility>
 
-#include "stream/HttpConnection.h"
-#include "stream/UniqueFd.h"
+#include "net/HttpConnection.h"
+#include "base/UniqueFd.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/HlsReader.h"
+#include "hls/HlsReader.h"
 #include "support/IcyTestServer.h"
 
 class HttpConnection;

@@ -53,7 +53,7 @@
 #include <thread>
 #include <vector>
 
-#include "stream/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 struct IcyResponse {
   static constexpr size_t kEverything = std::numeric_limits<size_t>::max();

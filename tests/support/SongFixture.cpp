@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "stream/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 

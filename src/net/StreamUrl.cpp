@@ -1,11 +1,11 @@
-#include "app/StreamUrl.h"
+#include "net/StreamUrl.h"
 
 #include <curl/curl.h>
 
 #include <memory>
 #include <new>
 
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "recording/ByteCounter.h"
+#include "base/ByteCounter.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 
 #include <array>
 #include <cstdint>

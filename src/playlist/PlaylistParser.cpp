@@ -1,11 +1,11 @@
-#include "stream/PlaylistParser.h"
+#include "playlist/PlaylistParser.h"
 
 #include <array>
 #include <functional>
 #include <map>
 #include <utility>
 
-#include "stream/ByteText.h"
+#include "text/ByteText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/StreamUrl.h"
+#include "net/StreamUrl.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "stream/AudioFormat.h"
+#include "audio/AudioFormat.h"
 
 #include <gtest/gtest.h>
 

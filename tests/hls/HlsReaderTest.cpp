@@ -1,4 +1,4 @@
-#include "stream/HlsReader.h"
+#include "hls/HlsReader.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "stream/HttpConnection.h"
+#include "net/HttpConnection.h"
 #include "support/Eventually.h"
 #include "support/HlsFixture.h"
 #include "support/IcyTestServer.h"

@@ -1,4 +1,4 @@
-#include "stream/OggPage.h"
+#include "ogg/OggPage.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "stream/OggChainReader.h"
+#include "ogg/OggChainReader.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "stream/OggPage.h"
+#include "ogg/OggPage.h"
 #include "support/OggFixture.h"
 #include "support/TempDir.h"
 

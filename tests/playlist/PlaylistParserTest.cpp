@@ -1,4 +1,4 @@
-#include "stream/PlaylistParser.h"
+#include "playlist/PlaylistParser.h"
 
 #include <gtest/gtest.h>
 

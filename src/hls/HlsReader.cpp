@@ -1,4 +1,4 @@
-#include "stream/HlsReader.h"
+#include "hls/HlsReader.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "stream/AudioFormat.h"
+#include "audio/AudioFormat.h"
 
 // Turns one HLS segment into audio as the program's files hold it: AAC as
 // ADTS frames, MPEG audio as its frames. A segment may be MPEG-TS,

@@ -1,4 +1,4 @@
-#include "stream/OggChainReader.h"
+#include "ogg/OggChainReader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "stream/HttpConnection.h"
+#include "net/HttpConnection.h"
 
 #include <curl/curl.h>
 #include <sys/socket.h>

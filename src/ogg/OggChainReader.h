@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/OggPage.h"
+#include "ogg/OggPage.h"
 
 // Follows the Ogg pages in a stream's audio bytes and marks where each chained
 // logical stream begins, with the title from its comment header.

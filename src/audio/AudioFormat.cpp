@@ -1,10 +1,10 @@
-#include "stream/AudioFormat.h"
+#include "audio/AudioFormat.h"
 
 #include <array>
 #include <cstring>
 #include <string>
 
-#include "stream/OggPage.h"
+#include "ogg/OggPage.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "stream/HlsPlaylist.h"
+#include "playlist/HlsPlaylist.h"
 
 #include <charconv>
 #include <stdexcept>
 #include <utility>
 
-#include "stream/ByteText.h"
-#include "stream/PlaylistParser.h"
+#include "text/ByteText.h"
+#include "playlist/PlaylistParser.h"
 
 namespace {
 

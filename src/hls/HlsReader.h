@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "stream/AudioFormat.h"
-#include "stream/HlsPlaylist.h"
-#include "stream/SegmentUnpacker.h"
+#include "audio/AudioFormat.h"
+#include "playlist/HlsPlaylist.h"
+#include "hls/SegmentUnpacker.h"
 
 // Follows an HLS stream: from a master playlist to its audio (HlsPlaylist::
 // AudioUrl), then the media playlist, reloaded as HLS asks (the target

@@ -1,4 +1,4 @@
-#include "stream/SegmentUnpacker.h"
+#include "hls/SegmentUnpacker.h"
 
 #include <gtest/gtest.h>
 

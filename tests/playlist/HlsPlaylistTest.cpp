@@ -1,4 +1,4 @@
-#include "stream/HlsPlaylist.h"
+#include "playlist/HlsPlaylist.h"
 
 #include <gtest/gtest.h>
 
