@@ -17,6 +17,9 @@ packages=(
   qt6-base-dev qt6-translations-l10n
   # Decoding (cutting at silence), containers (HLS segments), tags, metrics.
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libtag1-dev prometheus-cpp-dev
+  # Time zones for schedules (on the system's tzdata), JSON for the station
+  # directory.
+  libhowardhinnant-date-dev tzdata nlohmann-json3-dev
   # End-to-end tests: a real Icecast server fed by ffmpeg, curl to poke it.
   icecast2 ffmpeg curl procps python3
   # TLS failure tests: a loopback s_server with a self-signed certificate.

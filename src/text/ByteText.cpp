@@ -120,13 +120,55 @@ void ByteText::AppendUtf8(std::string& text, char32_t code) {
   }
 }
 
-std::string_view ByteText::Trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
+std::string_view ByteText::TrimStart(std::string_view text, std::string_view blanks) {
+  const size_t first = text.find_first_not_of(blanks);
+  return first == std::string_view::npos ? std::string_view{} : text.substr(first);
+}
+
+std::string_view ByteText::TrimEnd(std::string_view text, std::string_view blanks) {
+  const size_t last = text.find_last_not_of(blanks);
+  return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+}
+
+std::string_view ByteText::Trim(std::string_view text, std::string_view blanks) {
+  return TrimEnd(TrimStart(text, blanks), blanks);
+}
+
+std::string ByteText::Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    c = LowerAscii(c);
   }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
+  return lower;
+}
+
+bool ByteText::EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+bool ByteText::StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) {
+    return false;
   }
-  return text;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ByteText::EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+size_t ByteText::Utf8CutPoint(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) {
+    return text.size();
+  }
+  size_t cut = maxBytes;
+  for (int i = 0; i < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++i) {
+    --cut;
+  }
+  return cut;
 }

@@ -34,6 +34,27 @@ class ByteText {
 
   // Appends the UTF-8 form of code (up to U+10FFFF) to text.
   static void AppendUtf8(std::string& text, char32_t code);
-  // text without the ASCII blanks (space, tab, CR, LF, FF, VT) around it.
-  static std::string_view Trim(std::string_view text);
+  // The ASCII blanks: space, tab, CR, LF, FF, VT.
+  static constexpr std::string_view kBlanks = " \t\r\n\f\v";
+  static bool IsBlank(char c) { return kBlanks.find(c) != std::string_view::npos; }
+  // text without the bytes of blanks around it (before it, after it).
+  static std::string_view Trim(std::string_view text, std::string_view blanks = kBlanks);
+  static std::string_view TrimStart(std::string_view text, std::string_view blanks = kBlanks);
+  static std::string_view TrimEnd(std::string_view text, std::string_view blanks = kBlanks);
+
+  // ASCII case folding; other bytes stay as they are.
+  static char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+  static std::string Lower(std::string_view text);
+  static bool EqualsNoCase(std::string_view a, std::string_view b);
+  static bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+  static bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+
+  // The largest length up to maxBytes at which text can be cut without
+  // splitting a UTF-8 sequence: at most three continuation bytes are stepped
+  // back over, so bytes that are not UTF-8 are cut where they stand.
+  static size_t Utf8CutPoint(std::string_view text, size_t maxBytes);
+  // text cut to at most maxBytes at such a point.
+  static std::string_view CutAtUtf8Boundary(std::string_view text, size_t maxBytes) {
+    return text.substr(0, Utf8CutPoint(text, maxBytes));
+  }
 };
