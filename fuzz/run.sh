@@ -38,9 +38,12 @@ done
 wait
 
 status=0
-for target in Demultiplexer IniDocument; do
-  name=$(echo "$target" | tr '[:upper:]' '[:lower:]')
-  [[ $name == inidocument ]] && name=ini
+# Each target with its corpus folder under fuzz/corpus/.
+targets=(Demultiplexer:demultiplexer IniDocument:ini Playlist:playlist HlsPlaylist:hlsplaylist
+         OggChain:oggchain Segment:segment)
+for pair in "${targets[@]}"; do
+  target=${pair%%:*}
+  name=${pair#*:}
   binary=$out/${target}Fuzzer
   "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}Fuzzer.cpp" "${objects[@]}" -lcurl "${library_libs[@]}" -o "$binary"
   mkdir -p "$out/corpus/$name"
