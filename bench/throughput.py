@@ -3,9 +3,9 @@
 driftharbour-record with File Splitting on, beside `curl -o` of the same URL.
 
 Prints MB/s of both and their ratio, and checks the recording byte for byte:
-the recorded files, in title order, must equal curl's file without the first
-metadata interval (the audio before the first title, which File Splitting
-discards by design).
+the recorded files, in title order, must together equal curl's file (the
+audio of the first interval is held until its title arrives and goes into
+that title's file, so nothing is dropped).
 
     bench/throughput.py [--mb 1000] [--runs 3] [--build build/default] [--out DIR]
 """
@@ -68,7 +68,6 @@ def run_recorder(build, url, out, expected):
 def check(curl_file, directory):
     names = sorted(name for name in os.listdir(directory) if "(" not in name)
     with open(curl_file, "rb") as reference:
-        reference.seek(METAINT)
         for name in names:
             with open(os.path.join(directory, name), "rb") as recorded:
                 while True:
@@ -111,7 +110,7 @@ def main():
                 seconds, curl_file = run_curl(url, out)
                 results["curl -o"].append(total / seconds / 1e6)
                 for name, build in builds:
-                    seconds, directory = run_recorder(build, url, tempfile.mkdtemp(dir=out), total - METAINT)
+                    seconds, directory = run_recorder(build, url, tempfile.mkdtemp(dir=out), total)
                     results[name].append(total / seconds / 1e6)
                     verdicts.append(f"run {run + 1}, {name}: {check(curl_file, directory)}")
             finally:

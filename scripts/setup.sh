@@ -5,7 +5,8 @@
 #   scripts/setup.sh test           install what is missing, build, run every test
 #   scripts/setup.sh deps           only install what is missing
 #
-# Run it as root or through sudo. It is quiet when nothing is missing.
+# Run it as root, or as a user with sudo for the packages. It is quiet when
+# nothing is missing.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
