@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/ContentType.h"
 #include "ogg/OggPage.h"
 
 namespace {
@@ -34,25 +35,6 @@ constexpr std::array<TypeName, 13> kTypes = {{
 constexpr std::array<const char*, 6> kOggTypes = {
     "application/ogg", "audio/ogg", "audio/x-ogg", "application/x-ogg", "audio/vorbis", "audio/x-vorbis",
 };
-
-// The media type alone, lower case, without parameters or blanks.
-std::string MediaType(std::string_view contentType) {
-  const size_t end = contentType.find(';');
-  std::string_view type = contentType.substr(0, end);
-  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) {
-    type.remove_prefix(1);
-  }
-  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
-    type.remove_suffix(1);
-  }
-  std::string lower(type);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
 
 bool IsOggType(const std::string& type) {
   for (const char* ogg : kOggTypes) {
@@ -106,7 +88,7 @@ int32_t MpegAudioFrameLength(const uint8_t* bytes, int32_t size, int32_t at) {
 }  // namespace
 
 bool AudioFormatProbe::FromContentType(std::string_view contentType, AudioFormat& format) {
-  const std::string type = MediaType(contentType);
+  const std::string type = ContentType::MediaType(contentType);
   for (const TypeName& known : kTypes) {
     if (type == known.type) {
       format = known.format;
@@ -150,7 +132,7 @@ AudioFormat AudioFormatProbe::Probe(std::string_view contentType, const uint8_t*
       }
     }
   }
-  if (IsOggType(MediaType(contentType))) {
+  if (IsOggType(ContentType::MediaType(contentType))) {
     return AudioFormat::Ogg;
   }
   return AudioFormat::Mp3;

@@ -18,6 +18,8 @@ extern "C" {
 #include <memory>
 #include <utility>
 
+#include "text/ByteText.h"
+
 namespace {
 
 constexpr int kIoBufferSize = 32 * 1024;
@@ -169,33 +171,12 @@ bool Recordable(AVCodecID codec, AudioFormat& format) {
   }
 }
 
-std::string CutAtCharacter(std::string text) {
-  if (text.size() <= SegmentUnpacker::kMaxTitleBytes) {
-    return text;
-  }
-  size_t cut = SegmentUnpacker::kMaxTitleBytes;
-  while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) {
-    --cut;
-  }
-  text.resize(cut);
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) {
-    return "";
-  }
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
-
-std::string JoinTitle(const std::string& fullArtist, const std::string& fullTitle) {
-  const std::string artist = Trimmed(fullArtist);
-  const std::string title = Trimmed(fullTitle);
-  if (!artist.empty() && !title.empty()) {
-    return CutAtCharacter(artist + " - " + title);
-  }
-  return CutAtCharacter(artist.empty() ? title : artist);
+std::string JoinTitle(std::string_view fullArtist, std::string_view fullTitle) {
+  const std::string_view artist = ByteText::Trim(fullArtist);
+  const std::string_view title = ByteText::Trim(fullTitle);
+  const std::string joined = !artist.empty() && !title.empty() ? std::string(artist) + " - " + std::string(title)
+                                                                : std::string(artist.empty() ? title : artist);
+  return std::string(ByteText::CutAtUtf8Boundary(joined, SegmentUnpacker::kMaxTitleBytes));
 }
 
 class BitReader {

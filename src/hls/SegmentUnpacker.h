@@ -34,7 +34,8 @@
 // libavformat context).
 class SegmentUnpacker {
  public:
-  static constexpr size_t kMaxSegmentBytes = size_t{64} * 1024 * 1024;
+  // The largest segment the program takes; the HlsReader fetches no more.
+  static constexpr size_t kMaxSegmentBytes = size_t{32} * 1024 * 1024;
   // A title is kept up to this many bytes (cut at a UTF-8 character boundary).
   static constexpr size_t kMaxTitleBytes = 1024;
 
