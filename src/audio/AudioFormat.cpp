@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "audio/AdtsHeader.h"
 #include "net/ContentType.h"
 #include "ogg/OggPage.h"
 
@@ -45,10 +46,8 @@ bool IsOggType(const std::string& type) {
   return false;
 }
 
-// An ADTS header: 12-bit sync, then layer 00 (MPEG audio frames have a
-// layer other than 00 at the same place).
-bool IsAdtsAt(const uint8_t* bytes, int32_t size, int32_t at) {
-  return at + 7 <= size && bytes[at] == 0xFF && (bytes[at + 1] & 0xF6) == 0xF0;
+bool AdtsAt(const uint8_t* bytes, int32_t size, int32_t at) {
+  return at < size && AdtsHeader::IsAt(bytes + at, static_cast<size_t>(size - at));
 }
 
 // The length of the MPEG audio frame whose header is at `at`, or 0 when no
@@ -121,9 +120,9 @@ AudioFormat AudioFormatProbe::Probe(std::string_view contentType, const uint8_t*
   // another of the same kind where its length says wins. Asking for the
   // second header keeps a stray 0xFF in the data from deciding.
   for (int32_t at = 0; at + 7 <= size; ++at) {
-    if (IsAdtsAt(firstBytes, size, at)) {
-      const int32_t length = ((firstBytes[at + 3] & 0x03) << 11) | (firstBytes[at + 4] << 3) | (firstBytes[at + 5] >> 5);
-      if (length >= 7 && at + length + 7 <= size && IsAdtsAt(firstBytes, size, at + length)) {
+    if (AdtsAt(firstBytes, size, at)) {
+      const auto length = static_cast<int32_t>(AdtsHeader::FrameLength(firstBytes + at));
+      if (length >= 7 && at + length + 7 <= size && AdtsAt(firstBytes, size, at + length)) {
         return AudioFormat::Aac;
       }
     } else if (const int32_t length = MpegAudioFrameLength(firstBytes, size, at); length > 0) {

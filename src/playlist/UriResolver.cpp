@@ -113,52 +113,36 @@ std::string UriResolver::Resolve(std::string_view base, std::string_view referen
   if (!b.hasScheme && !r.hasScheme) {
     return std::string(reference);
   }
-  // RFC 3986, 5.2.2, strict: a reference with a scheme is taken as it is.
-  std::string_view scheme;
-  bool hasAuthority = false;
-  std::string_view authority;
+  // RFC 3986, 5.2.2, strict: a reference with a scheme is taken as it is,
+  // and the fragment is always the reference's.
+  UrlParts target = r;
   std::string path;
-  bool hasQuery = false;
-  std::string_view query;
-  if (r.hasScheme) {
-    scheme = r.scheme;
-    hasAuthority = r.hasAuthority;
-    authority = r.authority;
+  if (r.hasScheme || r.hasAuthority) {
     path = RemoveDotSegments(r.path);
-    hasQuery = r.hasQuery;
-    query = r.query;
   } else {
-    scheme = b.scheme;
-    if (r.hasAuthority) {
-      hasAuthority = true;
-      authority = r.authority;
-      path = RemoveDotSegments(r.path);
-      hasQuery = r.hasQuery;
-      query = r.query;
+    target.hasAuthority = b.hasAuthority;
+    target.authority = b.authority;
+    if (r.path.empty()) {
+      path = std::string(b.path);
+      target.hasQuery = r.hasQuery || b.hasQuery;
+      target.query = r.hasQuery ? r.query : b.query;
     } else {
-      hasAuthority = b.hasAuthority;
-      authority = b.authority;
-      if (r.path.empty()) {
-        path = std::string(b.path);
-        hasQuery = r.hasQuery || b.hasQuery;
-        query = r.hasQuery ? r.query : b.query;
-      } else {
-        path = RemoveDotSegments(r.path.front() == '/' ? std::string(r.path) : MergePaths(b, r.path));
-        hasQuery = r.hasQuery;
-        query = r.query;
-      }
+      path = RemoveDotSegments(r.path.front() == '/' ? std::string(r.path) : MergePaths(b, r.path));
     }
+  }
+  if (!r.hasScheme) {
+    target.scheme = b.scheme;
   }
   // RFC 3986, 5.3.
   std::string url;
   url.reserve(base.size() + reference.size());
-  url.append(scheme).append(":");
-  if (hasAuthority) {
-    url.append("//").append(authority);
+  url.append(target.scheme).append(":");
+  if (target.hasAuthority) {
+    url.append("//").append(target.authority);
   }
   url += path;
-  if (hasQuery) {
-    url.append("?").append(query);
+  if (target.hasQuery) {
+    url.append("?").append(target.query);
   }
   if (r.hasFragment) {
     url.append("#").append(r.fragment);
