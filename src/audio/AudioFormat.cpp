@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "audio/AdtsHeader.h"
+#include "net/ContentType.h"
 #include "ogg/OggPage.h"
 
 namespace {
@@ -35,25 +37,6 @@ constexpr std::array<const char*, 6> kOggTypes = {
     "application/ogg", "audio/ogg", "audio/x-ogg", "application/x-ogg", "audio/vorbis", "audio/x-vorbis",
 };
 
-// The media type alone, lower case, without parameters or blanks.
-std::string MediaType(std::string_view contentType) {
-  const size_t end = contentType.find(';');
-  std::string_view type = contentType.substr(0, end);
-  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) {
-    type.remove_prefix(1);
-  }
-  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
-    type.remove_suffix(1);
-  }
-  std::string lower(type);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
-
 bool IsOggType(const std::string& type) {
   for (const char* ogg : kOggTypes) {
     if (type == ogg) {
@@ -63,10 +46,8 @@ bool IsOggType(const std::string& type) {
   return false;
 }
 
-// An ADTS header: 12-bit sync, then layer 00 (MPEG audio frames have a
-// layer other than 00 at the same place).
-bool IsAdtsAt(const uint8_t* bytes, int32_t size, int32_t at) {
-  return at + 7 <= size && bytes[at] == 0xFF && (bytes[at + 1] & 0xF6) == 0xF0;
+bool AdtsAt(const uint8_t* bytes, int32_t size, int32_t at) {
+  return at < size && AdtsHeader::IsAt(bytes + at, static_cast<size_t>(size - at));
 }
 
 // The length of the MPEG audio frame whose header is at `at`, or 0 when no
@@ -106,7 +87,7 @@ int32_t MpegAudioFrameLength(const uint8_t* bytes, int32_t size, int32_t at) {
 }  // namespace
 
 bool AudioFormatProbe::FromContentType(std::string_view contentType, AudioFormat& format) {
-  const std::string type = MediaType(contentType);
+  const std::string type = ContentType::MediaType(contentType);
   for (const TypeName& known : kTypes) {
     if (type == known.type) {
       format = known.format;
@@ -139,9 +120,9 @@ AudioFormat AudioFormatProbe::Probe(std::string_view contentType, const uint8_t*
   // another of the same kind where its length says wins. Asking for the
   // second header keeps a stray 0xFF in the data from deciding.
   for (int32_t at = 0; at + 7 <= size; ++at) {
-    if (IsAdtsAt(firstBytes, size, at)) {
-      const int32_t length = ((firstBytes[at + 3] & 0x03) << 11) | (firstBytes[at + 4] << 3) | (firstBytes[at + 5] >> 5);
-      if (length >= 7 && at + length + 7 <= size && IsAdtsAt(firstBytes, size, at + length)) {
+    if (AdtsAt(firstBytes, size, at)) {
+      const auto length = static_cast<int32_t>(AdtsHeader::FrameLength(firstBytes + at));
+      if (length >= 7 && at + length + 7 <= size && AdtsAt(firstBytes, size, at + length)) {
         return AudioFormat::Aac;
       }
     } else if (const int32_t length = MpegAudioFrameLength(firstBytes, size, at); length > 0) {
@@ -150,7 +131,7 @@ AudioFormat AudioFormatProbe::Probe(std::string_view contentType, const uint8_t*
       }
     }
   }
-  if (IsOggType(MediaType(contentType))) {
+  if (IsOggType(ContentType::MediaType(contentType))) {
     return AudioFormat::Ogg;
   }
   return AudioFormat::Mp3;

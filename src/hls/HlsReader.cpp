@@ -6,61 +6,7 @@
 #include <string_view>
 #include <utility>
 
-namespace {
-
-std::string Trimmed(std::string_view text) {
-  const size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string_view::npos) {
-    return "";
-  }
-  return std::string(text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1));
-}
-
-bool IsKeyChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_'; }
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  return text;
-}
-
-}  // namespace
-
 HlsReader::HlsReader(Fetcher& fetcher, Sink& sink, Wait wait) : fetcher(fetcher), sink(sink), wait(std::move(wait)) {}
-
-std::string HlsReader::ExtinfTitle(const std::string& text) {
-  std::string artist;
-  std::string song;
-  bool attributes = false;
-  for (size_t at = text.find("=\""); at != std::string::npos; at = text.find("=\"", at + 2)) {
-    size_t keyStart = at;
-    while (keyStart > 0 && IsKeyChar(text[keyStart - 1])) {
-      --keyStart;
-    }
-    const std::string key = LowerAscii(text.substr(keyStart, at - keyStart));
-    const size_t close = text.find('"', at + 2);
-    const std::string value = text.substr(at + 2, (close == std::string::npos ? text.size() : close) - at - 2);
-    if (key == "title") {
-      song = Trimmed(value);
-      attributes = true;
-    } else if (key == "artist") {
-      artist = Trimmed(value);
-      attributes = true;
-    }
-    if (close == std::string::npos) {
-      break;
-    }
-    at = close - 1;
-  }
-  if (!attributes) {
-    return Trimmed(text);
-  }
-  if (!artist.empty() && !song.empty()) {
-    return artist + " - " + song;
-  }
-  return artist.empty() ? song : artist;
-}
 
 bool HlsReader::Run(const std::string& url, const std::string& body) {
   formatAnnounced = false;
@@ -218,7 +164,7 @@ HlsReader::Step HlsReader::ReadSegment(const HlsPlaylist::Segment& segment) {
     initBytes = std::move(init.body);
   }
   Fetched fetched;
-  if (!TryFetch(segment.url, kMaxSegmentBytes, fetched, segmentFailures)) {
+  if (!TryFetch(segment.url, SegmentUnpacker::kMaxSegmentBytes, fetched, segmentFailures)) {
     if (stopping) {
       return Step::Stopped;
     }
@@ -255,9 +201,8 @@ void HlsReader::Deliver(const HlsPlaylist::Segment& segment, const SegmentUnpack
     id3Titles = true;
   } else if (!id3Titles) {
     // Stations that put the song into #EXTINF put it into every segment's.
-    std::string text = ExtinfTitle(segment.title);
-    if (!text.empty()) {
-      marks.push_back({0, std::move(text)});
+    if (!segment.title.empty()) {
+      marks.push_back({0, segment.title});
     }
   }
   const size_t size = unpacked.audio.size();

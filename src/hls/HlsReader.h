@@ -33,8 +33,8 @@
 //
 // Titles: from the ID3 tags of the segments; until the first of those, from
 // the #EXTINF titles where the station puts the song there (a title that
-// changes is announced at its segment's first byte; title="…",artist="…"
-// attributes are read as "ARTIST - TITLE"). A title is announced only when
+// changes is announced at its segment's first byte; Extinf::Title reads
+// title="…",artist="…" attributes as "ARTIST - TITLE"). A title is announced only when
 // it differs from the one in effect; no title at all, no OnHlsTitle.
 //
 // Refusals (Run throws std::runtime_error with the reason in plain words):
@@ -50,8 +50,9 @@
 // Each Run begins like a new response: OnHlsFormat, then the title in
 // effect (if any), before its first audio.
 //
-// Memory: one segment (at most kMaxSegmentBytes), its audio, one init
-// segment and one playlist (at most kMaxPlaylistBytes) at a time.
+// Memory: one segment (at most SegmentUnpacker::kMaxSegmentBytes), its
+// audio, one init segment and one playlist (at most kMaxPlaylistBytes) at a
+// time.
 //
 // Threads: one thread (the stream's worker) constructs the reader and calls
 // Run; the fetcher, the sink and the wait are called on it, from within Run.
@@ -103,7 +104,6 @@ class HlsReader {
   using Wait = std::function<bool(std::chrono::milliseconds)>;
 
   static constexpr size_t kMaxPlaylistBytes = size_t{4} * 1024 * 1024;
-  static constexpr size_t kMaxSegmentBytes = size_t{32} * 1024 * 1024;
   static constexpr size_t kMaxInitBytes = size_t{1024} * 1024;
   static constexpr int32_t kMaxFailuresInARow = 3;
   static constexpr int32_t kMaxReloadsWithoutNews = 12;
@@ -133,10 +133,6 @@ class HlsReader {
   // The media sequence number of the next segment to hand on; -1 before the
   // first playlist.
   int64_t NextSequence() const { return started ? nextSequence : -1; }
-
-  // The title an #EXTINF text gives: title="…" and artist="…" attributes
-  // as "ARTIST - TITLE", else the text itself, blanks trimmed.
-  static std::string ExtinfTitle(const std::string& text);
 
  private:
   enum class Step { Stopped, Read };

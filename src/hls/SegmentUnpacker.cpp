@@ -18,16 +18,13 @@ extern "C" {
 #include <memory>
 #include <utility>
 
+#include "audio/AdtsHeader.h"
+#include "text/ByteText.h"
+
 namespace {
 
 constexpr int kIoBufferSize = 32 * 1024;
-constexpr size_t kAdtsHeaderSize = 7;
-constexpr size_t kMaxAdtsFrameSize = 8191;  // 13 bits
 constexpr size_t kTsPacketSize = 188;
-
-// ISO/IEC 14496-3 table 1.18; ADTS has room for the index only.
-constexpr std::array<int32_t, 13> kSampleRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                                  22050, 16000, 12000, 11025, 8000,  7350};
 
 struct IoContextFreer {
   void operator()(AVIOContext* io) const {
@@ -104,14 +101,6 @@ int64_t SeekInput(void* opaque, int64_t offset, int whence) {
 
 const uint8_t* Bytes(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
-bool IsAdtsHeader(const uint8_t* data, size_t size) {
-  return size >= kAdtsHeaderSize && data[0] == 0xFF && (data[1] & 0xF6) == 0xF0;
-}
-
-size_t AdtsFrameLength(const uint8_t* data) {
-  return static_cast<size_t>(((data[3] & 0x03) << 11) | (data[4] << 3) | (data[5] >> 5));
-}
-
 bool IsMpegAudioHeader(const uint8_t* data, size_t size) {
   return size >= 4 && data[0] == 0xFF && (data[1] & 0xE0) == 0xE0 && ((data[1] >> 1) & 0x03) != 0 &&
          (data[2] >> 4) != 0x0F && ((data[2] >> 2) & 0x03) != 0x03;
@@ -145,7 +134,7 @@ const AVInputFormat* ChooseDemuxer(std::string_view segment, std::string_view in
   if (data[at] == 0x47 && (segment.size() - at <= kTsPacketSize || data[at + kTsPacketSize] == 0x47)) {
     return av_find_input_format("mpegts");
   }
-  if (IsAdtsHeader(data + at, segment.size() - at)) {
+  if (AdtsHeader::IsAt(data + at, segment.size() - at)) {
     return av_find_input_format("aac");
   }
   if (IsMpegAudioHeader(data + at, segment.size() - at)) {
@@ -169,85 +158,12 @@ bool Recordable(AVCodecID codec, AudioFormat& format) {
   }
 }
 
-std::string CutAtCharacter(std::string text) {
-  if (text.size() <= SegmentUnpacker::kMaxTitleBytes) {
-    return text;
-  }
-  size_t cut = SegmentUnpacker::kMaxTitleBytes;
-  while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) {
-    --cut;
-  }
-  text.resize(cut);
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) {
-    return "";
-  }
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
-
-std::string JoinTitle(const std::string& fullArtist, const std::string& fullTitle) {
-  const std::string artist = Trimmed(fullArtist);
-  const std::string title = Trimmed(fullTitle);
-  if (!artist.empty() && !title.empty()) {
-    return CutAtCharacter(artist + " - " + title);
-  }
-  return CutAtCharacter(artist.empty() ? title : artist);
-}
-
-class BitReader {
- public:
-  BitReader(const uint8_t* data, size_t size) : data(data), size(size) {}
-  // The next count bits (count <= 24); false once the data has run out.
-  bool Read(int count, uint32_t& value) {
-    value = 0;
-    for (int i = 0; i < count; ++i, ++position) {
-      if (position / 8 >= size) {
-        return false;
-      }
-      value = (value << 1) | ((data[position / 8] >> (7 - position % 8)) & 1U);
-    }
-    return true;
-  }
-
- private:
-  const uint8_t* data;
-  size_t size;
-  size_t position = 0;
-};
-
-bool ReadObjectType(BitReader& bits, uint32_t& type) {
-  if (!bits.Read(5, type)) {
-    return false;
-  }
-  uint32_t extension = 0;
-  if (type == 31) {
-    if (!bits.Read(6, extension)) {
-      return false;
-    }
-    type = 32 + extension;
-  }
-  return true;
-}
-
-bool ReadSampleRateIndex(BitReader& bits, uint32_t& index) {
-  if (!bits.Read(4, index)) {
-    return false;
-  }
-  if (index != 15) {
-    return index < kSampleRates.size();
-  }
-  // An explicit rate fits ADTS only when the table has it.
-  uint32_t rate = 0;
-  if (!bits.Read(24, rate)) {
-    return false;
-  }
-  const auto found = std::find(kSampleRates.begin(), kSampleRates.end(), static_cast<int32_t>(rate));
-  index = static_cast<uint32_t>(found - kSampleRates.begin());
-  return found != kSampleRates.end();
+std::string JoinTitle(std::string_view fullArtist, std::string_view fullTitle) {
+  const std::string_view artist = ByteText::Trim(fullArtist);
+  const std::string_view title = ByteText::Trim(fullTitle);
+  const std::string joined = !artist.empty() && !title.empty() ? std::string(artist) + " - " + std::string(title)
+                                                                : std::string(artist.empty() ? title : artist);
+  return std::string(ByteText::CutAtUtf8Boundary(joined, SegmentUnpacker::kMaxTitleBytes));
 }
 
 // The title of a timed-ID3 packet. Apple's tools put the tag itself into
@@ -480,13 +396,14 @@ class Unpacking {
   bool AppendAac(const AVPacket& packet, const AVCodecParameters& codec) {
     const auto size = static_cast<size_t>(packet.size);
     // TS and packed audio carry ADTS frames already; MP4 carries them raw.
-    if (!fromMp4 && IsAdtsHeader(packet.data, size) && AdtsFrameLength(packet.data) <= size) {
+    if (!fromMp4 && AdtsHeader::IsAt(packet.data, size) && AdtsHeader::FrameLength(packet.data) <= size) {
       result.audio.insert(result.audio.end(), packet.data, packet.data + size);
       return true;
     }
-    std::array<uint8_t, 7> header{};
+    AdtsHeader::Bytes header{};
     if (codec.extradata == nullptr ||
-        !SegmentUnpacker::MakeAdtsHeader(codec.extradata, static_cast<size_t>(codec.extradata_size), size, header)) {
+        !AdtsHeader::FromAudioSpecificConfig(codec.extradata, static_cast<size_t>(codec.extradata_size), size,
+                                             header)) {
       unexpressible = unexpressible || codec.extradata != nullptr;
       return false;
     }
@@ -540,37 +457,6 @@ class Unpacking {
 
 SegmentUnpacker::Result SegmentUnpacker::Unpack(std::string_view segment, std::string_view init) {
   return Unpacking(segment, init).Run();
-}
-
-bool SegmentUnpacker::MakeAdtsHeader(const uint8_t* config, size_t configSize, size_t payloadSize,
-                                     std::array<uint8_t, 7>& header) {
-  BitReader bits(config, configSize);
-  uint32_t objectType = 0;
-  uint32_t rateIndex = 0;
-  uint32_t channels = 0;
-  if (!ReadObjectType(bits, objectType) || !ReadSampleRateIndex(bits, rateIndex) || !bits.Read(4, channels)) {
-    return false;
-  }
-  if (objectType == 5 || objectType == 29) {
-    // Explicit SBR or PS: ADTS carries the core, whose rate comes first.
-    uint32_t extensionRate = 0;
-    if (!ReadSampleRateIndex(bits, extensionRate) || !ReadObjectType(bits, objectType)) {
-      return false;
-    }
-  }
-  const size_t frameLength = payloadSize + kAdtsHeaderSize;
-  if (objectType < 1 || objectType > 4 || channels == 0 || channels > 7 || frameLength > kMaxAdtsFrameSize) {
-    return false;
-  }
-  const uint32_t profile = objectType - 1;
-  header[0] = 0xFF;
-  header[1] = 0xF1;  // MPEG-4, layer 0, no CRC
-  header[2] = static_cast<uint8_t>((profile << 6) | (rateIndex << 2) | (channels >> 2));
-  header[3] = static_cast<uint8_t>(((channels & 0x03) << 6) | (frameLength >> 11));
-  header[4] = static_cast<uint8_t>((frameLength >> 3) & 0xFF);
-  header[5] = static_cast<uint8_t>(((frameLength & 0x07) << 5) | 0x1F);  // buffer fullness 0x7FF: variable rate
-  header[6] = 0xFC;                                                        // one raw data block
-  return true;
 }
 
 size_t SegmentUnpacker::Id3TagSize(const uint8_t* data, size_t size) {

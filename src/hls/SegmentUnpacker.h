@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,7 +13,8 @@
 // fragmented MP4 (with its init segment), or packed audio (ADTS or MPEG
 // audio, usually after an ID3 tag). The container is read by libavformat
 // through an AVIOContext over the bytes in memory; AAC that arrives raw
-// (from MP4) gets the ADTS header its AudioSpecificConfig describes, AAC
+// (from MP4) gets the ADTS header its AudioSpecificConfig describes
+// (AdtsHeader), AAC
 // from TS and packed ADTS already carries one and passes unchanged.
 //
 // Titles come from ID3 tags in the segment: the timed-ID3 data stream of a
@@ -34,7 +34,8 @@
 // libavformat context).
 class SegmentUnpacker {
  public:
-  static constexpr size_t kMaxSegmentBytes = size_t{64} * 1024 * 1024;
+  // The largest segment the program takes; the HlsReader fetches no more.
+  static constexpr size_t kMaxSegmentBytes = size_t{32} * 1024 * 1024;
   // A title is kept up to this many bytes (cut at a UTF-8 character boundary).
   static constexpr size_t kMaxTitleBytes = 1024;
 
@@ -56,14 +57,6 @@ class SegmentUnpacker {
   // segment: the segment's bytes; init: its #EXT-X-MAP init segment, empty
   // when it has none. Neither need outlive the call.
   static Result Unpack(std::string_view segment, std::string_view init = {});
-
-  // The 7-byte ADTS header of a raw AAC frame of payloadSize bytes described
-  // by an MPEG-4 AudioSpecificConfig. HE-AAC configs give the header of
-  // their AAC core, as ADTS carries them. False when ADTS cannot express the
-  // config (an object type above 4, an explicit sample rate, a channel
-  // layout in a program config element) or the frame is too long.
-  static bool MakeAdtsHeader(const uint8_t* config, size_t configSize, size_t payloadSize,
-                             std::array<uint8_t, 7>& header);
 
   // The title of an ID3v2 tag (TagLib reads it), or false when the tag is
   // unreadable or has neither TIT2 nor TPE1.

@@ -70,6 +70,9 @@ class ConnectionError : public std::runtime_error {
 // descriptors are its own and open; the receive low-water mark above is set
 // on those only, never on a descriptor curl has already closed.
 //
+// Pieces: CurlHandles own curl's handles, ResponseHead puts the final
+// header block together, HttpFailureText words the failures.
+//
 // Curl must have been initialised (curl_global_init) before the first
 // connection is created, while the process has one thread: main() does it
 // for the programs, and the test support library (tests/support/

@@ -1,21 +1,11 @@
 #include "net/StreamUrl.h"
 
-#include <curl/curl.h>
-
-#include <memory>
 #include <new>
 
+#include "net/CurlHandles.h"
 #include "text/ByteText.h"
 
 namespace {
-
-struct UrlDeleter {
-  void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-};
-
-struct TextDeleter {
-  void operator()(char* text) const { curl_free(text); }
-};
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -39,22 +29,13 @@ bool NamesOtherScheme(std::string_view text) {
   return false;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return text;
-}
-
 // One part of a parsed URL; "" when it has none.
 std::string Part(CURLU* handle, CURLUPart which) {
   char* raw = nullptr;
   if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr) {
     return {};
   }
-  const std::unique_ptr<char, TextDeleter> text(raw);
+  const CurlText text(raw);
   return text.get();
 }
 
@@ -68,8 +49,8 @@ StreamUrl::Problem StreamUrl::Normalize(std::string_view text, std::string& url)
   if (candidate.find("://") == std::string::npos && !NamesOtherScheme(candidate)) {
     candidate.insert(0, "http://");
   }
-  const std::string scheme = Lower(candidate.substr(0, candidate.find(':')));
-  if (scheme != "http" && scheme != "https") {
+  const std::string_view scheme = std::string_view(candidate).substr(0, candidate.find(':'));
+  if (!ByteText::EqualsNoCase(scheme, "http") && !ByteText::EqualsNoCase(scheme, "https")) {
     return Problem::NotHttp;
   }
   // libcurl reads "http:///stream" as the server "stream"; a user who wrote
@@ -82,7 +63,7 @@ StreamUrl::Problem StreamUrl::Normalize(std::string_view text, std::string& url)
   if (authority >= candidate.size() || candidate[authority] == '/') {
     return Problem::NoHost;
   }
-  const std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
+  const CurlUrl handle(curl_url());
   if (!handle) {
     throw std::bad_alloc();
   }

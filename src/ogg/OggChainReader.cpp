@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/ByteText.h"
+
 namespace {
 
 constexpr char kCapturePattern[] = "OggS";
@@ -37,30 +39,6 @@ int32_t NextCapture(const uint8_t* data, int32_t size) {
     }
   }
   return size;
-}
-
-// A value cut at kMaxValueBytes may end inside a UTF-8 sequence; drop the
-// incomplete sequence so the title stays valid text.
-void TrimToCharacterBoundary(std::string& text) {
-  const size_t size = text.size();
-  for (size_t back = 1; back <= 4 && back <= size; ++back) {
-    const auto byte = static_cast<uint8_t>(text[size - back]);
-    if ((byte & 0xC0) == 0x80) {
-      continue;  // a continuation byte: the lead is further back
-    }
-    size_t length = 1;
-    if ((byte & 0xE0) == 0xC0) {
-      length = 2;
-    } else if ((byte & 0xF0) == 0xE0) {
-      length = 3;
-    } else if ((byte & 0xF8) == 0xF0) {
-      length = 4;
-    }
-    if (length > back) {
-      text.resize(size - back);
-    }
-    return;
-  }
 }
 
 }  // namespace
@@ -115,13 +93,15 @@ void OggChainReader::CommentReader::Consume(const uint8_t* data, int32_t size) {
         --size;
         --fieldLeft;
         if (byte == '=') {
-          target = key == "TITLE" ? Target::Title : key == "ARTIST" ? Target::Artist : Target::None;
+          target = ByteText::EqualsNoCase(key, "TITLE")    ? Target::Title
+                   : ByteText::EqualsNoCase(key, "ARTIST") ? Target::Artist
+                                                           : Target::None;
           // The first value that is not empty counts.
           field = target != Target::None && Value().empty() ? Field::Value : Field::Skip;
         } else if (key.size() == kLongestWantedKey) {
           field = Field::Skip;
         } else {
-          key.push_back(byte >= 'a' && byte <= 'z' ? static_cast<char>(byte - 'a' + 'A') : byte);
+          key.push_back(byte);
         }
         if (fieldLeft == 0) {
           FinishField();
@@ -132,8 +112,10 @@ void OggChainReader::CommentReader::Consume(const uint8_t* data, int32_t size) {
       case Field::Vendor:
       case Field::Skip: {
         const auto take = static_cast<int32_t>(std::min<uint32_t>(fieldLeft, static_cast<uint32_t>(size)));
-        if (field == Field::Value && Value().size() < static_cast<size_t>(kMaxValueBytes)) {
-          const size_t room = static_cast<size_t>(kMaxValueBytes) - Value().size();
+        // One byte beyond the bound is kept, to tell where a character that
+        // the bound cuts begins.
+        if (field == Field::Value && Value().size() <= static_cast<size_t>(kMaxValueBytes)) {
+          const size_t room = static_cast<size_t>(kMaxValueBytes) + 1 - Value().size();
           Value().append(reinterpret_cast<const char*>(data), std::min(room, static_cast<size_t>(take)));
         }
         data += take;
@@ -180,11 +162,6 @@ void OggChainReader::CommentReader::FinishField() {
       commentsLeft--;  // an empty comment
       break;
     case Field::Value:
-      if (Value().size() == static_cast<size_t>(kMaxValueBytes)) {
-        TrimToCharacterBoundary(Value());
-      }
-      commentsLeft--;
-      break;
     case Field::Key:
     case Field::Skip:
       commentsLeft--;
@@ -199,10 +176,12 @@ void OggChainReader::CommentReader::FinishField() {
 }
 
 std::string OggChainReader::CommentReader::Title() const {
-  if (!artist.empty() && !title.empty()) {
-    return artist + " - " + title;
+  const std::string_view song = ByteText::CutAtUtf8Boundary(title, static_cast<size_t>(kMaxValueBytes));
+  const std::string_view by = ByteText::CutAtUtf8Boundary(artist, static_cast<size_t>(kMaxValueBytes));
+  if (!by.empty() && !song.empty()) {
+    return std::string(by) + " - " + std::string(song);
   }
-  return title.empty() ? artist : title;
+  return std::string(song.empty() ? by : song);
 }
 
 // ---------------------------------------------------------------------------

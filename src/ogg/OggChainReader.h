@@ -108,7 +108,7 @@ class OggChainReader {
     std::string expectedMagic;
     std::array<uint8_t, 4> number{};  // a little-endian length being read
     int32_t numberBytes = 0;
-    std::string key;             // the current comment's key, upper-cased
+    std::string key;             // the current comment's key, as written
     Target target = Target::None;  // the comment whose value is being read
     std::string title;
     std::string artist;

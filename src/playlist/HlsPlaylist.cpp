@@ -1,56 +1,40 @@
 #include "playlist/HlsPlaylist.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 #include <utility>
 
+#include "playlist/Extinf.h"
+#include "playlist/UriResolver.h"
 #include "text/ByteText.h"
-#include "playlist/PlaylistParser.h"
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view text) { return ByteText::Trim(text); }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
-    const char y = (b[i] >= 'a' && b[i] <= 'z') ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
-    if (x != y) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The value after "TAG:" when line is that tag; tags are upper case by the
 // format, but servers are not always strict.
 bool TagValue(std::string_view line, std::string_view tag, std::string_view& value) {
-  if (line.size() < tag.size() || !EqualNoCase(line.substr(0, tag.size()), tag)) {
+  if (!ByteText::StartsWithNoCase(line, tag)) {
     return false;
   }
   std::string_view rest = line.substr(tag.size());
   if (!rest.empty() && rest.front() != ':') {
     return false;  // a longer tag that starts the same
   }
-  value = rest.empty() ? rest : Trim(rest.substr(1));
+  value = rest.empty() ? rest : ByteText::Trim(rest.substr(1));
   return true;
 }
 
 int64_t ToInteger(std::string_view text) {
   int64_t value = 0;
-  text = Trim(text);
+  text = ByteText::Trim(text);
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() ? value : 0;
 }
 
 double ToSeconds(std::string_view text) {
   double value = 0;
-  text = Trim(text);
+  text = ByteText::Trim(text);
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && value > 0 && value < 1e9 ? value : 0;
 }
@@ -61,14 +45,14 @@ class Attributes {
   explicit Attributes(std::string_view text) {
     size_t at = 0;
     while (at < text.size()) {
-      while (at < text.size() && (text[at] == ',' || IsBlank(text[at]))) {
+      while (at < text.size() && (text[at] == ',' || ByteText::IsBlank(text[at]))) {
         ++at;
       }
       const size_t equals = text.find('=', at);
       if (equals == std::string_view::npos) {
         break;
       }
-      const std::string_view name = Trim(text.substr(at, equals - at));
+      const std::string_view name = ByteText::Trim(text.substr(at, equals - at));
       at = equals + 1;
       std::string_view value;
       if (at < text.size() && text[at] == '"') {
@@ -77,7 +61,7 @@ class Attributes {
         at = close + 1;
       } else {
         const size_t comma = std::min(text.find(',', at), text.size());
-        value = Trim(text.substr(at, comma - at));
+        value = ByteText::Trim(text.substr(at, comma - at));
         at = comma;
       }
       values.emplace_back(name, value);
@@ -86,7 +70,7 @@ class Attributes {
 
   std::string Get(std::string_view name) const {
     for (const auto& [key, value] : values) {
-      if (EqualNoCase(key, name)) {
+      if (ByteText::EqualsNoCase(key, name)) {
         return std::string(value);
       }
     }
@@ -104,14 +88,14 @@ bool HlsPlaylist::IsRecordableAudioOnly(std::string_view codecs) {
   size_t at = 0;
   while (at <= codecs.size()) {
     const size_t comma = std::min(codecs.find(',', at), codecs.size());
-    const std::string_view codec = Trim(codecs.substr(at, comma - at));
+    const std::string_view codec = ByteText::Trim(codecs.substr(at, comma - at));
     at = comma + 1;
     if (codec.empty()) {
       continue;
     }
     // mp4a.40.x is AAC (and mp4a.40.34 MPEG layer III), mp4a.6B and
     // mp4a.69 MPEG audio; everything else is video or another audio codec.
-    if (!(codec.size() > 5 && EqualNoCase(codec.substr(0, 5), "mp4a.")) && !EqualNoCase(codec, "mp3")) {
+    if (!(codec.size() > 5 && ByteText::StartsWithNoCase(codec, "mp4a.")) && !ByteText::EqualsNoCase(codec, "mp3")) {
       return false;
     }
     any = true;
@@ -135,14 +119,14 @@ HlsPlaylist HlsPlaylist::Parse(std::string_view url, std::string_view text) {
 
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find_first_of("\r\n", at), text.size());
-    const std::string_view line = Trim(text.substr(at, end - at));
+    const std::string_view line = ByteText::Trim(text.substr(at, end - at));
     at = end + 1;
     if (line.empty()) {
       continue;
     }
     std::string_view value;
     if (line.front() != '#') {
-      const std::string resolved = PlaylistParser::ResolveUrl(url, line);
+      const std::string resolved = UriResolver::Resolve(url, line);
       if (variantPending) {
         variant.url = resolved;
         playlist.variants.push_back(std::move(variant));
@@ -158,11 +142,11 @@ HlsPlaylist HlsPlaylist::Parse(std::string_view url, std::string_view text) {
       }
       continue;
     }
-    if (EqualNoCase(line.substr(0, std::min<size_t>(line.size(), 7)), "#EXTM3U")) {
+    if (ByteText::StartsWithNoCase(line, "#EXTM3U")) {
       header = true;
       continue;
     }
-    if (line.size() > 7 && EqualNoCase(line.substr(0, 7), "#EXT-X-")) {
+    if (line.size() > 7 && ByteText::StartsWithNoCase(line, "#EXT-X-")) {
       anyTag = true;
     }
     if (TagValue(line, "#EXT-X-STREAM-INF", value)) {
@@ -174,19 +158,18 @@ HlsPlaylist HlsPlaylist::Parse(std::string_view url, std::string_view text) {
       playlist.master = true;
     } else if (TagValue(line, "#EXT-X-MEDIA", value)) {
       const Attributes attributes(value);
-      if (EqualNoCase(attributes.Get("TYPE"), "AUDIO")) {
+      if (ByteText::EqualsNoCase(attributes.Get("TYPE"), "AUDIO")) {
         Rendition rendition;
         const std::string uri = attributes.Get("URI");
-        rendition.url = uri.empty() ? "" : PlaylistParser::ResolveUrl(url, uri);
+        rendition.url = uri.empty() ? "" : UriResolver::Resolve(url, uri);
         rendition.groupId = attributes.Get("GROUP-ID");
         rendition.name = attributes.Get("NAME");
-        rendition.isDefault = EqualNoCase(attributes.Get("DEFAULT"), "YES");
+        rendition.isDefault = ByteText::EqualsNoCase(attributes.Get("DEFAULT"), "YES");
         playlist.audioRenditions.push_back(std::move(rendition));
       }
     } else if (TagValue(line, "#EXTINF", value)) {
-      const size_t comma = value.find(',');
-      segment.duration = ToSeconds(value.substr(0, comma));
-      segment.title = comma == std::string_view::npos ? "" : std::string(Trim(value.substr(comma + 1)));
+      segment.duration = ToSeconds(Extinf::Duration(value));
+      segment.title = Extinf::Title(value);
     } else if (TagValue(line, "#EXT-X-TARGETDURATION", value)) {
       playlist.targetDuration = ToSeconds(value);
     } else if (TagValue(line, "#EXT-X-MEDIA-SEQUENCE", value)) {
@@ -202,11 +185,11 @@ HlsPlaylist HlsPlaylist::Parse(std::string_view url, std::string_view text) {
     } else if (TagValue(line, "#EXT-X-MAP", value)) {
       const Attributes attributes(value);
       const std::string uri = attributes.Get("URI");
-      mapUrl = uri.empty() ? "" : PlaylistParser::ResolveUrl(url, uri);
+      mapUrl = uri.empty() ? "" : UriResolver::Resolve(url, uri);
       mapByteRange = !attributes.Get("BYTERANGE").empty();
     } else if (TagValue(line, "#EXT-X-KEY", value)) {
       const std::string method = Attributes(value).Get("METHOD");
-      keyMethod = EqualNoCase(method, "NONE") ? "" : method;
+      keyMethod = ByteText::EqualsNoCase(method, "NONE") ? "" : method;
     }
   }
   if (!header && !anyTag) {

@@ -8,7 +8,7 @@
 // One HLS playlist (RFC 8216), read from its text: a master playlist, which
 // lists variant streams and alternative audio renditions, or a media
 // playlist, which lists the segments of one stream. Every URI is resolved
-// against the playlist's URL (PlaylistParser::ResolveUrl), so the fields
+// against the playlist's URL (UriResolver::Resolve), so the fields
 // hold absolute URLs.
 //
 // Reading is tolerant: unknown tags, blank lines and attributes that do not
@@ -35,7 +35,7 @@ class HlsPlaylist {
     int64_t sequence = 0;  // its media sequence number
     std::string url;
     double duration = 0;   // #EXTINF, seconds
-    std::string title;     // #EXTINF text after the comma; "" when none
+    std::string title;     // the title its #EXTINF gives (Extinf::Title); "" when none
     bool discontinuity = false;  // #EXT-X-DISCONTINUITY before it
     bool gap = false;            // #EXT-X-GAP: the server has no media for it
     bool byteRange = false;      // it, or its init segment, is a byte range of a resource

@@ -44,11 +44,12 @@ struct Playlist {
 // playlist suffix. The body's signature beats the type and the suffix when
 // they disagree, since stations often serve an m3u as audio/x-scpls.
 //
-// XML is read by a small tolerant reader: no entity other than the five
-// predefined and numeric references is expanded, nothing is fetched, a
-// DOCTYPE is skipped, and broken markup (unquoted attributes, unclosed tags,
-// a bare '&') yields whatever can still be read. Malformed input of any kind
-// never throws; it gives fewer entries or none.
+// PlaylistSniffer holds the recognition rule, XmlReader reads the XML forms
+// (tolerantly: no entity other than the five predefined and numeric
+// references is expanded, nothing is fetched, broken markup yields whatever
+// can still be read), UriResolver resolves the entries, and Extinf reads an
+// m3u's titles. Malformed input of any kind never throws; it gives fewer
+// entries or none.
 //
 // Stateless; any thread.
 class PlaylistParser {
@@ -73,9 +74,10 @@ class PlaylistParser {
   // None and the body has no signature.
   static Playlist Parse(PlaylistKind kind, std::string_view url, std::string_view body);
 
-  // The target URL of reference resolved against the absolute URL base
-  // (RFC 3986, section 5.2: strict, with dot segments removed). Blanks around
-  // reference are ignored. A base without a scheme gives reference unchanged.
+  // UriResolver::Resolve: the target URL of reference resolved against the
+  // absolute URL base (RFC 3986, section 5.2: strict, with dot segments
+  // removed). Blanks around reference are ignored. A base without a scheme
+  // gives reference unchanged.
   static std::string ResolveUrl(std::string_view base, std::string_view reference);
 
   // True for an absolute http or https URL with a host, in any letter case.

@@ -102,6 +102,29 @@ std::string ByteText::EscapeControls(std::string_view bytes) {
   return text;
 }
 
+std::string ByteText::Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  std::string text;
+  text.reserve(bytes.size());
+  auto unitAt = [&](size_t at) -> char32_t {
+    const auto first = static_cast<uint8_t>(bytes[at]);
+    const auto second = static_cast<uint8_t>(bytes[at + 1]);
+    return bigEndian ? (first << 8 | second) : (second << 8 | first);
+  };
+  for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
+    const char32_t unit = unitAt(at);
+    if (unit >= 0xD800 && unit < 0xDC00 && at + 3 < bytes.size()) {
+      const char32_t low = unitAt(at + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        at += 2;
+        continue;
+      }
+    }
+    AppendUtf8(text, (unit >= 0xD800 && unit < 0xE000) ? 0xFFFD : unit);
+  }
+  return text;
+}
+
 void ByteText::AppendUtf8(std::string& text, char32_t code) {
   if (code < 0x80) {
     text += static_cast<char>(code);

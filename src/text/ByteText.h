@@ -32,6 +32,10 @@ class ByteText {
   // terminal escape sequence; everything else shows as the window shows it.
   static std::string EscapeControls(std::string_view bytes);
 
+  // UTF-16 text (after its byte-order mark) in UTF-8; an unpaired surrogate
+  // becomes U+FFFD, an odd last byte is dropped.
+  static std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
   // Appends the UTF-8 form of code (up to U+10FFFF) to text.
   static void AppendUtf8(std::string& text, char32_t code);
   // The ASCII blanks: space, tab, CR, LF, FF, VT.

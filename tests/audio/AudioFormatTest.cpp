@@ -52,9 +52,23 @@ TEST(AudioFormatTest, ContentTypeDecidesAndTheFirstBytesSettleTheRest) {
                                                       static_cast<int32_t>(c.bytes.size()));
     EXPECT_EQ(found, c.expected) << c.contentType << " / " << c.bytes.size() << " bytes";
   }
-  EXPECT_TRUE(AudioFormatProbe::ContentTypeDecides("audio/mpeg"));
+  EXPECT_TRUE(AudioFormatProbe::ContentTypeDecides(" audio/x-aacp ;x"));
   EXPECT_FALSE(AudioFormatProbe::ContentTypeDecides("application/ogg"));
   EXPECT_FALSE(AudioFormatProbe::ContentTypeDecides(""));
+}
+
+// File names carry the extension; a file's format is read back from it.
+TEST(AudioFormatTest, EachFormatsExtensionReadsBackAsThatFormat) {
+  for (const AudioFormat format : {AudioFormat::Mp3, AudioFormat::Aac, AudioFormat::Ogg, AudioFormat::Opus}) {
+    AudioFormat read = format == AudioFormat::Mp3 ? AudioFormat::Aac : AudioFormat::Mp3;
+    EXPECT_TRUE(AudioFormatProbe::FromExtension(AudioFormatProbe::Extension(format), read));
+    EXPECT_EQ(read, format);
+  }
+  AudioFormat unchanged = AudioFormat::Ogg;
+  for (const char* other : {"", "MP3", "m4a", "mp3 "}) {
+    EXPECT_FALSE(AudioFormatProbe::FromExtension(other, unchanged)) << other;
+  }
+  EXPECT_EQ(unchanged, AudioFormat::Ogg);
 }
 
 }  // namespace

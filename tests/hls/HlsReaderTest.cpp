@@ -340,7 +340,15 @@ class StopSignal {
  public:
   bool Wait(std::chrono::milliseconds duration) {
     std::unique_lock<std::mutex> lock(mutex);
-    return !wake.wait_for(lock, duration, [this] { return stopped; });
+    waiting += duration > 0ms ? 1 : 0;
+    const bool stop = wake.wait_for(lock, duration, [this] { return stopped; });
+    waiting -= duration > 0ms ? 1 : 0;
+    return !stop;
+  }
+  // A wait that takes time is under way.
+  bool Waiting() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return waiting > 0;
   }
   void Stop() {
     {
@@ -354,6 +362,7 @@ class StopSignal {
   std::mutex mutex;
   std::condition_variable wake;
   bool stopped = false;
+  int waiting = 0;
 };
 
 class HlsReaderLoopbackTest : public ::testing::Test {
@@ -419,9 +428,9 @@ TEST_F(HlsReaderLoopbackTest, StopIsImmediateInAFetchAndInAWait) {
     HlsReader reader(loopback, quiet, [&](std::chrono::milliseconds duration) { return signal.Wait(duration); });
     std::atomic<bool> result{true};
     std::thread worker([&] { result = reader.Run(station.PlaylistUrl(), station.PlaylistText()); });
-    // Stopped once the reader is inside the stalled fetch, or waiting.
-    EXPECT_TRUE(Eventually([&] { return local.RequestCount(station.SegmentPath(2)) == 1; }));
-    std::this_thread::sleep_for(50ms);
+    // Stopped once the reader is inside the stalled fetch (its request has
+    // arrived), or waiting for the next reload.
+    EXPECT_TRUE(Eventually([&] { return inFetch ? local.RequestCount(station.SegmentPath(2)) == 1 : signal.Waiting(); }));
     EXPECT_TRUE(ReturnsWithin([&] {
       signal.Stop();
       loopback.Abort();

@@ -220,38 +220,6 @@ TEST_F(SegmentUnpackerTest, AudioThatCannotBeRecordedIsUnsupported) {
   EXPECT_TRUE(ac3.audio.empty());
 }
 
-TEST(SegmentUnpackerHeaderTest, AdtsHeadersFollowTheAudioSpecificConfig) {
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> config;
-    size_t payload;
-    std::vector<uint8_t> header;  // empty: refused
-  };
-  const Case cases[] = {
-      {"AAC-LC 44.1 kHz mono", {0x12, 0x08}, 100, {0xFF, 0xF1, 0x50, 0x40, 0x0D, 0x7F, 0xFC}},
-      {"AAC-LC 48 kHz stereo", {0x11, 0x90}, 8184, {0xFF, 0xF1, 0x4C, 0x83, 0xFF, 0xFF, 0xFC}},
-      // HE-AAC signalled explicitly: SBR at 44.1 kHz over an LC core at 22.05 kHz.
-      {"HE-AAC explicit", {0x2B, 0x92, 0x08, 0x00}, 0, {0xFF, 0xF1, 0x5C, 0x80, 0x00, 0xFF, 0xFC}},
-      // An object type after the escape (31 + 6 bits): 32 + 0 = 32 is no ADTS profile.
-      {"escaped object type", {0xF8, 0x04, 0x40}, 10, {}},
-      // Rate index 15: an explicit rate that the table has (44100) fits.
-      {"explicit rate in the table", {0x17, 0x80, 0x56, 0x22, 0x08}, 0, {0xFF, 0xF1, 0x50, 0x40, 0x00, 0xFF, 0xFC}},
-      {"explicit rate not in the table", {0x17, 0x80, 0x56, 0x23, 0x08}, 0, {}},
-      {"channels from a program config element", {0x12, 0x00}, 10, {}},
-      {"AAC-LD is no ADTS profile", {0xBA, 0x08}, 10, {}},
-      {"too long for 13 bits", {0x12, 0x08}, 8185, {}},
-      {"cut short", {0x12}, 10, {}},
-  };
-  for (const Case& c : cases) {
-    std::array<uint8_t, 7> header{};
-    const bool made = SegmentUnpacker::MakeAdtsHeader(c.config.data(), c.config.size(), c.payload, header);
-    EXPECT_EQ(made, !c.header.empty()) << c.name;
-    if (made) {
-      EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.end()), c.header) << c.name;
-    }
-  }
-}
-
 TEST(SegmentUnpackerHeaderTest, Id3TagSizesComeFromTheirHeaders) {
   const std::pair<std::string, size_t> cases[] = {
       {std::string("ID3\x04\x00\x00\x00\x00\x02\x01", 10), 10 + 257},

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TlsTestServer.h"
 
@@ -28,6 +30,18 @@ constexpr int32_t kReadSize = 50000;
 constexpr auto kPromptly = 5s;
 
 const std::string kIcyRequest = "Accept: text/*\r\nUser-Agent: winamp\r\nicy-metadata:1\r\n";
+
+// The bytes that wait unread in the connection's sockets.
+size_t WaitingBytes(const HttpConnection& connection) {
+  size_t waiting = 0;
+  for (const int fd : connection.OpenSockets()) {
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) == 0 && count > 0) {
+      waiting += static_cast<size_t>(count);
+    }
+  }
+  return waiting;
+}
 
 // Everything Read hands out until the end of the transfer, checking that no
 // read returns more than asked for.
@@ -373,7 +387,9 @@ TEST(HttpConnectionTest, SlowReaderStillGetsEveryByte) {
   server.Push({head, body});
   HttpConnection connection;
   connection.Open(server.Url(), kIcyRequest);
-  std::this_thread::sleep_for(50ms);
+  // The reader starts behind: more than a read takes waits in the socket
+  // (a receive buffer of the usual 128 KiB holds that much).
+  EXPECT_TRUE(Eventually([&] { return WaitingBytes(connection) > 64 * 1024; }));
   std::string received;
   std::vector<uint8_t> buffer(kReadSize);
   for (int count; (count = connection.Read(buffer.data(), kReadSize)) > 0;) {

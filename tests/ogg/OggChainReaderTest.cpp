@@ -311,6 +311,13 @@ TEST_F(OggChainReaderTest, SyntheticGroupsAreTitledFromTheRightStream) {
        PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
            PacketsPage(0, 0, 7, 1, {VorbisComments({"ARTISTS=No", "ARTIST=Only"}, 9), "setup"}) + audio,
        "Only"},
+      {"a title beyond the bound is cut before the character the bound splits",
+       PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
+           PacketsPage(0, 0, 7, 1,
+                       {VorbisComments({"TITLE=" + std::string(OggChainReader::kMaxValueBytes - 1, 't') +
+                                        "\xC3\xA9 and more"}, 1)}) +
+           audio,
+       std::string(OggChainReader::kMaxValueBytes - 1, 't')},
       {"comment header not Vorbis comments",
        PacketsPage(kOggBeginsStream, 0, 7, 0, {VorbisId()}) +
            PacketsPage(0, 0, 7, 1, {"\x05" + VorbisComments({"TITLE=Setup header"}, 1).substr(1)}) + audio,

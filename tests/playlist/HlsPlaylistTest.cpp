@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -148,10 +149,17 @@ TEST(HlsPlaylistTest, ToleratesSloppyPlaylistsAndRefusesWhatIsNoPlaylist) {
   for (const char* text : {"", "<html>#EXT", "http://a/1.mp3\n", "#EXTINF:5,\na.ts\n", "#EXT-X-\n"}) {
     EXPECT_THROW(HlsPlaylist::Parse("http://h/", text), std::runtime_error) << text;
   }
-  EXPECT_TRUE(HlsPlaylist::IsRecordableAudioOnly("mp4a.40.2, mp4a.40.34"));
-  EXPECT_FALSE(HlsPlaylist::IsRecordableAudioOnly(""));
-  EXPECT_FALSE(HlsPlaylist::IsRecordableAudioOnly("mp4a"));
-  EXPECT_FALSE(HlsPlaylist::IsRecordableAudioOnly("mp4a.40.2,opus"));
+}
+
+TEST(HlsPlaylistTest, OnlyAacAndMpegAudioCodecsAreRecordable) {
+  const std::pair<const char*, bool> rows[] = {
+      {"mp4a.40.2, mp4a.40.34", true}, {"MP4A.6B", true},          {"mp3", true},
+      {"", false},                     {"mp4a", false},            {"mp4a.40.2,opus", false},
+      {"avc1.4d401f,mp4a.40.2", false}, {"mp4a.40.2,,", true},      {"ec-3", false},
+  };
+  for (const auto& [codecs, recordable] : rows) {
+    EXPECT_EQ(HlsPlaylist::IsRecordableAudioOnly(codecs), recordable) << codecs;
+  }
 }
 
 }  // namespace
