@@ -3,16 +3,13 @@
 #include <utility>
 
 #include "app/ListControl.h"
+#include "text/ByteText.h"
 
 namespace {
 
 constexpr uint32_t kMillion = 1000000;
 // The most whole millions one ByteCounter::Add can take: 2147 millions.
 constexpr uint32_t kMillionsPerAdd = 2147;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 }  // namespace
 
@@ -22,31 +19,39 @@ ServerRowPresenter::ServerRowPresenter() {
 }
 
 ServerRowPresenter::~ServerRowPresenter() {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   list = nullptr;
   writer = nullptr;
   stream = nullptr;
 }
 
 bool ServerRowPresenter::Attach(ListControl* listControl, std::string entryUrl) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   if (listControl == nullptr) {
     return false;
   }
   list = listControl;
   url = std::move(entryUrl);
-  Refresh();
+  RefreshLocked();
   return true;
 }
 
 void ServerRowPresenter::Detach() {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
+  DetachLocked();
+}
+
+void ServerRowPresenter::DetachLocked() {
   list = nullptr;
   rowIndex = -1;
 }
 
 void ServerRowPresenter::Refresh() {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
+  RefreshLocked();
+}
+
+void ServerRowPresenter::RefreshLocked() {
   if (list == nullptr) {
     return;
   }
@@ -73,7 +78,7 @@ void ServerRowPresenter::Refresh() {
 }
 
 void ServerRowPresenter::OnText(StreamEvent kind, std::string text) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   switch (kind) {
     case StreamEvent::Title:
       title = std::move(text);
@@ -107,116 +112,116 @@ void ServerRowPresenter::OnText(StreamEvent kind, std::string text) {
     default:
       return;  // Url and unknown kinds are shown nowhere
   }
-  Refresh();
+  RefreshLocked();
 }
 
 int ServerRowPresenter::RowIndex() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return rowIndex;
 }
 
 void ServerRowPresenter::OnRowRemoved(int removedIndex) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   if (removedIndex < 0 || rowIndex < 0) {
     return;
   }
   if (removedIndex == rowIndex) {
     // Our own row is gone; writing on would overwrite the row that took its
     // place, and a later Refresh would append a stray row.
-    Detach();
+    DetachLocked();
   } else if (removedIndex < rowIndex) {
     --rowIndex;
   }
 }
 
 std::string ServerRowPresenter::LastReason() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return reason;
 }
 
 std::string ServerRowPresenter::SourceUrl() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return source;
 }
 
 std::string ServerRowPresenter::StationText() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return stationText;
 }
 
 std::string ServerRowPresenter::StateText() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return stateText;
 }
 
 std::string ServerRowPresenter::Url() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return url;
 }
 
 std::string ServerRowPresenter::DownloadDirectory() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return downloadDirectory;
 }
 
 void ServerRowPresenter::SetDownloadDirectory(std::string directory) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   downloadDirectory = std::move(directory);
 }
 
 RecordingOptions ServerRowPresenter::Options() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return options;
 }
 
 void ServerRowPresenter::SetOptions(const RecordingOptions& newOptions) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   options = newOptions;
 }
 
 bool ServerRowPresenter::FileSplitting() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return fileSplitting;
 }
 
 void ServerRowPresenter::SetFileSplitting(bool on) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   fileSplitting = on;
 }
 
 bool ServerRowPresenter::SmartSplitting() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return smartSplitting;
 }
 
 void ServerRowPresenter::SetSmartSplitting(bool on) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   smartSplitting = on;
 }
 
 RecordingWriter* ServerRowPresenter::Writer() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return writer;
 }
 
 void ServerRowPresenter::SetWriter(RecordingWriter* entryWriter) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   writer = entryWriter;
 }
 
 ServerStream* ServerRowPresenter::Stream() const {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return stream;
 }
 
 void ServerRowPresenter::SetStream(ServerStream* entryStream) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   stream = entryStream;
 }
 
 ByteCounter ServerRowPresenter::ReadCount(std::string_view text) {
   size_t at = 0;
-  while (at < text.size() && IsSpace(text[at])) {
+  while (at < text.size() && ByteText::IsBlank(text[at])) {
     ++at;
   }
   bool negative = false;

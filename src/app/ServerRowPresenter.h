@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "base/ByteCounter.h"
+#include "base/Mutex.h"
 #include "recording/RecordingOptions.h"
 #include "stream/StreamObserver.h"
 
@@ -38,8 +38,11 @@ class ServerStream;
 // for the user-interface thread, so holding the lock around list updates
 // cannot deadlock with the user-interface thread taking it.
 //
-// Lock: `mutex` (re-entrant) guards every field and every list update; it is
-// taken after the stream's observer lock. Errors thrown by the list control
+// Lock: `mutex` guards every field and every list update. Taken by OnText
+// on the thread that raised the event (after the stream's observer lock; a
+// stop's state comes from the controlling thread this way) and by every
+// other operation on the user-interface thread; never held across a call
+// that could come back into the presenter. Errors thrown by the list control
 // are swallowed.
 class ServerRowPresenter : public StreamObserver {
  public:
@@ -64,52 +67,52 @@ class ServerRowPresenter : public StreamObserver {
   // Shows the entry in list: stores list and url and writes the row
   // (appending it when there is none yet). False, changing nothing, when
   // list is null.
-  bool Attach(ListControl* list, std::string url);
+  bool Attach(ListControl* list, std::string url) EXCLUDES(mutex);
   // Stops writing to the list; the row index becomes -1. For an entry whose
   // row is being deleted, so it cannot scribble over the row that moves up.
-  void Detach();
+  void Detach() EXCLUDES(mutex);
   // Writes the row: appends it if it has no index yet, then writes columns
   // 1..6 (when the row exists) and fits all seven column widths. Nothing
   // without a list.
-  void Refresh();
+  void Refresh() EXCLUDES(mutex);
 
-  void OnText(StreamEvent kind, std::string text) override;
+  void OnText(StreamEvent kind, std::string text) override EXCLUDES(mutex);
 
   // The row's index in the list, -1 while it has none.
-  int RowIndex() const;
+  int RowIndex() const EXCLUDES(mutex);
   // Another row, removedIndex, left the list: a row below it moves up one.
   // A negative index names no row and changes nothing. If it names this
   // presenter's own row, the presenter detaches (see Detach).
-  void OnRowRemoved(int removedIndex);
+  void OnRowRemoved(int removedIndex) EXCLUDES(mutex);
 
   // Why the entry's last connection attempt failed ("HTTP 404 Not Found"),
   // "" once one succeeded. The window shows it beside an error state.
-  std::string LastReason() const;
+  std::string LastReason() const EXCLUDES(mutex);
   // The state text the row shows.
-  std::string StateText() const;
+  std::string StateText() const EXCLUDES(mutex);
   // The stream a playlist named, or the HLS playlist followed; "" while the
   // entry's own URL is recorded.
-  std::string SourceUrl() const;
+  std::string SourceUrl() const EXCLUDES(mutex);
   // What untitled audio is filed under: the station's icy-name, the
   // playlist's name, or the URL's host.
-  std::string StationText() const;
+  std::string StationText() const EXCLUDES(mutex);
 
   // The entry's settings, read by the settings store and the window.
-  std::string Url() const;
-  std::string DownloadDirectory() const;
-  void SetDownloadDirectory(std::string directory);
-  bool FileSplitting() const;
-  void SetFileSplitting(bool on);
-  bool SmartSplitting() const;
-  void SetSmartSplitting(bool on);
+  std::string Url() const EXCLUDES(mutex);
+  std::string DownloadDirectory() const EXCLUDES(mutex);
+  void SetDownloadDirectory(std::string directory) EXCLUDES(mutex);
+  bool FileSplitting() const EXCLUDES(mutex);
+  void SetFileSplitting(bool on) EXCLUDES(mutex);
+  bool SmartSplitting() const EXCLUDES(mutex);
+  void SetSmartSplitting(bool on) EXCLUDES(mutex);
   // Cutting at silence, tags and partial songs (all off for an entry that
   // names none of them).
-  RecordingOptions Options() const;
-  void SetOptions(const RecordingOptions& options);
-  RecordingWriter* Writer() const;
-  void SetWriter(RecordingWriter* entryWriter);
-  ServerStream* Stream() const;
-  void SetStream(ServerStream* entryStream);
+  RecordingOptions Options() const EXCLUDES(mutex);
+  void SetOptions(const RecordingOptions& options) EXCLUDES(mutex);
+  RecordingWriter* Writer() const EXCLUDES(mutex);
+  void SetWriter(RecordingWriter* entryWriter) EXCLUDES(mutex);
+  ServerStream* Stream() const EXCLUDES(mutex);
+  void SetStream(ServerStream* entryStream) EXCLUDES(mutex);
 
   // Reads the plain decimal count a stream announces: leading white space
   // skipped, an optional sign, then digits up to the first non-digit. Text
@@ -118,28 +121,31 @@ class ServerRowPresenter : public StreamObserver {
   static ByteCounter ReadCount(std::string_view text);
 
  private:
-  mutable std::recursive_mutex mutex;
+  void RefreshLocked() REQUIRES(mutex);
+  void DetachLocked() REQUIRES(mutex);
+
+  mutable Mutex mutex;
 
   // Entry settings.
-  std::string downloadDirectory;
-  bool fileSplitting = true;
-  bool smartSplitting = true;
-  RecordingOptions options;
-  std::string url;
-  RecordingWriter* writer = nullptr;  // not owned
-  ServerStream* stream = nullptr;     // not owned
+  std::string downloadDirectory GUARDED_BY(mutex);
+  bool fileSplitting GUARDED_BY(mutex) = true;
+  bool smartSplitting GUARDED_BY(mutex) = true;
+  RecordingOptions options GUARDED_BY(mutex);
+  std::string url GUARDED_BY(mutex);
+  RecordingWriter* writer GUARDED_BY(mutex) = nullptr;  // not owned
+  ServerStream* stream GUARDED_BY(mutex) = nullptr;     // not owned
 
   // What the row shows.
-  std::string title;
-  std::string bitrate;
-  std::string stationName;
-  int rowIndex = -1;
-  std::string stateText = "Disconnected";
-  std::string reason;
-  std::string source;
-  std::string stationText;
-  ByteCounter received;
-  ByteCounter receivedComplete;
+  std::string title GUARDED_BY(mutex);
+  std::string bitrate GUARDED_BY(mutex);
+  std::string stationName GUARDED_BY(mutex);
+  int rowIndex GUARDED_BY(mutex) = -1;
+  std::string stateText GUARDED_BY(mutex) = "Disconnected";
+  std::string reason GUARDED_BY(mutex);
+  std::string source GUARDED_BY(mutex);
+  std::string stationText GUARDED_BY(mutex);
+  ByteCounter received GUARDED_BY(mutex);
+  ByteCounter receivedComplete GUARDED_BY(mutex);
 
-  ListControl* list = nullptr;  // not owned; null until Attach
+  ListControl* list GUARDED_BY(mutex) = nullptr;  // not owned; null until Attach
 };

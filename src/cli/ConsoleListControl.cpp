@@ -5,12 +5,12 @@
 #include "app/ServerRowPresenter.h"
 
 int ConsoleListControl::RowCount() {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   return static_cast<int>(rows.size());
 }
 
 int ConsoleListControl::InsertRow(int index, const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (index < 0 || index > static_cast<int>(rows.size())) {
     return -1;
   }
@@ -21,7 +21,7 @@ int ConsoleListControl::InsertRow(int index, const std::string& text) {
 }
 
 void ConsoleListControl::SetCellText(int row, int column, const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 || column >= kColumnCount) {
     return;
   }
@@ -31,7 +31,7 @@ void ConsoleListControl::SetCellText(int row, int column, const std::string& tex
 void ConsoleListControl::FitColumnWidth(int) {}
 
 std::string ConsoleListControl::CellText(int row, int column) const {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 || column >= kColumnCount) {
     return {};
   }
@@ -39,7 +39,7 @@ std::string ConsoleListControl::CellText(int row, int column) const {
 }
 
 bool ConsoleListControl::RemoveRow(int row) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (row < 0 || row >= static_cast<int>(rows.size())) {
     return false;
   }

@@ -26,7 +26,7 @@ ConsoleReporter::ConsoleReporter(int32_t number, const std::string& url, Recordi
 }
 
 void ConsoleReporter::SetNumber(int32_t number) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   shortPrefix = "[" + std::to_string(number) + "]";
   prefix = shortPrefix + " " + escapedUrl;
 }
@@ -35,7 +35,7 @@ void ConsoleReporter::OnAudio(const StreamBuffer&) { CheckWriter(); }
 
 void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     switch (kind) {
       case StreamEvent::State:
         OnState(text);
@@ -132,7 +132,7 @@ void ConsoleReporter::CheckWriter() {
   }
   const auto error = writer->LastError();
   const std::vector<std::string> notes = writer->TakeNotes();
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   for (const auto& note : notes) {
     lines.Push(prefix + ": " + ByteText::EscapeControls(note), LogLevel::Notice);
   }
@@ -148,12 +148,12 @@ void ConsoleReporter::CheckWriter() {
 std::vector<std::string> ConsoleReporter::TakeLines() { return LineTexts(TakeLogLines()); }
 
 std::vector<LogLine> ConsoleReporter::TakeLogLines() {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   return lines.Take(prefix + ": ");
 }
 
 std::string ConsoleReporter::ProgressLine() const {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   const std::string shown = title.empty() ? state : Quoted(title);
   return shortPrefix + " " + shown + ": " + ByteCounter::FromDigits(received).FormatDisplay() + " / " +
          ByteCounter::FromDigits(receivedComplete).FormatDisplay() + " in all";
@@ -162,7 +162,7 @@ std::string ConsoleReporter::ProgressLine() const {
 bool ConsoleReporter::Recorded() const { return writer != nullptr && writer->BytesWritten() > 0; }
 
 std::string ConsoleReporter::LastReason() const {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   return reason;
 }
 

@@ -2,10 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
 #include "cli/LineQueue.h"
 #include "stream/StreamObserver.h"
 
@@ -27,11 +27,15 @@ class RecordingWriter;
 // steer the user's terminal.
 //
 // The stream's worker calls OnText and OnAudio (and the controlling thread
-// does for the state of a stop); they only queue lines, under `mutex`, so a
-// slow terminal never holds up a recording. The main thread takes the lines
-// with TakeLines or TakeLogLines, renumbers with SetNumber and asks for
+// does for the state of a stop); they only queue lines, so a slow terminal
+// never holds up a recording. The main thread takes the lines with
+// TakeLines or TakeLogLines, renumbers with SetNumber and asks for
 // ProgressLine, Recorded and LastReason. At most kMaxQueuedLines wait; past
 // that the oldest are dropped and counted.
+//
+// `mutex` guards the lines and what they are made from; taken by the
+// stream's calls (worker or controlling thread) and the main thread's, and
+// never held while the writer is asked (the writer takes its own lock).
 //
 // writer may be null; when set it must outlive the reporter's place in the
 // stream's observer list. It is asked for its last error and its notes after
@@ -45,23 +49,23 @@ class ConsoleReporter : public StreamObserver {
   ConsoleReporter(int32_t number, const std::string& url, RecordingWriter* writer,
                   std::chrono::milliseconds retryReportInterval = kRetryReportInterval);
 
-  void OnAudio(const StreamBuffer& audio) override;
-  void OnText(StreamEvent kind, std::string text) override;
+  void OnAudio(const StreamBuffer& audio) override EXCLUDES(mutex);
+  void OnText(StreamEvent kind, std::string text) override EXCLUDES(mutex);
 
   // The lines queued since the last call, oldest first.
-  std::vector<std::string> TakeLines();
-  std::vector<LogLine> TakeLogLines();
+  std::vector<std::string> TakeLines() EXCLUDES(mutex);
+  std::vector<LogLine> TakeLogLines() EXCLUDES(mutex);
   // The entry's number from now on; lines already queued keep theirs.
-  void SetNumber(int32_t number);
+  void SetNumber(int32_t number) EXCLUDES(mutex);
   // "[n] <title>: <bytes of this title> / <bytes in all>", in the list view's
   // "Bytes"/"MBytes" forms.
-  std::string ProgressLine() const;
+  std::string ProgressLine() const EXCLUDES(mutex);
 
   const std::string& Url() const { return url; }
   // Whether any audio reached a file.
   bool Recorded() const;
   // Why the stream's last attempt failed; "" when none did.
-  std::string LastReason() const;
+  std::string LastReason() const EXCLUDES(mutex);
 
   // The line that names the entries that recorded nothing, with their last
   // reasons ("nothing recorded from URL (HTTP 404 Not Found), ..."); "" when
@@ -69,8 +73,8 @@ class ConsoleReporter : public StreamObserver {
   static std::string NothingRecordedLine(const std::vector<const ConsoleReporter*>& reporters);
 
  private:
-  void CheckWriter();
-  void OnState(const std::string& text);
+  void CheckWriter() EXCLUDES(mutex);
+  void OnState(const std::string& text) REQUIRES(mutex);
 
   // Constant after construction.
   const std::string url;
@@ -78,20 +82,20 @@ class ConsoleReporter : public StreamObserver {
   RecordingWriter* const writer;  // not owned; may be null
   const std::chrono::milliseconds retryReportInterval;
 
-  mutable std::mutex mutex;  // guards everything below
-  std::string prefix;       // "[n] url", escaped
-  std::string shortPrefix;  // "[n]"
-  LineQueue lines{kMaxQueuedLines};
-  std::string state;
-  std::string title;
-  std::string received = "0";
-  std::string receivedComplete = "0";
-  std::string lastError;
-  std::string source;         // the stream a playlist named; "" for the entry's own URL
-  std::string shownStation;   // the station name last printed
-  std::string reason;         // from the last Reason event
-  std::string failedReason;   // the reason the failure streak was reported with
-  bool failing = false;       // attempts fail one after the other
-  int64_t retries = 0;        // failed attempts in this streak after the first
-  std::chrono::steady_clock::time_point lastRetryReport;
+  mutable Mutex mutex;
+  std::string prefix GUARDED_BY(mutex);       // "[n] url", escaped
+  std::string shortPrefix GUARDED_BY(mutex);  // "[n]"
+  LineQueue lines GUARDED_BY(mutex){kMaxQueuedLines};
+  std::string state GUARDED_BY(mutex);
+  std::string title GUARDED_BY(mutex);
+  std::string received GUARDED_BY(mutex) = "0";
+  std::string receivedComplete GUARDED_BY(mutex) = "0";
+  std::string lastError GUARDED_BY(mutex);
+  std::string source GUARDED_BY(mutex);        // the stream a playlist named; "" for the entry's own URL
+  std::string shownStation GUARDED_BY(mutex);  // the station name last printed
+  std::string reason GUARDED_BY(mutex);        // from the last Reason event
+  std::string failedReason GUARDED_BY(mutex);  // the reason the failure streak was reported with
+  bool failing GUARDED_BY(mutex) = false;      // attempts fail one after the other
+  int64_t retries GUARDED_BY(mutex) = 0;       // failed attempts in this streak after the first
+  std::chrono::steady_clock::time_point lastRetryReport GUARDED_BY(mutex);
 };

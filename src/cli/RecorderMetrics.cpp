@@ -44,17 +44,17 @@ void RecorderMetrics::Add(StreamMetrics* stream) {
   if (stream == nullptr) {
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   streams.push_back(stream);
 }
 
 void RecorderMetrics::Remove(const StreamMetrics* stream) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   streams.erase(std::remove(streams.begin(), streams.end(), stream), streams.end());
 }
 
 size_t RecorderMetrics::StreamCount() const {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   return streams.size();
 }
 
@@ -80,7 +80,7 @@ const char* RecorderMetrics::StateLabel(StreamState state) {
 std::vector<MetricFamily> RecorderMetrics::Collect() const {
   std::vector<StreamMetrics::Sample> samples;
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     samples.reserve(streams.size());
     const auto now = StreamMetrics::Clock::now();
     for (const StreamMetrics* stream : streams) {

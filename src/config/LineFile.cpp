@@ -11,42 +11,10 @@
 #include <system_error>
 #include <utility>
 
+#include "base/UniqueFd.h"
 #include "text/ByteText.h"
 
 namespace {
-
-// An open file descriptor, closed when the object goes away.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-  ~FileDescriptor() { Close(); }
-
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  bool IsOpen() const { return fd >= 0; }
-  int Get() const { return fd; }
-
-  // Closes the current descriptor, if any, and takes over another.
-  void Reset(int descriptor) {
-    Close();
-    fd = descriptor;
-  }
-
-  // Closes now; false when the close reports an error (for a file being
-  // written, a late write-back failure).
-  bool Close() {
-    if (fd < 0) {
-      return true;
-    }
-    const int result = ::close(fd);
-    fd = -1;
-    return result == 0;
-  }
-
- private:
-  int fd;
-};
 
 struct FreeDeleter {
   void operator()(char* text) const { std::free(text); }
@@ -56,7 +24,7 @@ struct FreeDeleter {
 // or is removed again when the object goes away.
 class PendingFile {
  public:
-  explicit PendingFile(const std::string& target) : file(-1) {
+  explicit PendingFile(const std::string& target) {
     static const char kNameCharacters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device seed;
@@ -81,7 +49,7 @@ class PendingFile {
   }
 
   ~PendingFile() {
-    file.Close();
+    file.Reset();
     if (!name.empty() && !committed) {
       ::unlink(name.c_str());
     }
@@ -90,7 +58,7 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  bool IsOpen() const { return file.IsOpen(); }
+  bool IsOpen() const { return file.Valid(); }
 
   // Gives the new file the owner and permissions of the file it replaces.
   bool TakeOverAttributes(const struct stat& old) {
@@ -118,7 +86,8 @@ class PendingFile {
 
   bool SyncAndClose() {
     const bool synced = ::fsync(file.Get()) == 0;
-    const bool closed = file.Close();
+    // A close that fails may be the write-back's late error.
+    const bool closed = file.Close() == 0;
     return synced && closed;
   }
 
@@ -131,7 +100,7 @@ class PendingFile {
   }
 
  private:
-  FileDescriptor file;
+  UniqueFd file;
   std::string name;
   bool committed = false;
 };
@@ -142,8 +111,8 @@ void SyncDirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string directory =
       slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.IsOpen()) {
+  const UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) {
     ::fsync(dir.Get());
   }
 }
@@ -284,8 +253,8 @@ std::string EncodeLines(const std::vector<std::string>& lines, TextEncoding enco
 LineFile::LineFile() : target(&lines) {}
 
 bool LineFile::ReadLines(const std::string& filePath) {
-  FileDescriptor file(::open(filePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!file.IsOpen()) {
+  UniqueFd file(::open(filePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!file.Valid()) {
     return false;
   }
   struct stat status {};
@@ -309,7 +278,7 @@ bool LineFile::ReadLines(const std::string& filePath) {
     total += static_cast<size_t>(n);
   }
   bytes.resize(total);
-  file.Close();
+  file.Reset();
 
   ResetFile();
   path = filePath;
@@ -385,13 +354,7 @@ bool LineFile::AppendLine(const std::string& text) {
 }
 
 void LineFile::TrimChar(std::string& text, char ch) {
-  const size_t first = text.find_first_not_of(ch);
-  if (first == std::string::npos) {
-    text.clear();
-    return;
-  }
-  text.erase(text.find_last_not_of(ch) + 1);
-  text.erase(0, first);
+  text = std::string(ByteText::Trim(text, std::string_view(&ch, 1)));
 }
 
 void LineFile::ResetFile() {

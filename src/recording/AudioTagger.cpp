@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -26,13 +27,8 @@ namespace {
 
 constexpr size_t kCopyChunk = size_t{64} * 1024;
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
+// Spaces and tabs only: a title's other control bytes are its own.
+std::string TrimTitle(std::string_view text) { return std::string(ByteText::Trim(text, " \t")); }
 
 std::string SystemReason(int error) { return std::generic_category().message(error); }
 
@@ -209,17 +205,17 @@ bool TagOgg(const std::string& path, const AudioTagger::Tags& tags, std::string&
 AudioTagger::Tags AudioTagger::FromStreamTitle(const std::string& streamTitle, const std::string& station,
                                                const std::string& url, const std::string& date) {
   Tags tags;
-  tags.title = Trim(ByteText::ToUtf8(streamTitle));
+  tags.title = TrimTitle(ByteText::ToUtf8(streamTitle));
   const size_t split = tags.title.find(" - ");
   if (split != std::string::npos) {
-    std::string artist = Trim(tags.title.substr(0, split));
-    std::string title = Trim(tags.title.substr(split + 3));
+    std::string artist = TrimTitle(std::string_view(tags.title).substr(0, split));
+    std::string title = TrimTitle(std::string_view(tags.title).substr(split + 3));
     if (!artist.empty() && !title.empty()) {
       tags.artist = std::move(artist);
       tags.title = std::move(title);
     }
   }
-  tags.album = Trim(ByteText::ToUtf8(station));
+  tags.album = TrimTitle(ByteText::ToUtf8(station));
   tags.comment = ByteText::ToUtf8(url);
   tags.date = date;
   return tags;

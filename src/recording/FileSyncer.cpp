@@ -18,23 +18,23 @@ std::string ErrorText(int error) { return std::generic_category().message(error)
 }  // namespace
 
 std::string SyncReport::Failure() const {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   return failure;
 }
 
 std::string SyncReport::FailedPath() const {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   return failedPath;
 }
 
 void SyncReport::SetFailure(std::string path, std::string reason) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   failedPath = std::move(path);
   failure = std::move(reason);
 }
 
 void SyncReport::Clear() {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   failedPath.clear();
   failure.clear();
 }
@@ -44,10 +44,10 @@ FileSyncer::FileSyncer(SyncFunction syncFunction, Clock clockFunction)
 
 FileSyncer::~FileSyncer() {
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     stopping = true;
   }
-  changed.notify_all();
+  changed.NotifyAll();
   worker.join();
 }
 
@@ -55,21 +55,20 @@ void FileSyncer::Install(FileSyncer* syncer) { installed.store(syncer, std::memo
 
 FileSyncer* FileSyncer::Installed() { return installed.load(std::memory_order_acquire); }
 
-void FileSyncer::SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report, Finish finish) {
-  if (fd < 0) {
+void FileSyncer::SyncAndClose(UniqueFd file, std::string path, std::shared_ptr<SyncReport> report, Finish finish) {
+  if (!file.Valid()) {
     return;
   }
-  Push(Job{fd, std::move(path), false, false, std::move(report), std::move(finish)});
+  Push(Job{std::move(file), std::move(path), false, false, std::move(report), std::move(finish)});
 }
 
-void FileSyncer::FinishWithoutSync(int fd, const std::string& path, const Finish& finish,
+void FileSyncer::FinishWithoutSync(UniqueFd file, const std::string& path, const Finish& finish,
                                    const std::shared_ptr<SyncReport>& report) {
   if (finish.beforeSync) {
     finish.beforeSync(path);
   }
-  // On Linux the descriptor is gone even when close() fails: never retry.
-  if (::close(fd) != 0 && report) {
-    report->SetFailure(path, ErrorText(errno));
+  if (const int error = file.Close(); error != 0 && report) {
+    report->SetFailure(path, ErrorText(error));
   }
   if (finish.afterClose) {
     (void)finish.afterClose(path);
@@ -80,75 +79,80 @@ bool FileSyncer::SyncOpenFile(int fd, std::string path, const std::shared_ptr<Sy
   if (report && report->queued.exchange(true)) {
     return false;  // the last one has not been done yet
   }
-  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) {
+  UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.Valid()) {
     if (report) {
       report->queued.store(false);
     }
     return false;
   }
-  Push(Job{copy, std::move(path), false, true, report, {}});
+  Push(Job{std::move(copy), std::move(path), false, true, report, {}});
   return true;
 }
 
-void FileSyncer::SyncDirectory(std::string path) { Push(Job{-1, std::move(path), true, false, nullptr, {}}); }
+void FileSyncer::SyncDirectory(std::string path) { Push(Job{UniqueFd(), std::move(path), true, false, nullptr, {}}); }
 
 void FileSyncer::Push(Job job) {
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     jobs.push_back(std::move(job));
     ++pushed;
   }
-  changed.notify_all();
+  changed.NotifyAll();
 }
 
 void FileSyncer::WaitUntilIdle() {
-  std::unique_lock<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   const uint64_t target = pushed;
-  changed.wait(lock, [&] { return finished >= target; });
+  while (finished < target) {
+    changed.Wait(mutex);
+  }
 }
 
 void FileSyncer::Run() {
-  std::unique_lock<std::mutex> lock(mutex);
+  mutex.Lock();
   for (;;) {
-    changed.wait(lock, [this] { return stopping || !jobs.empty(); });
+    while (!stopping && jobs.empty()) {
+      changed.Wait(mutex);
+    }
     if (jobs.empty()) {
+      mutex.Unlock();
       return;  // stopping, and nothing is left
     }
     Job job = std::move(jobs.front());
     jobs.pop_front();
-    lock.unlock();
+    mutex.Unlock();
     Do(job);
-    lock.lock();
+    mutex.Lock();
     ++finished;
-    changed.notify_all();
+    changed.NotifyAll();
   }
 }
 
+void FileSyncer::SyncDirectoryNow(const std::string& path) {
+  const UniqueFd directory(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory.Valid()) {
+    return;  // the directory is gone or closed to us: nothing to keep safe
+  }
+  // A directory that cannot be synced (some file systems refuse) costs
+  // only the name's safety, and says nothing about the recording.
+  (void)sync(directory.Get(), true);
+}
+
 void FileSyncer::Do(Job& job) {
-  int error = 0;
   if (job.directory) {
-    const int fd = ::open(job.path.empty() ? "." : job.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-      return;  // the directory is gone or closed to us: nothing to keep safe
-    }
-    // A directory that cannot be synced (some file systems refuse) costs
-    // only the name's safety, and says nothing about the recording.
-    (void)sync(fd, true);
-    ::close(fd);
+    SyncDirectoryNow(job.path);
     return;
   }
   if (job.finish.beforeSync) {
     job.finish.beforeSync(job.path);
     // Tagging puts a tagged copy in the file's place: its name must be on
     // the disk as well.
-    Job directory{-1, std::filesystem::path(job.path).parent_path().string(), true, false, nullptr, {}};
-    Do(directory);
+    SyncDirectoryNow(std::filesystem::path(job.path).parent_path().string());
   }
-  error = sync(job.fd, false);
-  // On Linux the descriptor is gone even when close() fails: never retry.
-  if (::close(job.fd) != 0 && error == 0 && !job.periodic) {
-    error = errno;
+  int error = sync(job.file.Get(), false);
+  if (const int closeError = job.file.Close(); closeError != 0 && error == 0 && !job.periodic) {
+    error = closeError;
   }
   if (job.report) {
     if (error != 0) {
@@ -162,10 +166,8 @@ void FileSyncer::Do(Job& job) {
     const std::string moved = job.finish.afterClose(job.path);
     if (!moved.empty() && moved != job.path) {
       // The new name must survive a crash as well as the old one's removal.
-      Job directory{-1, std::filesystem::path(moved).parent_path().string(), true, false, nullptr, {}};
-      Do(directory);
-      Job old{-1, std::filesystem::path(job.path).parent_path().string(), true, false, nullptr, {}};
-      Do(old);
+      SyncDirectoryNow(std::filesystem::path(moved).parent_path().string());
+      SyncDirectoryNow(std::filesystem::path(job.path).parent_path().string());
     }
   }
 }

@@ -2,32 +2,37 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "base/Mutex.h"
+#include "base/UniqueFd.h"
 
 // What a writer and the syncer share about the writer's files: whether a
 // sync of its open file is waiting in the queue (so that a slow disk does not
 // pile up syncs of one file), and the last failure to sync or close one of
 // them, which the writer shows as its last error.
+//
+// Threads: the writer's stream worker and the window read and clear it, the
+// syncer's thread sets failures. `mutex` guards the failure and is taken by
+// all of them, never across a system call.
 struct SyncReport {
   std::atomic<bool> queued{false};
 
   // "" when the last sync and close went well.
-  std::string Failure() const;
-  void SetFailure(std::string path, std::string reason);
-  void Clear();
-  std::string FailedPath() const;
+  std::string Failure() const EXCLUDES(mutex);
+  void SetFailure(std::string path, std::string reason) EXCLUDES(mutex);
+  void Clear() EXCLUDES(mutex);
+  std::string FailedPath() const EXCLUDES(mutex);
 
  private:
-  mutable std::mutex mutex;
-  std::string failedPath;  // guarded by mutex
-  std::string failure;     // guarded by mutex
+  mutable Mutex mutex;
+  std::string failedPath GUARDED_BY(mutex);
+  std::string failure GUARDED_BY(mutex);
 };
 
 // Puts recorded files on the disk in the background. The kernel keeps written
@@ -48,6 +53,9 @@ struct SyncReport {
 // Threads: every operation may be called from any thread, and none waits for
 // the disk (only a short lock around the queue) but WaitUntilIdle and the
 // destructor. The sync function and the clock are fixed at construction.
+// `mutex` guards the queue and its counts: the callers take it to queue a
+// job or wait for the idle queue, the syncer's thread to take a job and
+// count it done; nobody holds it across a sync or a close.
 class FileSyncer {
  public:
   // fdatasync for files, fsync for directories; 0 or an errno.
@@ -77,21 +85,23 @@ class FileSyncer {
     std::function<std::string(const std::string& path)> afterClose;
   };
 
-  // Takes fd over: finishes, syncs, then closes it. report may be null.
-  void SyncAndClose(int fd, std::string path, std::shared_ptr<SyncReport> report, Finish finish = {});
+  // Takes the file over: finishes, syncs, then closes it. report may be
+  // null. Nothing happens for a file that is not open.
+  void SyncAndClose(UniqueFd file, std::string path, std::shared_ptr<SyncReport> report, Finish finish = {})
+      EXCLUDES(mutex);
   // The same work done now, on the calling thread, without the sync: for a
-  // writer that has no syncer.
-  static void FinishWithoutSync(int fd, const std::string& path, const Finish& finish,
+  // writer that has no syncer. report may be null.
+  static void FinishWithoutSync(UniqueFd file, const std::string& path, const Finish& finish,
                                 const std::shared_ptr<SyncReport>& report);
   // Syncs the open file fd (through a duplicate; fd stays the caller's)
   // unless a sync for report is still queued. False when it was skipped or
   // no duplicate could be made.
-  bool SyncOpenFile(int fd, std::string path, const std::shared_ptr<SyncReport>& report);
+  bool SyncOpenFile(int fd, std::string path, const std::shared_ptr<SyncReport>& report) EXCLUDES(mutex);
   // Syncs the directory at path (after a file was created in it).
-  void SyncDirectory(std::string path);
+  void SyncDirectory(std::string path) EXCLUDES(mutex);
 
   // Waits until every job queued before the call is done.
-  void WaitUntilIdle();
+  void WaitUntilIdle() EXCLUDES(mutex);
   // The clock the writers time their periodic syncs with.
   std::chrono::steady_clock::time_point Now() const { return clock(); }
 
@@ -100,7 +110,7 @@ class FileSyncer {
 
  private:
   struct Job {
-    int fd = -1;                         // owned; -1 for a directory job
+    UniqueFd file;                       // not open for a directory job
     std::string path;                    // the file, or the directory to open
     bool directory = false;
     bool periodic = false;               // clears report->queued when done
@@ -108,20 +118,21 @@ class FileSyncer {
     Finish finish;
   };
 
-  void Run();
-  void Do(Job& job);
-  void Push(Job job);
+  void Run() EXCLUDES(mutex);
+  void Do(Job& job) EXCLUDES(mutex);
+  void SyncDirectoryNow(const std::string& path);
+  void Push(Job job) EXCLUDES(mutex);
 
   // Constant after construction.
   const SyncFunction sync;
   const Clock clock;
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::deque<Job> jobs;    // guarded by mutex
-  uint64_t pushed = 0;     // guarded by mutex: jobs queued so far
-  uint64_t finished = 0;   // guarded by mutex: jobs done so far
-  bool stopping = false;   // guarded by mutex
+  Mutex mutex;
+  CondVar changed;  // a job was queued or done, or the syncer stops
+  std::deque<Job> jobs GUARDED_BY(mutex);
+  uint64_t pushed GUARDED_BY(mutex) = 0;    // jobs queued so far
+  uint64_t finished GUARDED_BY(mutex) = 0;  // jobs done so far
+  bool stopping GUARDED_BY(mutex) = false;
 
   std::thread worker;  // last: starts once everything above exists
 };

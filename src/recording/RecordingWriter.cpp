@@ -1,87 +1,23 @@
 #include "recording/RecordingWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <system_error>
 
-#include "recording/AudioTagger.h"
+#include "audio/AudioFormat.h"
 #include "recording/FileSyncer.h"
 #include "recording/ReconnectJoin.h"
-#include "audio/AudioFormat.h"
-#include "text/ByteText.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamState.h"
+#include "text/ByteText.h"
 
 namespace {
 
 // Files of a station that names itself nowhere.
 constexpr const char* kUntitled = "untitled";
-// Attempts to find a free name when others keep taking the names we found.
-constexpr int kMaxCreateAttempts = 100;
-
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (directory.empty()) {
-    return name;  // relative to the working directory, never the file system root
-  }
-  if (directory.back() == '/') {
-    return directory + name;
-  }
-  return directory + '/' + name;
-}
-
-// Anything under that name, also a dangling symlink, takes the name.
-bool NameTaken(const std::string& path) {
-  struct stat status;
-  return ::lstat(path.c_str(), &status) == 0;
-}
-
-std::string ErrorText(int error) { return std::generic_category().message(error); }
-
-// Today's date in local time, "YYYY-MM-DD".
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-  return text;
-}
-
-// Moves a closed recording into incomplete/ beside it, under a free name;
-// its new path, or "" when it stays where it is (the reason goes to report).
-std::string MoveToIncomplete(const std::string& path, SyncReport& report) {
-  const std::filesystem::path from(path);
-  const std::filesystem::path directory = from.parent_path() / "incomplete";
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
-  if (error) {
-    report.SetFailure(directory.string(), error.message());
-    return {};
-  }
-  const std::string base = (directory / from.stem()).string();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string target = RecordingWriter::MakeUniquePath(base, from.extension().string());
-    // Never over an existing name, also one that appeared just now.
-    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-      return target;
-    }
-    if (errno != EEXIST) {
-      report.SetFailure(path, "cannot move into incomplete/: " + std::generic_category().message(errno));
-      return {};
-    }
-  }
-  return {};
-}
 
 bool IsOgg(const std::string& extension) {
   return extension == AudioFormatProbe::Extension(AudioFormat::Ogg) ||
@@ -89,27 +25,6 @@ bool IsOgg(const std::string& extension) {
 }
 
 }  // namespace
-
-void RecordingWriter::OutputFile::Reset(int newFd) {
-  Close();
-  fd = newFd;
-}
-
-int RecordingWriter::OutputFile::Release() {
-  const int released = fd;
-  fd = -1;
-  return released;
-}
-
-int RecordingWriter::OutputFile::Close() {
-  if (fd < 0) {
-    return 0;
-  }
-  // On Linux the descriptor is gone even when close() fails: never retry.
-  const int result = ::close(fd);
-  fd = -1;
-  return result == 0 ? 0 : errno;
-}
 
 RecordingWriter::RecordingWriter()
     : syncJitter(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)),
@@ -127,7 +42,7 @@ RecordingWriter::~RecordingWriter() {
 }
 
 void RecordingWriter::Reset() {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  MutexLock guard(lock);
   try {
     SettleJoin(true);
   } catch (const std::system_error&) {
@@ -141,7 +56,7 @@ void RecordingWriter::Reset() {
   streaming = false;
   extension = kDefaultExtension;
   stationName.clear();
-  std::lock_guard<std::mutex> sharedGuard(shared);
+  MutexLock sharedGuard(shared);
   directory.clear();
   smartSplitting = true;
   fileSplitting = true;
@@ -150,7 +65,7 @@ void RecordingWriter::Reset() {
 }
 
 void RecordingWriter::OnText(StreamEvent kind, std::string text) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  MutexLock guard(lock);
   switch (kind) {
     case StreamEvent::Format: {
       // A new response: the held audio of the one before is all there is.
@@ -187,7 +102,7 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
       continuing = false;
       if (file.IsOpen()) {
         facts.interrupted = true;
-        const std::string before = FileName();
+        const std::string before = file.Name();
         CloseFile();
         gapNote = "gap of " + text + ": " + before + " ends";
         responseFresh = true;
@@ -197,11 +112,15 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
       bitrateKbps = std::max(0, std::atoi(text.c_str()));
       return;
     case StreamEvent::Title:
-      break;
+      OnTitle(std::move(text), FileSplitting());
+      return;
     default:
       return;
   }
-  if (!Shared(fileSplitting)) {
+}
+
+void RecordingWriter::OnTitle(std::string text, bool splitting) {
+  if (!splitting) {
     // The first title names the one file; so does a later one after its
     // creation failed.
     if (!file.IsOpen() && (currentTitle.empty() || openFailed)) {
@@ -229,7 +148,7 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
 }
 
 void RecordingWriter::OnAudio(const StreamBuffer& audio) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  MutexLock guard(lock);
   if (audio.Size() <= 0) {
     return;
   }
@@ -250,7 +169,7 @@ void RecordingWriter::OnAudio(const StreamBuffer& audio) {
   } else if (!openFailed) {
     if (CreateFile()) {
       if (!gapNote.empty()) {
-        Note(gapNote + ", the audio goes on in " + FileName());
+        Note(gapNote + ", the audio goes on in " + file.Name());
         gapNote.clear();
       }
       Write(audio);
@@ -267,10 +186,10 @@ void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
     // would only put the next song's first page at the end of this one.
     bool overlap = false;
     {
-      std::lock_guard<std::mutex> guard(shared);
+      MutexLock guard(shared);
       overlap = smartSplitting && !options.cutAtSilence;
     }
-    if (overlap && !IsOgg(fileExtension)) {
+    if (overlap && !IsOgg(file.Extension())) {
       // A failure leaves file and title as they were; the next block tries
       // the switch again.
       Write(audio);
@@ -289,18 +208,19 @@ void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
 void RecordingWriter::JoinAudio(const StreamBuffer& audio) {
   if (!join) {
     joinPending = false;
-    if (extension != fileExtension) {
+    if (extension != file.Extension()) {
       // Another format cannot go on in this file.
       CloseFile();
       if (!CreateFile()) {
         openFailed = true;
         return;
       }
-      Note("reconnected in another format: the audio goes on in " + FileName());
+      Note("reconnected in another format: the audio goes on in " + file.Name());
       Write(audio);
       return;
     }
-    join = std::make_unique<ReconnectJoin>(ReadTail(), IsOgg(extension));
+    // An unreadable tail makes the join find a gap and start a new file.
+    join = std::make_unique<ReconnectJoin>(file.ReadTail(ReconnectJoin::kTailBytes), IsOgg(extension));
   }
   const ReconnectJoin::Outcome outcome = join->Add(audio.Data(), audio.Size());
   if (outcome != ReconnectJoin::Outcome::Undecided) {
@@ -322,50 +242,29 @@ void RecordingWriter::ApplyJoin(bool overlap) {
   if (overlap) {
     facts.interrupted = false;  // the file goes on as if nothing happened
     const size_t skip = std::min(done->SkipBytes(), held.size());
-    Note("reconnected: " + std::to_string(skip) + " bytes the server sent again were skipped, " + FileName() +
+    Note("reconnected: " + std::to_string(skip) + " bytes the server sent again were skipped, " + file.Name() +
          " goes on");
     Write(reinterpret_cast<const uint8_t*>(held.data()) + skip, held.size() - skip);
     return;
   }
   // A gap must not hide inside one file; the new file starts with a song
   // whose beginning is missing.
-  const std::string before = FileName();
+  const std::string before = file.Name();
   CloseFile();
   responseFresh = true;
   if (!CreateFile()) {
     openFailed = true;
     return;
   }
-  Note("reconnected after a gap: " + before + " ends, the audio goes on in " + FileName());
+  Note("reconnected after a gap: " + before + " ends, the audio goes on in " + file.Name());
   Write(reinterpret_cast<const uint8_t*>(held.data()), held.size());
-}
-
-std::string RecordingWriter::ReadTail() const {
-  if (!file.IsOpen() || fileBytes <= 0) {
-    return {};
-  }
-  const auto want = static_cast<size_t>(std::min<int64_t>(fileBytes, ReconnectJoin::kTailBytes));
-  std::string tail(want, '\0');
-  size_t done = 0;
-  while (done < want) {
-    const ssize_t n = ::pread(file.Get(), tail.data() + done, want - done,
-                              static_cast<off_t>(fileBytes - static_cast<int64_t>(want) + static_cast<int64_t>(done)));
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return {};  // unreadable: the join then finds a gap and starts a new file
-    }
-    done += static_cast<size_t>(n);
-  }
-  return tail;
 }
 
 bool RecordingWriter::CreateFile() {
   std::chrono::seconds interval{0};
   std::string fileDirectory;
   {
-    std::lock_guard<std::mutex> guard(shared);
+    MutexLock guard(shared);
     fileDirectory = ByteText::ToUtf8(directory);
     interval = syncInterval;
   }
@@ -374,52 +273,41 @@ bool RecordingWriter::CreateFile() {
     std::filesystem::create_directories(fileDirectory, error);
     if (error) {
       writeErrors.fetch_add(1, std::memory_order_relaxed);
-      std::lock_guard<std::mutex> guard(shared);
+      MutexLock guard(shared);
       lastError = FileError{fileDirectory, error.message()};
       return false;
     }
   }
   const std::string& name = currentTitle.empty() ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
-  const std::string base = JoinPath(fileDirectory, FileStem(name));
-  const std::string dotted = "." + extension;
   std::string path;
-  for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
-    path = MakeUniquePath(base, dotted);
-    // O_EXCL: never truncate or write through whatever appeared under the
-    // name since MakeUniquePath looked. Read access lets a reconnect compare
-    // the file's end with the new audio.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      file.Reset(fd);
-      filePath = path;
-      fileExtension = extension;
-      fileBytes = 0;
-      facts = FileFacts{currentTitle, stationName, Today(), responseFresh, false};
-      responseFresh = false;
-      filesWritten.fetch_add(1, std::memory_order_relaxed);
-      {
-        std::lock_guard<std::mutex> guard(shared);
-        lastError.reset();
-        shownPath = path;
-      }
-      syncReport->Clear();
-      if (FileSyncer* syncer = FileSyncer::Installed()) {
-        // The new name must survive a crash as well as the bytes.
-        syncer->SyncDirectory(fileDirectory);
-        // The first sync at a random point of the interval, so that streams
-        // started together do not sync together ever after.
-        const auto spread = std::chrono::milliseconds(syncJitter() % (interval.count() * 1000 + 1));
-        nextSync = syncer->Now() + interval + spread;
-      }
-      return true;
-    }
-    if (errno != EEXIST && errno != EINTR) {
-      RecordError(path, errno);
-      return false;
-    }
+  if (const int error =
+          file.Create(RecordingName::JoinPath(fileDirectory, RecordingName::Stem(name)), extension, path);
+      error != 0) {
+    RecordError(path, error);
+    return false;
   }
-  RecordError(path, EEXIST);
-  return false;
+  facts = SongFinish::Song{};
+  facts.title = currentTitle;
+  facts.station = stationName;
+  facts.date = SongFinish::Today();
+  facts.startsPartial = responseFresh;
+  responseFresh = false;
+  filesWritten.fetch_add(1, std::memory_order_relaxed);
+  {
+    MutexLock guard(shared);
+    lastError.reset();
+    shownPath = path;
+  }
+  syncReport->Clear();
+  if (FileSyncer* syncer = FileSyncer::Installed()) {
+    // The new name must survive a crash as well as the bytes.
+    syncer->SyncDirectory(fileDirectory);
+    // The first sync at a random point of the interval, so that streams
+    // started together do not sync together ever after.
+    const auto spread = std::chrono::milliseconds(syncJitter() % (interval.count() * 1000 + 1));
+    nextSync = syncer->Now() + interval + spread;
+  }
+  return true;
 }
 
 void RecordingWriter::CloseFile() {
@@ -427,18 +315,17 @@ void RecordingWriter::CloseFile() {
     return;
   }
   FileSyncer::Finish finish = MakeFinish();
+  const std::string path = file.Path();
   if (FileSyncer* syncer = FileSyncer::Installed()) {
     // Finished, synced and closed on the syncer's thread; a failure comes
     // back through syncReport.
-    syncer->SyncAndClose(file.Release(), filePath, syncReport, std::move(finish));
+    syncer->SyncAndClose(file.Release(), path, syncReport, std::move(finish));
   } else if (finish.beforeSync || finish.afterClose) {
-    FileSyncer::FinishWithoutSync(file.Release(), filePath, finish, syncReport);
+    FileSyncer::FinishWithoutSync(file.Release(), path, finish, syncReport);
   } else if (const int error = file.Close(); error != 0) {
-    RecordError(filePath, error);
+    RecordError(path, error);
   }
-  filePath.clear();
-  fileBytes = 0;
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   shownPath.clear();
 }
 
@@ -447,53 +334,29 @@ FileSyncer::Finish RecordingWriter::MakeFinish() const {
   bool splitting = true;
   std::string url;
   {
-    std::lock_guard<std::mutex> guard(shared);
+    MutexLock guard(shared);
     wanted = options;
     splitting = fileSplitting;
     url = sourceUrl;
   }
-  FileSyncer::Finish finish;
-  const std::shared_ptr<SyncReport> report = syncReport;
-  if (wanted.tags) {
-    AudioFormat format = AudioFormat::Mp3;
-    AudioFormatProbe::FromExtension(fileExtension, format);
-    const AudioTagger::Tags tags = AudioTagger::FromStreamTitle(facts.title, facts.station, url, facts.date);
-    finish.beforeSync = [format, tags, report](const std::string& path) {
-      std::string error;
-      if (!AudioTagger::Tag(path, format, tags, &error)) {
-        report->SetFailure(path, "cannot tag: " + error);
-      }
-    };
-  }
-  const bool tooShort = wanted.minLengthSeconds > 0 && bitrateKbps > 0 &&
-                        fileBytes * 8 < int64_t{wanted.minLengthSeconds} * bitrateKbps * 1000;
-  if (wanted.keepPartialApart && splitting && (facts.startsPartial || facts.interrupted || tooShort)) {
-    finish.afterClose = [report](const std::string& path) { return MoveToIncomplete(path, *report); };
-  }
-  return finish;
+  SongFinish::Song song = facts;
+  song.extension = file.Extension();
+  song.bytes = file.Bytes();
+  song.bitrateKbps = bitrateKbps;
+  return SongFinish::Make(wanted, splitting, url, song, syncReport);
 }
 
 void RecordingWriter::Write(const StreamBuffer& audio) {
   Write(audio.Data(), static_cast<size_t>(audio.Size()));
 }
 
-void RecordingWriter::Write(const uint8_t* next, size_t left) {
-  // One write() per block; the loop only continues a write the kernel cut
-  // short.
-  while (left > 0) {
-    const ssize_t written = writeFunction ? writeFunction(file.Get(), next, left) : ::write(file.Get(), next, left);
-    if (written <= 0) {
-      const int error = written < 0 ? errno : EIO;
-      if (error == EINTR) {
-        continue;
-      }
-      RecordError(filePath, error);
-      throw std::system_error(error, std::generic_category(), "cannot write " + filePath);
-    }
-    next += written;
-    left -= static_cast<size_t>(written);
-    fileBytes += written;
-    bytesWritten.fetch_add(written, std::memory_order_relaxed);
+void RecordingWriter::Write(const uint8_t* data, size_t size) {
+  const int64_t before = file.Bytes();
+  const int error = file.Write(data, size);
+  bytesWritten.fetch_add(file.Bytes() - before, std::memory_order_relaxed);
+  if (error != 0) {
+    RecordError(file.Path(), error);
+    throw std::system_error(error, std::generic_category(), "cannot write " + file.Path());
   }
   SyncWhenDue();
 }
@@ -503,106 +366,109 @@ void RecordingWriter::SyncWhenDue() {
   if (syncer == nullptr || !file.IsOpen()) {
     return;
   }
-  const std::chrono::seconds interval = Shared(syncInterval);
-  if (interval.count() <= 0) {
+  const int32_t seconds = SyncInterval();
+  if (seconds <= 0) {
     return;
   }
   const auto now = syncer->Now();
   if (now >= nextSync) {
-    syncer->SyncOpenFile(file.Get(), filePath, syncReport);
-    nextSync = now + interval;
+    syncer->SyncOpenFile(file.Fd(), file.Path(), syncReport);
+    nextSync = now + std::chrono::seconds(seconds);
   }
-}
-
-void RecordingWriter::SetRecordingOptions(const RecordingOptions& newOptions) {
-  std::lock_guard<std::mutex> guard(shared);
-  options = newOptions;
-}
-
-RecordingOptions RecordingWriter::Options() const {
-  std::lock_guard<std::mutex> guard(shared);
-  return options;
-}
-
-void RecordingWriter::SetSourceUrl(const std::string& url) {
-  std::lock_guard<std::mutex> guard(shared);
-  sourceUrl = url;
-}
-
-void RecordingWriter::SetSyncInterval(int32_t seconds) {
-  std::lock_guard<std::mutex> guard(shared);
-  syncInterval = std::chrono::seconds(seconds > 0 ? seconds : 0);
-}
-
-int32_t RecordingWriter::SyncInterval() const {
-  std::lock_guard<std::mutex> guard(shared);
-  return static_cast<int32_t>(syncInterval.count());
 }
 
 void RecordingWriter::RecordError(const std::string& path, int error) {
   writeErrors.fetch_add(1, std::memory_order_relaxed);
-  std::lock_guard<std::mutex> guard(shared);
-  lastError = FileError{path, ErrorText(error)};
+  MutexLock guard(shared);
+  lastError = FileError{path, std::generic_category().message(error)};
 }
 
 void RecordingWriter::Note(std::string text) {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   if (notes.size() >= kMaxNotes) {
     notes.erase(notes.begin());
   }
   notes.push_back(std::move(text));
 }
 
-std::string RecordingWriter::FileName() const {
-  return std::filesystem::path(filePath).filename().string();
+void RecordingWriter::SetWriteFunction(WriteFunction function) {
+  MutexLock guard(lock);
+  file.SetWriteFunction(std::move(function));
+}
+
+// The settings and what the writer publishes: `shared` only.
+
+void RecordingWriter::SetRecordingOptions(const RecordingOptions& newOptions) {
+  MutexLock guard(shared);
+  options = newOptions;
+}
+
+RecordingOptions RecordingWriter::Options() const {
+  MutexLock guard(shared);
+  return options;
+}
+
+void RecordingWriter::SetSourceUrl(const std::string& url) {
+  MutexLock guard(shared);
+  sourceUrl = url;
+}
+
+void RecordingWriter::SetSyncInterval(int32_t seconds) {
+  MutexLock guard(shared);
+  syncInterval = std::chrono::seconds(seconds > 0 ? seconds : 0);
+}
+
+int32_t RecordingWriter::SyncInterval() const {
+  MutexLock guard(shared);
+  return static_cast<int32_t>(syncInterval.count());
 }
 
 std::vector<std::string> RecordingWriter::TakeNotes() {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   std::vector<std::string> taken;
   taken.swap(notes);
   return taken;
 }
 
 std::string RecordingWriter::CurrentPath() const {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   return shownPath;
 }
 
 bool RecordingWriter::SetDirectory(const std::string& path) {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   directory = path;
   return true;
 }
 
 std::string RecordingWriter::Directory() const {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   return directory;
 }
 
 void RecordingWriter::SetFileSplitting(bool on) {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   fileSplitting = on;
 }
 
 bool RecordingWriter::FileSplitting() const {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   return fileSplitting;
 }
 
 void RecordingWriter::SetSmartSplitting(bool on) {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   smartSplitting = on;
 }
 
 bool RecordingWriter::SmartSplitting() const {
-  std::lock_guard<std::mutex> guard(shared);
+  MutexLock guard(shared);
   return smartSplitting;
 }
 
 std::optional<RecordingWriter::FileError> RecordingWriter::LastError() const {
   {
-    std::lock_guard<std::mutex> guard(shared);
+    MutexLock guard(shared);
     if (lastError) {
       return lastError;
     }
@@ -612,42 +478,4 @@ std::optional<RecordingWriter::FileError> RecordingWriter::LastError() const {
     return FileError{syncReport->FailedPath(), std::move(failure)};
   }
   return std::nullopt;
-}
-
-std::string RecordingWriter::MakeUniquePath(const std::string& base, const std::string& extension) {
-  std::string candidate = base + extension;
-  for (uint64_t n = 1; NameTaken(candidate); ++n) {
-    candidate = base;
-    candidate += "(" + std::to_string(n) + ")";
-    candidate += extension;
-  }
-  return candidate;
-}
-
-std::string RecordingWriter::FileStem(const std::string& title) {
-  std::string stem = ByteText::ToUtf8(title);
-  for (char& c : stem) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '/' || byte < 0x20 || byte == 0x7F) {
-      c = '_';
-    }
-  }
-  if (!stem.empty() && stem.front() == '.') {
-    stem.front() = '_';  // a leading dot hides the file
-  }
-  if (stem.size() > kMaxStemBytes) {
-    size_t cut = kMaxStemBytes;
-    // Step back over at most three UTF-8 continuation bytes, so the cut falls
-    // before the lead byte of a sequence instead of inside it.
-    for (int i = 0; i < 3 && cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80; ++i) {
-      --cut;
-    }
-    stem.resize(cut);
-  }
-  return stem;
-}
-
-void RecordingWriter::SetWriteFunction(WriteFunction function) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  writeFunction = std::move(function);
 }

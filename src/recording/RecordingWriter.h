@@ -7,14 +7,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
 #include "recording/FileSyncer.h"
+#include "recording/OutputFile.h"
+#include "recording/RecordingName.h"
 #include "recording/RecordingOptions.h"
+#include "recording/SongFinish.h"
 #include "stream/StreamObserver.h"
 
 class ReconnectJoin;
@@ -51,20 +54,15 @@ class StreamBuffer;
 // spliced byte; audio that does not continue the file (a gap, or another
 // format) goes into a new "(n)" file instead. TakeNotes tells which happened.
 //
-// Title to file name: titles are bytes; bytes that are not valid UTF-8 are
-// read as Windows-1252 and written in UTF-8, so every name is valid UTF-8
-// (ByteText::ToUtf8; the download directory likewise). '/' and the control
-// characters become '_', and so does a leading '.', which would hide the file.
-// A title longer than kMaxStemBytes is cut there (never inside a UTF-8
-// sequence) so that title, "(n)" and the extension fit in the 255 bytes a
-// Linux file name may have. A name is never "." or "..", and a title can never
-// leave the download directory. A missing download directory is created, with
-// its parents, before the first file in it. An empty directory means the
-// current working directory.
+// Title to file name: RecordingName's rule (valid UTF-8, no '/', no control
+// character, no leading '.', cut to fit; the download directory is written
+// in UTF-8 likewise), so a title can never leave the download directory. A
+// missing download directory is created, with its parents, before the first
+// file in it. An empty directory means the current working directory.
 //
 // Existing names are never reused: a file is created only where nothing
 // (file, directory, symlink, even a dangling one) exists, so an earlier
-// recording is never truncated.
+// recording is never truncated (OutputFile).
 //
 // Durability: with a FileSyncer installed, every file is synced to the disk
 // when it is closed, its directory after it was created, and while it is
@@ -73,14 +71,11 @@ class StreamBuffer;
 // syncer's own thread does it: no write, no lock and no worker waits for the
 // disk. A failed sync shows in LastError.
 //
-// Songs: with the tags option, a file is tagged when it is closed
-// (AudioTagger: artist and title from the stream title, the station as
-// album, the URL as comment, the date). With the option to keep partial songs
-// apart (and File Splitting on), a file that does not hold a whole song — the
-// first file of a connection, a file closed by a stop or a lost connection,
-// and one shorter than the minimum length (when the bit rate is known) — is
-// moved into incomplete/ inside the download directory when it is closed.
-// Both happen on the syncer's thread, or at once without a syncer.
+// Songs: with the tags option, a file is tagged when it is closed; with the
+// option to keep partial songs apart (and File Splitting on), a file that
+// does not hold a whole song is moved into incomplete/ inside the download
+// directory (SongFinish). Both happen on the syncer's thread, or at once
+// without a syncer.
 //
 // Failures: a file that cannot be created is not an exception; the writer
 // drops audio until the next file switch and keeps the path and the system's
@@ -91,19 +86,21 @@ class StreamBuffer;
 //
 // Threads: the stream's worker calls OnAudio and OnText (with the stream's
 // observer lock held); the user-interface thread constructs and destroys the
-// writer and calls the setters and getters. Two locks: `lock` (re-entrant,
-// since OnText calls OnAudio) guards the recording state and is held across
-// disk writes and file creation; only the stream's calls and Reset take it.
-// `shared` guards the settings and what the writer publishes (its last error,
-// its notes, the file it writes) and is never held across a system call: the
-// setters and getters take only `shared`, so the window never waits for a
-// slow or hung disk. Lock order: the stream's locks, `lock`, `shared`. The
-// counters are atomics.
+// writer and calls the setters and getters. The counters are atomics. Two
+// locks, taken in this order after the stream's own:
+//   `lock`: guards the recording state and the open file; held across disk
+//     writes and file creation. Taken by the stream's calls (its worker, or
+//     the controlling thread for a stop's state), Reset and
+//     SetWriteFunction; never by a getter or setter.
+//   `shared`: guards the settings and what the writer publishes (its last
+//     error, its notes, the file it writes); never held across a system
+//     call. Taken by every setter and getter (the user-interface thread) and
+//     briefly by the stream's calls, so the window never waits for a slow or
+//     hung disk.
 class RecordingWriter : public StreamObserver {
  public:
-  // Longest title part of a file name, in bytes: 255 less the longest
-  // extension ".opus" and the longest "(n)" suffix, "(2147483647)".
-  static constexpr size_t kMaxStemBytes = 255 - 5 - 12;
+  // Longest title part of a file name, in bytes (RecordingName).
+  static constexpr size_t kMaxStemBytes = RecordingName::kMaxStemBytes;
   // At most this many notes wait for TakeNotes; older ones go.
   static constexpr size_t kMaxNotes = 16;
   static constexpr int32_t kDefaultSyncIntervalSeconds = 10;
@@ -127,43 +124,43 @@ class RecordingWriter : public StreamObserver {
   // Back to the state after construction, closing an open file (audio held
   // while a reconnect is decided is written first). The title waiting for
   // the next block stays.
-  void Reset() override;
+  void Reset() override EXCLUDES(lock, shared);
   // One audio block: written to the open file, or to a new one, or dropped
   // while no file can be created (see above). Throws std::system_error when
   // a write fails.
-  void OnAudio(const StreamBuffer& audio) override;
+  void OnAudio(const StreamBuffer& audio) override EXCLUDES(lock, shared);
   // Title, Format, Station and State events steer the files; all other kinds
   // are ignored. May close a file at once, and throw like OnAudio.
-  void OnText(StreamEvent kind, std::string text) override;
+  void OnText(StreamEvent kind, std::string text) override EXCLUDES(lock, shared);
 
   // The download directory; takes effect at the next file. Returns true.
-  bool SetDirectory(const std::string& path);
-  std::string Directory() const;
+  bool SetDirectory(const std::string& path) EXCLUDES(shared);
+  std::string Directory() const EXCLUDES(shared);
   // The switches take effect at the next title event or file switch.
-  void SetFileSplitting(bool on);
-  bool FileSplitting() const;
-  void SetSmartSplitting(bool on);
-  bool SmartSplitting() const;
+  void SetFileSplitting(bool on) EXCLUDES(shared);
+  bool FileSplitting() const EXCLUDES(shared);
+  void SetSmartSplitting(bool on) EXCLUDES(shared);
+  bool SmartSplitting() const EXCLUDES(shared);
 
   // Cutting, tags and partial songs (RecordingOptions); takes effect at the
   // next file. With cutAtSilence on, the SilenceCutter in front of the writer
   // places the cuts and Smart Splitting's overlap is not applied.
-  void SetRecordingOptions(const RecordingOptions& options);
-  RecordingOptions Options() const;
+  void SetRecordingOptions(const RecordingOptions& options) EXCLUDES(shared);
+  RecordingOptions Options() const EXCLUDES(shared);
   // The entry's URL, for the tags.
-  void SetSourceUrl(const std::string& url);
+  void SetSourceUrl(const std::string& url) EXCLUDES(shared);
 
   // Seconds between syncs of the open file; 0 syncs only when it is closed.
   // Takes effect at the next file.
-  void SetSyncInterval(int32_t seconds);
-  int32_t SyncInterval() const;
+  void SetSyncInterval(int32_t seconds) EXCLUDES(shared);
+  int32_t SyncInterval() const EXCLUDES(shared);
 
   // The last failure to create, write, sync or close a file, until the next
   // file is created; nullopt when there is none.
-  std::optional<FileError> LastError() const;
+  std::optional<FileError> LastError() const EXCLUDES(shared);
   // What happened at reconnects since the last call, oldest first
   // ("reconnected: 29200 repeated bytes skipped, Song.mp3 goes on").
-  std::vector<std::string> TakeNotes();
+  std::vector<std::string> TakeNotes() EXCLUDES(shared);
   // Audio bytes written to files since construction. Any thread.
   int64_t BytesWritten() const { return bytesWritten.load(std::memory_order_relaxed); }
   // Files created since construction. Any thread.
@@ -174,116 +171,75 @@ class RecordingWriter : public StreamObserver {
 
   // Replaces ::write for this writer's files (tests: a disk that blocks or
   // fails). Before the stream starts.
-  using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
-  void SetWriteFunction(WriteFunction function);
+  using WriteFunction = OutputFile::WriteFunction;
+  void SetWriteFunction(WriteFunction function) EXCLUDES(lock);
   // The file being written, "" while none is open.
-  std::string CurrentPath() const;
+  std::string CurrentPath() const EXCLUDES(shared);
 
-  // base + extension if nothing exists under that name, otherwise the first
-  // free base + "(n)" + extension for n = 1, 2, ...
-  static std::string MakeUniquePath(const std::string& base, const std::string& extension);
-  // The file name part for a non-empty title (see the title rules above).
-  static std::string FileStem(const std::string& title);
+  // RecordingName's, kept here for the callers that know the writer only.
+  static std::string MakeUniquePath(const std::string& base, const std::string& extension) {
+    return RecordingName::MakeUniquePath(base, extension);
+  }
+  static std::string FileStem(const std::string& title) { return RecordingName::Stem(title); }
 
  private:
-  // One open POSIX file descriptor, closed when the holder goes.
-  class OutputFile {
-   public:
-    OutputFile() = default;
-    ~OutputFile() { Close(); }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    // Takes over fd, closing the one held before.
-    void Reset(int fd);
-    // Gives the descriptor up without closing it; -1 when none is held.
-    int Release();
-    // Closes the descriptor; returns 0 or the errno of close().
-    int Close();
-    bool IsOpen() const { return fd >= 0; }
-    int Get() const { return fd; }
-
-   private:
-    int fd = -1;
-  };
-
-  // What the open file's finish needs to know, fixed when it was created.
-  struct FileFacts {
-    std::string title;    // "" for untitled audio
-    std::string station;
-    std::string date;     // "YYYY-MM-DD", local time
-    bool startsPartial = false;  // the first file of a connection, or after a gap
-    bool interrupted = false;    // the connection was lost while it was open
-  };
-
   // Closes the file and makes the switch to pendingTitle (file switch).
-  void SwitchFile(const StreamBuffer& audio);
+  void SwitchFile(const StreamBuffer& audio) REQUIRES(lock) EXCLUDES(shared);
   // Creates the file for currentTitle; on failure records the reason.
-  bool CreateFile();
-  void CloseFile();
+  bool CreateFile() REQUIRES(lock) EXCLUDES(shared);
+  void CloseFile() REQUIRES(lock) EXCLUDES(shared);
   // Tags and filing under incomplete/ for the file being closed, as the
   // options ask.
-  FileSyncer::Finish MakeFinish() const;
+  FileSyncer::Finish MakeFinish() const REQUIRES(lock) EXCLUDES(shared);
   // Hands the open file to the syncer when its interval has passed.
-  void SyncWhenDue();
+  void SyncWhenDue() REQUIRES(lock) EXCLUDES(shared);
   // Writes size bytes; throws std::system_error on failure.
-  void Write(const uint8_t* data, size_t size);
-  void Write(const StreamBuffer& audio);
+  void Write(const uint8_t* data, size_t size) REQUIRES(lock) EXCLUDES(shared);
+  void Write(const StreamBuffer& audio) REQUIRES(lock) EXCLUDES(shared);
   // A reconnect's audio while its join is undecided.
-  void JoinAudio(const StreamBuffer& audio);
+  void JoinAudio(const StreamBuffer& audio) REQUIRES(lock) EXCLUDES(shared);
   // Ends a join in progress as the held audio says (final: no more of that
   // connection's audio comes).
-  void SettleJoin(bool final);
+  void SettleJoin(bool final) REQUIRES(lock) EXCLUDES(shared);
   // Writes what the join decided: the new part after an overlap, or a new
   // file with all of it after a gap.
-  void ApplyJoin(bool overlap);
-  // The file's last bytes, for a join; "" when they cannot be read.
-  std::string ReadTail() const;
-  void RecordError(const std::string& path, int error);
-  void Note(std::string text);
-  std::string FileName() const;
+  void ApplyJoin(bool overlap) REQUIRES(lock) EXCLUDES(shared);
+  // A Title event, with File Splitting as set now.
+  void OnTitle(std::string text, bool splitting) REQUIRES(lock) EXCLUDES(shared);
+  void RecordError(const std::string& path, int error) EXCLUDES(shared);
+  void Note(std::string text) EXCLUDES(shared);
 
-  template <typename T>
-  T Shared(const T& field) const {
-    std::lock_guard<std::mutex> guard(shared);
-    return field;
-  }
+  mutable Mutex lock;
+  mutable Mutex shared ACQUIRED_AFTER(lock);
 
-  mutable std::recursive_mutex lock;
-  mutable std::mutex shared;
+  // Settings and what the writer publishes.
+  std::string directory GUARDED_BY(shared);
+  bool smartSplitting GUARDED_BY(shared) = true;
+  bool fileSplitting GUARDED_BY(shared) = true;
+  RecordingOptions options GUARDED_BY(shared);
+  std::string sourceUrl GUARDED_BY(shared);
+  std::chrono::seconds syncInterval GUARDED_BY(shared){kDefaultSyncIntervalSeconds};
+  std::optional<FileError> lastError GUARDED_BY(shared);
+  std::vector<std::string> notes GUARDED_BY(shared);
+  std::string shownPath GUARDED_BY(shared);  // the open file, for CurrentPath
 
-  // Settings and what the writer publishes; guarded by shared.
-  std::string directory;
-  bool smartSplitting = true;
-  bool fileSplitting = true;
-  RecordingOptions options;
-  std::string sourceUrl;
-  std::chrono::seconds syncInterval{kDefaultSyncIntervalSeconds};
-  std::optional<FileError> lastError;
-  std::vector<std::string> notes;
-  std::string shownPath;  // the open file, for CurrentPath
-
-  // The recording state; guarded by lock.
-  std::string extension = kDefaultExtension;  // of the next file
-  std::string stationName;   // names untitled files
-  std::string currentTitle;  // title of the open file ("": untitled), or of the failed one
-  std::string pendingTitle;  // title for which the next block opens a file
-  bool streaming = false;  // between a response's Format and the next state change
-  OutputFile file;
-  std::string filePath;       // path of the open file
-  std::string fileExtension;  // extension of the open file
-  int64_t fileBytes = 0;      // bytes in the open file
-  bool openFailed = false;
-  bool joinPending = false;  // a new response began while the file was open
-  std::unique_ptr<ReconnectJoin> join;  // deciding a reconnect; null otherwise
-  std::chrono::steady_clock::time_point nextSync;  // of the open file
-  std::minstd_rand syncJitter;
-  FileFacts facts;              // of the open file
-  bool responseFresh = false;   // no audio of the current response has been filed yet
-  bool continuing = false;      // connected again without a Format: the open file goes on
-  std::string gapNote;          // what a Gap closed, for the note of the file after it
-  int32_t bitrateKbps = 0;      // from the Bitrate event; 0: unknown
-  WriteFunction writeFunction;  // null: ::write
+  // The recording state.
+  std::string extension GUARDED_BY(lock) = kDefaultExtension;  // of the next file
+  std::string stationName GUARDED_BY(lock);   // names untitled files
+  std::string currentTitle GUARDED_BY(lock);  // title of the open file ("": untitled), or of the failed one
+  std::string pendingTitle GUARDED_BY(lock);  // title for which the next block opens a file
+  bool streaming GUARDED_BY(lock) = false;  // between a response's Format and the next state change
+  OutputFile file GUARDED_BY(lock);
+  bool openFailed GUARDED_BY(lock) = false;
+  bool joinPending GUARDED_BY(lock) = false;  // a new response began while the file was open
+  std::unique_ptr<ReconnectJoin> join GUARDED_BY(lock);  // deciding a reconnect; null otherwise
+  std::chrono::steady_clock::time_point nextSync GUARDED_BY(lock);  // of the open file
+  std::minstd_rand syncJitter GUARDED_BY(lock);
+  SongFinish::Song facts GUARDED_BY(lock);  // of the open file
+  bool responseFresh GUARDED_BY(lock) = false;  // no audio of the current response has been filed yet
+  bool continuing GUARDED_BY(lock) = false;     // connected again without a Format: the open file goes on
+  std::string gapNote GUARDED_BY(lock);         // what a Gap closed, for the note of the file after it
+  int32_t bitrateKbps GUARDED_BY(lock) = 0;     // from the Bitrate event; 0: unknown
 
   // Shared with the syncer's queue, which may outlive the writer.
   const std::shared_ptr<SyncReport> syncReport;

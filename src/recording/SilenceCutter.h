@@ -34,10 +34,12 @@
 // with the change they repeat, so they never undo a moved cut.
 //
 // Decoding uses FFmpeg's libavcodec: its parser finds the frames of MPEG audio
-// (layers I to III) and ADTS AAC, its decoder makes the samples, starting
-// kPrerollFrames before the range where the audio before it is still held, so
-// that an MP3 frame's bit reservoir is there. Frames whose bytes the parser
-// merged with junk (an ID3 tag, a broken frame) are decoded but never cut at.
+// (layers I to III) and ADTS AAC (FrameIndex), its decoder makes the samples
+// (LoudnessMeter), starting kPrerollFrames before the range where the audio
+// before it is still held, so that an MP3 frame's bit reservoir is there.
+// Frames whose bytes the parser merged with junk (an ID3 tag, a broken frame)
+// are decoded but never cut at. CutChooser picks the frame; this class holds
+// the window (HeldAudio and the queue of events) and moves the Title.
 // Ogg and Opus streams, and audio before any Format, pass through untouched:
 // an Ogg station's titles come from its own comment headers, which already
 // sit at the exact first page of each song.

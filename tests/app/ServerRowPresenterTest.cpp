@@ -12,6 +12,7 @@
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
 #include "app/MemoryListControl.h"
+#include "support/Eventually.h"
 
 namespace {
 
@@ -148,10 +149,8 @@ class LoopSource : public StreamSource {
   std::atomic<int> blocksAfterTitle{0};
 };
 
-void WaitForBlocks(const LoopSource& source, int count) {
-  while (source.blocksAfterTitle.load() < count) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+bool WaitForBlocks(const LoopSource& source, int count) {
+  return Eventually([&] { return source.blocksAfterTitle.load() >= count; });
 }
 
 // Worker events and the user-interface thread renumbering rows meet in the
@@ -165,14 +164,14 @@ TEST(ServerRowPresenterThreads, RowRenumberedWhileTheWorkerReportsEndsUpRight) {
   ASSERT_TRUE(streamed.Attach(&list, "http://127.0.0.1:2/"));
   ASSERT_TRUE(source.AddObserver(&streamed));
   source.Start();
-  WaitForBlocks(source, 5);
+  ASSERT_TRUE(WaitForBlocks(source, 5));
   above.Detach();
   {
     std::lock_guard lock(list.mutex);
     list.rows.erase(list.rows.begin());
   }
   streamed.OnRowRemoved(0);
-  WaitForBlocks(source, 10);
+  ASSERT_TRUE(WaitForBlocks(source, 10));
   source.Stop();
   source.ClearObservers();
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/UniqueFd.h"
+#include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
 
@@ -23,7 +25,7 @@ const char* kUnreachableUrl = "http://127.0.0.1:9/stream";
 
 struct Child {
   pid_t pid = -1;
-  int outputFd = -1;
+  UniqueFd output;  // the child's standard output and error
 };
 
 // toJournal: the child's output stands in for systemd's journal stream, as
@@ -58,7 +60,7 @@ Child Spawn(const std::vector<std::string>& arguments, bool toJournal = false) {
     _exit(127);
   }
   close(pipeFds[1]);
-  return {pid, pipeFds[0]};
+  return {pid, UniqueFd(pipeFds[0])};
 }
 
 // Reads the child's output into output until it holds text; false when the
@@ -70,12 +72,12 @@ bool ReadUntil(const Child& child, const std::string& text, std::string& output,
     if (std::chrono::steady_clock::now() > deadline) {
       return false;
     }
-    pollfd readable{child.outputFd, POLLIN, 0};
+    pollfd readable{child.output.Get(), POLLIN, 0};
     if (poll(&readable, 1, 100) <= 0) {
       continue;
     }
     char buffer[4096];
-    const ssize_t n = read(child.outputFd, buffer, sizeof buffer);
+    const ssize_t n = read(child.output.Get(), buffer, sizeof buffer);
     if (n <= 0) {
       return false;
     }
@@ -87,22 +89,18 @@ bool ReadUntil(const Child& child, const std::string& text, std::string& output,
 // Waits for the child (bounded, so a hang fails instead of blocking CI) and
 // collects its output. Returns the exit status, or -1 when it did not exit.
 int Finish(const Child& child, std::string& output, std::chrono::seconds bound = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
   int status = 0;
   pid_t done = 0;
-  while ((done = waitpid(child.pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-  }
+  Eventually([&] { return (done = waitpid(child.pid, &status, WNOHANG)) != 0; }, bound);
   if (done == 0) {
     kill(child.pid, SIGKILL);
     waitpid(child.pid, &status, 0);
   }
   char buffer[4096];
   ssize_t n = 0;
-  while ((n = read(child.outputFd, buffer, sizeof buffer)) > 0) {
+  while ((n = read(child.output.Get(), buffer, sizeof buffer)) > 0) {
     output.append(buffer, static_cast<size_t>(n));
   }
-  close(child.outputFd);
   if (done == 0 || !WIFEXITED(status)) {
     return -1;
   }
@@ -110,14 +108,16 @@ int Finish(const Child& child, std::string& output, std::chrono::seconds bound =
 }
 
 TEST(RecorderExitTest, UsageErrorExitsWithTwoAndSaysWhy) {
-  std::string output;
-  EXPECT_EQ(Finish(Spawn({"--buffer", "lots", kUnreachableUrl}), output), 2);
-  EXPECT_NE(output.find("--buffer"), std::string::npos) << output;
-  EXPECT_NE(output.find("usage:"), std::string::npos) << output;
-
-  output.clear();
-  EXPECT_EQ(Finish(Spawn({}), output), 2);
-  EXPECT_NE(output.find("no URL"), std::string::npos) << output;
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string why;
+  };
+  for (const Row& row : {Row{{"--buffer", "lots", kUnreachableUrl}, "--buffer"}, Row{{}, "no URL"}}) {
+    std::string output;
+    EXPECT_EQ(Finish(Spawn(row.arguments), output), 2) << output;
+    EXPECT_NE(output.find(row.why), std::string::npos) << output;
+    EXPECT_NE(output.find("usage:"), std::string::npos) << output;
+  }
 }
 
 TEST(RecorderExitTest, HelpPrintsTheUsage) {
@@ -174,10 +174,7 @@ TEST(RecorderExitTest, SignalClosesTheFileWithEveryByteReceived) {
   TempDir dir;
   const Child child = Spawn({"--dir", dir.Path().string(), server.Url("/stream")});
   const auto file = dir.Path() / "Song.mp3";
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (ReadFileBytes(file).size() < audio.size() - 1000 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-  }
+  EXPECT_TRUE(Eventually([&] { return ReadFileBytes(file).size() >= audio.size() - 1000; }));
   kill(child.pid, SIGTERM);
   std::string output;
   EXPECT_EQ(Finish(child, output), 0) << output;

@@ -48,44 +48,50 @@ TEST(RecorderOptionsTest, CuttingTaggingAndPartialSongsAreOffUnlessAskedFor) {
   EXPECT_EQ(Parse({"--cut-at-silence", "u"}).options.recording.searchAfterMs, 6000);
 }
 
-TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReason) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {},
-      {"--dir"},
-      {"--dir", "", "u"},
-      {"--buffer", "0", "u"},
-      {"--buffer", "-5", "u"},
-      {"--buffer", "64k", "u"},
-      {"--duration", "", "u"},
-      {"--duration", "1.5", "u"},
-      {"--sync-interval", "-1", "u"},
-      {"--sync-interval", "86401", "u"},
-      {"--cut-at-silence=3", "u"},
-      {"--cut-at-silence=-1:6", "u"},
-      {"--cut-at-silence=3:61", "u"},
-      {"--split-offset", "1s", "u"},
-      {"--min-length", "-2", "u"},
-      {"--tags", "--settings", "a.ini"},
-      {"--frobnicate", "u"},
-      {"--settings", "a.ini", "u"},
-      {"--settings", "a.ini", "--dir", "d"},
-      {"--no-smart-splitting", "--settings", "a.ini"},
-      {"--shard", "3/3", "u"},
-      {"--shard", "-1/3", "u"},
-      {"--shard", "1/0", "u"},
-      {"--shard", "1", "u"},
-      {"--shard", "1/3x", "u"},
-      {"--metrics", "", "u"},
-      {"--metrics", "65536", "u"},
-      {"--metrics", "localhost:9100", "u"},
-      {"--metrics", "::1:9100", "u"},
-      {"--metrics", "[::1]9100", "u"},
-      {"--start-rate", "-1", "u"},
+// Each wrong command line, and what its one-line reason must name.
+TEST(RecorderOptionsTest, WrongArgumentsGiveAOneLineReasonNamingTheFault) {
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string named;
   };
-  for (const auto& arguments : wrong) {
-    const auto parsed = Parse(arguments);
-    EXPECT_FALSE(parsed.error.empty()) << testing::PrintToString(arguments);
-    EXPECT_EQ(parsed.error.find('\n'), std::string::npos);
+  const Row rows[] = {
+      {{}, "no URL given"},
+      {{"--dir"}, "--dir needs a value"},
+      {{"--dir", "", "u"}, "--dir needs a directory"},
+      {{"--buffer", "0", "u"}, "--buffer takes"},
+      {{"--buffer", "-5", "u"}, "--buffer takes"},
+      {{"--buffer", "64k", "u"}, "--buffer takes"},
+      {{"--duration", "", "u"}, "--duration takes"},
+      {{"--duration", "1.5", "u"}, "--duration takes"},
+      {{"--sync-interval", "-1", "u"}, "--sync-interval takes"},
+      {{"--sync-interval", "86401", "u"}, "--sync-interval takes"},
+      {{"--cut-at-silence=3", "u"}, "--cut-at-silence takes"},
+      {{"--cut-at-silence=-1:6", "u"}, "--cut-at-silence takes"},
+      {{"--cut-at-silence=3:61", "u"}, "--cut-at-silence takes"},
+      {{"--split-offset", "1s", "u"}, "--split-offset takes"},
+      {{"--min-length", "-2", "u"}, "--min-length takes"},
+      {{"--tags", "--settings", "a.ini"}, "--tags does not apply with --settings"},
+      {{"--frobnicate", "u"}, "unknown option --frobnicate"},
+      {{"--settings", "a.ini", "u"}, "either --settings or URLs"},
+      {{"--settings", "a.ini", "--dir", "d"}, "--dir does not apply with --settings"},
+      {{"--no-smart-splitting", "--settings", "a.ini"}, "--no-smart-splitting does not apply with --settings"},
+      {{"--shard", "3/3", "u"}, "--shard takes"},
+      {{"--shard", "-1/3", "u"}, "--shard takes"},
+      {{"--shard", "1/0", "u"}, "--shard takes"},
+      {{"--shard", "1", "u"}, "--shard takes"},
+      {{"--shard", "1/3x", "u"}, "--shard takes"},
+      {{"--metrics", "", "u"}, "--metrics takes"},
+      {{"--metrics", "65536", "u"}, "--metrics takes"},
+      {{"--metrics", "localhost:9100", "u"}, "--metrics takes"},
+      {{"--metrics", "::1:9100", "u"}, "--metrics takes"},
+      {{"--metrics", "[::1]9100", "u"}, "--metrics takes"},
+      {{"--start-rate", "-1", "u"}, "--start-rate takes"},
+  };
+  for (const Row& row : rows) {
+    const auto parsed = Parse(row.arguments);
+    EXPECT_NE(parsed.error.find(row.named), std::string::npos)
+        << testing::PrintToString(row.arguments) << " gave \"" << parsed.error << "\"";
+    EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recording/RecordingWriter.h"
+#include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
 #include "app/ServerRowPresenter.h"
@@ -61,13 +62,11 @@ TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndThe
   const std::string firstFile = dir.File("default/Tune.mp3");
   const std::string secondFile = dir.File("b/Tune.mp3");
   std::vector<std::string> lines;
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while ((ReadFileBytes(firstFile).size() < audio.size() || ReadFileBytes(secondFile).size() < audio.size()) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(Eventually([&] {
     const auto taken = recorder.TakeLines();
     lines.insert(lines.end(), taken.begin(), taken.end());
-  }
+    return ReadFileBytes(firstFile).size() >= audio.size() && ReadFileBytes(secondFile).size() >= audio.size();
+  }));
   recorder.StopAll();
   const auto taken = recorder.TakeLines();
   lines.insert(lines.end(), taken.begin(), taken.end());

@@ -182,3 +182,23 @@ TEST_F(LineFileTest, ReplacingKeepsPermissionsAndWritesThroughSymbolicLink) {
 }
 
 }  // namespace
+
+namespace {
+
+// The settings reader trims spaces and tabs one kind after the other, so a
+// blank of the other kind stops the trim.
+TEST(LineFileTrimTest, TrimCharStripsThatCharacterOnlyFromBothEnds) {
+  struct Row {
+    std::string text;
+    char ch;
+    std::string trimmed;
+  };
+  for (const Row& row : {Row{"  a b  ", ' ', "a b"}, Row{" \t a \t ", ' ', "\t a \t"}, Row{"\t\t", '\t', ""},
+                         Row{"", ' ', ""}, Row{"xaxbx", 'x', "axb"}}) {
+    std::string text = row.text;
+    LineFile::TrimChar(text, row.ch);
+    EXPECT_EQ(text, row.trimmed) << "'" << row.text << "' without '" << row.ch << "'";
+  }
+}
+
+}  // namespace

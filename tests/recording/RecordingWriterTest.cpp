@@ -184,39 +184,19 @@ TEST_F(RecordingWriterTest, FileThatCannotBeCreatedIsReportedAndNextTitleRecover
   EXPECT_FALSE(writer->LastError());
 }
 
-TEST_F(RecordingWriterTest, TitlesNeverNameAFileOutsideTheDirectory) {
-  const std::string titles[] = {"AC/DC - Back in Black", "../../.bashrc", "..", "/", "a\tb\nc\x01",
-                                "Caf\xC3\xA9", "Caf\xE9 \x7F"};
+// The title rules themselves: RecordingNameTest.
+TEST_F(RecordingWriterTest, TitlesNameFilesInsideTheDirectoryOnly) {
+  const std::string overlong(300, 'x');
   writer->SetSmartSplitting(false);
-  for (const auto& title : titles) {
+  for (const std::string& title : {std::string("../../.bashrc"), std::string("Caf\xE9"), overlong, overlong}) {
     Title(title);
-    Audio(title);
-  }
-  Title("");
-  // No hidden files, and names in UTF-8 (a Latin-1 title is read as
-  // Windows-1252).
-  EXPECT_EQ(Files(), (std::set<std::string>{"AC_DC - Back in Black.mp3", "_._.._.bashrc.mp3", "_..mp3", "_.mp3",
-                                             "a_b_c_.mp3", "Caf\xC3\xA9.mp3", "Caf\xC3\xA9 _.mp3"}));
-  EXPECT_EQ(Content("_._.._.bashrc.mp3"), "../../.bashrc");
-  EXPECT_FALSE(fs::exists(temp.Path().parent_path().parent_path() / ".bashrc.mp3"));
-}
-
-TEST_F(RecordingWriterTest, OverlongTitlesAreCutToFitWithoutSplittingCharacters) {
-  const std::string ascii(300, 'x');
-  std::string accents;
-  while (accents.size() < 300) accents += "\xC3\xA9";     // é, two bytes
-  std::string emoji = "x";
-  while (emoji.size() < 300) emoji += "\xF0\x9F\x8E\xB5";  // four bytes
-  for (const std::string& title : {ascii, ascii, accents, emoji}) {
-    Title(title);
-    Audio("a");
+    Audio(title.substr(0, 20));
     Title("");
   }
-  const size_t stem = RecordingWriter::kMaxStemBytes;
-  EXPECT_EQ(Files(), (std::set<std::string>{
-                         ascii.substr(0, stem) + ".mp3", ascii.substr(0, stem) + "(1).mp3",
-                         accents.substr(0, stem - stem % 2) + ".mp3",
-                         emoji.substr(0, 1 + (stem - 1) / 4 * 4) + ".mp3"}));
+  const std::string stem = overlong.substr(0, RecordingWriter::kMaxStemBytes);
+  EXPECT_EQ(Files(), (std::set<std::string>{"_._.._.bashrc.mp3", "Caf\xC3\xA9.mp3", stem + ".mp3", stem + "(1).mp3"}));
+  EXPECT_EQ(Content("_._.._.bashrc.mp3"), "../../.bashrc");
+  EXPECT_FALSE(fs::exists(temp.Path().parent_path().parent_path() / ".bashrc.mp3"));
 }
 
 TEST_F(RecordingWriterTest, EmptyDirectoryMeansWorkingDirectoryNotRoot) {

@@ -1,0 +1,92 @@
+#include "recording/OutputFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <utility>
+
+#include "recording/RecordingName.h"
+
+int OutputFile::Create(const std::string& base, const std::string& newExtension, std::string& triedPath) {
+  Close();
+  const std::string dotted = "." + newExtension;
+  for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
+    triedPath = RecordingName::MakeUniquePath(base, dotted);
+    // O_EXCL: never truncate or write through whatever appeared under the
+    // name since MakeUniquePath looked. Read access lets a reconnect compare
+    // the file's end with the new audio.
+    fd.Reset(::open(triedPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    const int error = errno;
+    if (fd.Valid()) {
+      path = triedPath;
+      extension = newExtension;
+      bytes = 0;
+      return 0;
+    }
+    if (error != EEXIST && error != EINTR) {
+      return error;
+    }
+  }
+  return EEXIST;
+}
+
+std::string OutputFile::Name() const { return std::filesystem::path(path).filename().string(); }
+
+int OutputFile::Write(const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = writeFunction ? writeFunction(fd.Get(), data, size) : ::write(fd.Get(), data, size);
+    if (written <= 0) {
+      const int error = written < 0 ? errno : EIO;
+      if (error == EINTR) {
+        continue;
+      }
+      return error;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+    bytes += written;
+  }
+  return 0;
+}
+
+std::string OutputFile::ReadTail(size_t maxBytes) const {
+  if (!fd.Valid() || bytes <= 0) {
+    return {};
+  }
+  const auto want = static_cast<size_t>(std::min<int64_t>(bytes, static_cast<int64_t>(maxBytes)));
+  std::string tail(want, '\0');
+  size_t done = 0;
+  while (done < want) {
+    const ssize_t n = ::pread(fd.Get(), tail.data() + done, want - done,
+                              static_cast<off_t>(bytes - static_cast<int64_t>(want) + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return {};
+    }
+    done += static_cast<size_t>(n);
+  }
+  return tail;
+}
+
+UniqueFd OutputFile::Release() {
+  UniqueFd released = std::move(fd);
+  Forget();
+  return released;
+}
+
+int OutputFile::Close() {
+  const int error = fd.Close();
+  Forget();
+  return error;
+}
+
+void OutputFile::Forget() {
+  fd.Reset();
+  path.clear();
+  bytes = 0;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/UniqueFd.h"
+
+// The recording a writer has open: a file created where no name was taken,
+// its descriptor (a UniqueFd, which closes it), its path, its extension and
+// the bytes written to it so far. The audio goes in exactly as it comes,
+// with no buffering of our own.
+//
+// Owns the descriptor until Release hands it on (to the FileSyncer, which
+// closes it after its sync). Not thread-safe: the RecordingWriter uses it
+// under its own lock. Not copyable.
+class OutputFile {
+ public:
+  // Attempts to find a free name when others keep taking the names we found.
+  static constexpr int kMaxCreateAttempts = 100;
+
+  // Replaces ::write (tests: a disk that blocks or fails); null: ::write.
+  using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
+
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void SetWriteFunction(WriteFunction function) { writeFunction = std::move(function); }
+
+  // Creates base + "." + extension, or the first free "(n)" form of it
+  // (RecordingName::MakeUniquePath), readable and writable, never over
+  // anything that exists: not even a name that appeared since we looked.
+  // Closes the file held before. 0 on success; otherwise the errno, and
+  // triedPath names the file that failed.
+  int Create(const std::string& base, const std::string& extension, std::string& triedPath);
+  bool IsOpen() const { return fd.Valid(); }
+  // The open file's path; "" while none is open.
+  const std::string& Path() const { return path; }
+  // The file name part of Path.
+  std::string Name() const;
+  // The open file's extension, without the dot.
+  const std::string& Extension() const { return extension; }
+  int64_t Bytes() const { return bytes; }
+  // The descriptor, for a sync of the open file; stays ours.
+  int Fd() const { return fd.Get(); }
+
+  // Writes all size bytes: one write() call, more only where the kernel cut
+  // one short. 0, or the errno of the failed write (EIO for one that wrote
+  // nothing); Bytes counts what went in either way.
+  int Write(const uint8_t* data, size_t size);
+  // The file's last bytes, at most maxBytes of them; "" when they cannot be
+  // read.
+  std::string ReadTail(size_t maxBytes) const;
+
+  // Hands the descriptor on and forgets the file.
+  UniqueFd Release();
+  // Closes the file: 0, or the errno of close() (a late write-back error).
+  int Close();
+
+ private:
+  void Forget();
+
+  UniqueFd fd;
+  std::string path;
+  std::string extension;
+  int64_t bytes = 0;
+  WriteFunction writeFunction;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "recording/FileSyncer.h"
+#include "recording/RecordingOptions.h"
+
+// What is done to a recording once it is closed, besides the sync: with the
+// tags option it is tagged (AudioTagger: artist and title from the stream
+// title, the station as album, the URL as comment, the recording's date);
+// with the option to keep partial songs apart (and File Splitting on) a file
+// that does not hold a whole song is moved into incomplete/ beside it, under
+// a free name. Not whole: the first file of a connection, a file closed by a
+// stop or a lost connection, and one shorter than the minimum length (when
+// the bit rate is known).
+//
+// Stateless. Make runs wherever the writer closes the file; the work it
+// returns runs on the syncer's thread (or the writer's, without a syncer)
+// and reports its failures to the SyncReport it was given.
+class SongFinish {
+ public:
+  // What the finish needs to know of the file being closed. Everything up
+  // to `interrupted` is fixed when the file is created; the rest at close.
+  struct Song {
+    std::string title;  // "" for untitled audio
+    std::string station;
+    std::string date;            // "YYYY-MM-DD", local time
+    bool startsPartial = false;  // the first file of a connection, or after a gap
+    bool interrupted = false;    // the connection was lost while it was open
+    std::string extension;       // without the dot
+    int64_t bytes = 0;
+    int32_t bitrateKbps = 0;  // 0: unknown
+  };
+
+  // The work for song as options say; empty parts where there is nothing to
+  // do. url is the entry's, for the tags.
+  static FileSyncer::Finish Make(const RecordingOptions& options, bool fileSplitting, const std::string& url,
+                                 const Song& song, const std::shared_ptr<SyncReport>& report);
+  // Moves the closed recording at path into incomplete/ beside it, never
+  // over an existing name; its new path, or "" when it stays where it is
+  // (the reason goes to report).
+  static std::string MoveToIncomplete(const std::string& path, SyncReport& report);
+  // Today's date in local time, "YYYY-MM-DD".
+  static std::string Today();
+};
