@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "audio/AudioFormat.h"
+#include "net/HttpConnection.h"
 #include "ogg/OggChainReader.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
@@ -40,7 +41,7 @@ void Check(bool condition, const char* what) {
 }
 
 constexpr int64_t kMaxLeftover =
-    int64_t{ServerStream::kMaxMetadataInterval} + int64_t{ServerStream::kMaxHeaderBytes} + 255 * 16 + 2;
+    int64_t{ServerStream::kMaxMetadataInterval} + int64_t{HttpConnection::kMaxHeaderBytes} + 255 * 16 + 2;
 // Audio counted but not handed on yet: the first interval, or the probe's
 // bytes, plus what the Ogg reader holds for a comment header and one page
 // header.
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(counter->bytes <= consumed.audio, "more audio delivered than counted");
     Check(consumed.audio - counter->bytes <= kMaxWaiting, "audio held back unbounded");
     Check(stream->LeftoverSize() <= kMaxLeftover, "leftover unbounded");
-    Check(consumed.header <= ServerStream::kMaxHeaderBytes, "header block past its limit");
+    Check(consumed.header <= HttpConnection::kMaxHeaderBytes, "header block past its limit");
   }
   stream->FinishResponse();
   Check(stream->Consumed().audio == counter->bytes, "audio counted != audio delivered at the end");

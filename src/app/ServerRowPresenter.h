@@ -31,9 +31,10 @@ class ServerStream;
 // outlive its use here (the settings store destroys the stream first, then
 // the presenter). The presenter never removes its row from the list.
 //
-// Threads: OnText runs on whichever thread raised the event (the stream's
-// worker, or the user-interface thread for some state changes), always with
-// the stream's observer lock held. Everything else runs on the
+// Threads: OnText runs on whichever thread raised the event: the stream's
+// worker, with the stream's observer lock held, or the user-interface thread
+// (a stop shown at once by SettingsStore::ToggleRow, a test), without it.
+// Everything else runs on the
 // user-interface thread. The ListControl it writes to promises never to wait
 // for the user-interface thread, so holding the lock around list updates
 // cannot deadlock with the user-interface thread taking it.

@@ -255,12 +255,19 @@ ServerStream* SettingsStore::StreamAt(int row) const {
 }
 
 void SettingsStore::ToggleRow(int row) {
-  if (ServerStream* stream = StreamAt(row)) {
-    stream->Toggle();
+  const auto it = FindRow(row);
+  if (it == entries.end()) {
+    return;
+  }
+  it->stream->Toggle();
+  if (it->stream->IsStopped()) {
+    // The worker announces the stop after the last audio it writes, which a
+    // hanging disk may hold up: the row shows it now.
+    it->presenter->OnText(StreamEvent::State, StreamStateText(StreamState::Disconnected));
   }
 }
 
-bool SettingsStore::RemoveRow(int row) {
+bool SettingsStore::RemoveRow(int row, std::shared_ptr<void> alsoRetire) {
   const auto found = FindRow(row);
   if (found == entries.end()) {
     return false;
@@ -272,11 +279,19 @@ bool SettingsStore::RemoveRow(int row) {
   // be deleted, and whatever the worker still reports must not land in the
   // row that moves up into its place.
   removed.presenter->Detach();
-  removed.stream->Stop();
-  removed.stream->ClearObservers();
-  removed.stream.reset();
-  removed.cutter.reset();
-  removed.writer.reset();
+  removed.stream->RequestStop();
+  // Its worker may still be writing (a disk that hangs): the parts go once
+  // it has ended, stream first, off this thread.
+  auto retired = std::make_shared<Entry>(std::move(removed));
+  reaper.Retire([retired, alsoRetire = std::move(alsoRetire)]() mutable {
+    retired->stream->Stop();
+    retired->stream->ClearObservers();
+    retired->stream.reset();
+    retired->cutter.reset();
+    retired->writer.reset();
+    retired->presenter.reset();
+    alsoRetire.reset();
+  });
   for (const Entry& entry : entries) {
     entry.presenter->OnRowRemoved(row);
   }
@@ -285,7 +300,7 @@ bool SettingsStore::RemoveRow(int row) {
 
 const SettingsStore::Entry* SettingsStore::StoppedEntryAt(int row) const {
   const auto it = FindRow(row);
-  if (it == entries.end() || !it->stream->IsStopped()) {
+  if (it == entries.end() || !it->stream->IsIdle()) {
     return nullptr;
   }
   return &*it;
@@ -323,7 +338,7 @@ bool SettingsStore::SetEntrySmartSplitting(int row, bool on) {
 
 bool SettingsStore::SetEntryOptions(int row, const RecordingOptions& options) {
   const auto found = FindRow(row);
-  if (found == entries.end() || !found->stream->IsStopped()) {
+  if (found == entries.end() || !found->stream->IsIdle()) {
     return false;
   }
   Entry& entry = entries[static_cast<size_t>(found - entries.begin())];
@@ -346,20 +361,25 @@ void SettingsStore::WireObservers(Entry& entry, const RecordingOptions& options)
 }
 
 void SettingsStore::StopAll() {
-  // Close every connection first, so that all workers wind down together,
-  // then wait for each.
   for (Entry& entry : entries) {
     entry.stream->RequestStop();
   }
+}
+
+void SettingsStore::WaitForStops() {
+  // Every connection is closed first (StopAll), so that all workers wind
+  // down together; then each is waited for.
+  StopAll();
   for (Entry& entry : entries) {
     entry.stream->Stop();
   }
+  reaper.WaitIdle();
 }
 
 void SettingsStore::DestroyEntries() {
   // Every worker ends first, with its observers still there: a stop hands on
   // the audio the stream still holds, and it must reach the files.
-  StopAll();
+  WaitForStops();
   for (Entry& entry : entries) {
     entry.stream->ClearObservers();
     entry.stream.reset();

@@ -8,6 +8,7 @@
 
 #include "config/IniDocument.h"
 #include "recording/RecordingOptions.h"
+#include "stream/StreamReaper.h"
 
 class ListControl;
 class RecordingWriter;
@@ -48,6 +49,13 @@ class ServerStream;
 // that what a stream still holds reaches its files), then, in list order,
 // each stream forgets its observers and is destroyed; then the presenters;
 // then the cutters and writers, which close their files; then the document.
+// Removed entries are torn down the same way on the reaper's thread, and
+// the store's destructor waits for that too.
+//
+// Nothing the controlling thread calls waits for a worker, except the
+// teardown and WaitForStops: a worker may sit in a disk write for as long
+// as the disk takes. Settings change only while an entry's stream is idle
+// (ServerStream::IsIdle), so no change waits for a writer's lock either.
 //
 // Threads: every operation runs on the controlling thread (the
 // user-interface thread in the window, the main thread in the recorder) and
@@ -135,11 +143,14 @@ class SettingsStore {
   // -1 or a row without an entry.
   void ToggleRow(int row);
   // Removes the entry of row: its presenter stops writing to the list at
-  // once, its stream is stopped (promptly: the close unblocks the worker)
-  // and destroyed, its writer closes its file, and every presenter below
-  // moves up one row. The caller then deletes the row from the list (see
-  // above). False when no entry shows in row.
-  bool RemoveRow(int row);
+  // once, its stream is asked to stop, and every presenter below moves up
+  // one row; the entry itself (stream, writer, cutter, presenter, and
+  // alsoRetire, which may be null: more of what its stream reports to) is
+  // torn down on the reaper's thread once its worker has ended, so its
+  // writer closes its file with every byte received. Returns at once. The
+  // caller then deletes the row from the list (see above). False when no
+  // entry shows in row.
+  bool RemoveRow(int row, std::shared_ptr<void> alsoRetire = nullptr);
 
   // Changes an entry's download directory or switches, in its presenter
   // (what SaveServerList writes) and in its writer (what the next file
@@ -193,9 +204,11 @@ class SettingsStore {
   // The row of the entry whose stream is stream; -1 when there is none.
   int RowOf(const ServerStream* stream) const;
 
-  // Asks every running stream to stop, then waits for each; for shutting
-  // many recordings down together.
+  // Asks every running stream to stop; returns at once.
   void StopAll();
+  // Waits until every stream's worker has ended and every removed entry is
+  // torn down (its files closed): for a recorder on its way out.
+  void WaitForStops();
 
   int EntryCount() const { return static_cast<int>(entries.size()); }
   const IniDocument& Settings() const { return settings; }
@@ -225,6 +238,9 @@ class SettingsStore {
   const Entry* StoppedEntryAt(int row) const;
   // Teardown as described above; leaves no entries.
   void DestroyEntries();
+
+  // Removed entries being torn down; destroyed after the entries.
+  StreamReaper reaper;
 
   // All on the controlling thread.
   std::vector<Entry> entries;  // list order; the numbering of the file

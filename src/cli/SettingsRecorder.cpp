@@ -11,6 +11,28 @@
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
 
+namespace {
+
+// What a removed entry's stream reports to besides the store's parts: kept
+// by the store's reaper until the stream's worker has ended, then released,
+// which `ended` tells the recorder.
+class RetiredObservers {
+ public:
+  RetiredObservers(std::shared_ptr<ConsoleReporter> reporter, std::unique_ptr<StreamMetrics> metrics,
+                   std::shared_ptr<std::atomic<bool>> ended)
+      : reporter(std::move(reporter)), metrics(std::move(metrics)), ended(std::move(ended)) {}
+  ~RetiredObservers() { ended->store(true, std::memory_order_release); }
+  RetiredObservers(const RetiredObservers&) = delete;
+  RetiredObservers& operator=(const RetiredObservers&) = delete;
+
+ private:
+  std::shared_ptr<ConsoleReporter> reporter;
+  std::unique_ptr<StreamMetrics> metrics;
+  std::shared_ptr<std::atomic<bool>> ended;
+};
+
+}  // namespace
+
 SettingsRecorder::SettingsRecorder() = default;
 
 SettingsRecorder::~SettingsRecorder() {
@@ -93,15 +115,13 @@ void SettingsRecorder::RemoveEntry(Entry& entry) {
     metrics->Remove(entry.metrics.get());
   }
   const int row = store.RowOf(entry.stream);
-  if (store.RemoveRow(row)) {
+  std::shared_ptr<ConsoleReporter> reporter(std::move(entry.reporter));
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  if (store.RemoveRow(row, std::make_shared<RetiredObservers>(reporter, std::move(entry.metrics), ended))) {
     list.RemoveRow(row);
   }
   entry.stream = nullptr;
-  auto lines = entry.reporter->TakeLogLines();
-  retiredLines.insert(retiredLines.end(), std::make_move_iterator(lines.begin()),
-                      std::make_move_iterator(lines.end()));
-  entry.reporter.reset();
-  entry.metrics.reset();
+  retiring.push_back({std::move(reporter), std::move(ended)});
 }
 
 void SettingsRecorder::StartAll() {
@@ -128,7 +148,7 @@ size_t SettingsRecorder::StartWaiting(size_t most) {
   return waiting;
 }
 
-void SettingsRecorder::StopAll() { store.StopAll(); }
+void SettingsRecorder::StopAll() { store.WaitForStops(); }
 
 SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
   ReloadResult result;
@@ -151,7 +171,7 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
   const ReloadPlan plan = ReloadPlan::Between(running, wanted);
 
   // Every stream that goes is asked to stop first, so that they all wind
-  // down together; each removal then only waits for its own worker's end.
+  // down together; the removals wait for none of them.
   for (const size_t i : plan.removed) {
     entries[i].stream->RequestStop();
   }
@@ -206,8 +226,14 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
 std::vector<std::string> SettingsRecorder::TakeLines() { return LineTexts(TakeLogLines()); }
 
 std::vector<LogLine> SettingsRecorder::TakeLogLines() {
-  std::vector<LogLine> lines = std::move(retiredLines);
-  retiredLines.clear();
+  std::vector<LogLine> lines;
+  for (auto it = retiring.begin(); it != retiring.end();) {
+    // Read before the lines: once it is set, the reporter has its last line.
+    const bool ended = it->ended->load(std::memory_order_acquire);
+    auto taken = it->reporter->TakeLogLines();
+    lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
+    it = ended ? retiring.erase(it) : it + 1;
+  }
   for (Entry& entry : entries) {
     auto taken = entry.reporter->TakeLogLines();
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));

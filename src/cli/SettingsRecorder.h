@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,7 +33,10 @@ class StreamMetrics;
 // files never notice), and are renumbered where the list moved them;
 // entries that left the list stop, their files closed as by a stop; entries
 // whose URL, directory, switches or recording options changed stop and
-// start afresh; new entries start. Entries start through StartWaiting, so
+// start afresh; new entries start. A reload waits for no stream: the
+// streams that go are torn down by the store's reaper once their workers
+// have ended, their reporters kept until then for their last lines.
+// Entries start through StartWaiting, so
 // the caller paces them. The file's read size and sync interval apply to
 // the entries a reload starts.
 //
@@ -68,7 +72,8 @@ class SettingsRecorder {
   // Starts at most `most` of the entries not started yet, in list order;
   // returns how many are still waiting.
   size_t StartWaiting(size_t most);
-  // Stops every entry: connections closed, workers joined.
+  // Stops every entry and waits: connections closed, workers joined, the
+  // entries a reload removed torn down (the recorder's way out).
   void StopAll();
 
   // What a Reload did, in entries of this shard.
@@ -124,6 +129,12 @@ class SettingsRecorder {
   ConsoleListControl list;
   std::vector<Entry> entries;         // in file order
   size_t waiting = 0;                 // entries not started yet
-  std::vector<LogLine> retiredLines;  // of removed entries, not taken yet
+  // A removed entry's reporter, read until its worker has ended; its lines
+  // come before those of the entries.
+  struct Retiring {
+    std::shared_ptr<ConsoleReporter> reporter;
+    std::shared_ptr<const std::atomic<bool>> ended;  // set on the reaper's thread once the worker has ended
+  };
+  std::vector<Retiring> retiring;
   SettingsStore store;                // last: destroyed first
 };

@@ -2,26 +2,28 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <string>
-
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "audio/AudioFormat.h"
+#include "base/Mutex.h"
+#include "hls/HlsReader.h"
+#include "ogg/OggChainReader.h"
 #include "playlist/PlaylistParser.h"
+#include "stream/IcyDemultiplexer.h"
+#include "stream/SourceResolver.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
 
+class HlsSession;
 class HttpConnection;
-class OggChainReader;
 
 // One server entry's connection: it connects to the entry's URL with the ICY
 // metadata request on its own worker thread, reads the response in chunks,
-// separates header lines, audio and metadata (ProcessChunk), and announces
+// separates header lines, audio and metadata (IcyDemultiplexer), and announces
 // state, station name, bit rate, titles, title URLs, byte counts and audio
 // blocks to its observers (see StreamSource). A failed or lost connection is
 // retried every kRetryDelayMs until the stream is stopped.
@@ -40,120 +42,134 @@ class OggChainReader;
 //
 // Station URLs as people find them: a response that is a playlist (by its
 // Content-Type, its first bytes, or its URL's suffix where the type is
-// generic; PlaylistParser) is read (at most 64 KiB, up to three playlists
-// within playlists) and its first http(s) stream recorded; when that entry
-// fails, the next attempt tries the next one, going round, and the playlist
-// is fetched again on every attempt, since stations rotate their servers. An
-// HLS playlist is followed by an HlsReader over this stream's connections
-// (every transfer a HttpConnection that a stop aborts at once); it keeps its
-// place across reconnects, so its audio goes on without a repeat, and
-// segments it missed are announced as a Gap. The URL in use is announced as
-// Source, and a playlist's station name names untitled audio where the
-// station sends no icy-name.
+// generic; PlaylistParser) is read (at most 64 KiB) and followed to the
+// stream it names (SourceResolver: up to three levels, the next entry after
+// a failure). An HLS playlist is followed by an HlsSession over this
+// stream's connections (every transfer a HttpConnection that a stop aborts
+// at once); it keeps its place across reconnects, so its audio goes on
+// without a repeat, and segments it missed are announced as a Gap. The URL
+// in use is announced as Source, and a playlist's station name names
+// untitled audio where the station sends no icy-name.
 //
 // A failed attempt announces Reason (why, in plain words) just before
 // "Error on connecting"; a stop is never reported as an error.
 //
+// Stopping never waits for the worker. The worker may sit in an observer for
+// as long as a disk takes to accept a write, so RequestStop and Toggle only
+// mark the stream stopped, store the state Disconnected (GetState), close
+// the connection (a blocked look-up, connect or read fails at once) and
+// wake the worker; no observer is called. The worker then hands on every
+// byte it has taken in (the block it was delivering, the rest of its last
+// read, a partial interval, the held first interval), announces
+// Disconnected and the empty Title, and ends; its thread is joined by the
+// next start, Stop, Reset or the destructor, at once since it has ended. A
+// start while the last run's worker is still finishing makes that worker
+// begin a new run once it is done, so no start waits either. IsIdle tells
+// when the worker has ended. Stop, Reset and the destructor do wait for the
+// worker: an owner that must not wait destroys a stopped stream, and what
+// it reports to, where waiting costs nothing (StreamReaper).
+//
 // Threads: the controlling thread (the user-interface thread, or the
 // recorder's main thread) constructs and destroys the stream and calls
-// SetUrl, Toggle, Reset and CloseConnection; Run and the demultiplexer run on
-// the worker. Toggle, Reset and the destructor return promptly: closing the
-// connection makes a blocked look-up, connect or read fail at once.
+// SetUrl, Toggle, RequestStop, Stop and Reset; Run runs on the worker. The
+// demultiplexing entry points (ProcessChunk and the rest) run on the worker,
+// or on any one thread while no worker runs (tests, the fuzzer).
 //
-// Locks, in the order they are taken: connectionLock (held by the worker for
-// a whole connection attempt; Reset takes it once the worker has stopped),
-// then the observer lock of StreamSource. connectionGuard only protects the
-// pointer to the open connection and is never held while calling out.
+// Locks, in the order they are taken:
+// - connectionLock guards the response being read and what is kept across
+//   attempts (demultiplexer, resolver, HLS session); the worker holds it
+//   for a whole attempt, observer calls included, so the controlling thread
+//   takes it only once the worker has ended (Reset) or while none runs.
+// - the observer lock of StreamSource (see there).
+// - connectionGuard guards the open connection, the URL, the last reason
+//   and the worker's run bookkeeping; any thread, never held while calling
+//   out (the connection is aborted after it is released).
+// - wakeMutex pairs with `wake`, the worker's wait between attempts and
+//   between HLS reloads; any thread, held only to wait or to notify.
 //
 // Owns its connection while connected, its leftover bytes and its worker;
-// observers are not owned.
-class ServerStream : public StreamSource {
+// observers are not owned and must outlive the worker (IsIdle).
+class ServerStream : public StreamSource, private IcyDemultiplexer::Sink, private HlsReader::Sink,
+                     private OggChainReader::Sink {
  public:
   static constexpr int32_t kRetryDelayMs = 1000;
-  // A response header block larger than this ends the attempt.
-  static constexpr int32_t kMaxHeaderBytes = 64 * 1024;
   // A metadata interval above this (or below 0) ends the attempt. It also
   // bounds the audio held before the first metadata block.
-  static constexpr int32_t kMaxMetadataInterval = 4 * 1024 * 1024;
+  static constexpr int32_t kMaxMetadataInterval = IcyDemultiplexer::kMaxMetadataInterval;
   // Extra request header lines: the ICY metadata request.
   static constexpr const char* kRequestHeaderText = "Accept: text/*\r\nUser-Agent: winamp\r\n";
   static constexpr const char* kMetadataRequestHeader = "icy-metadata:1\r\n";
-  // A playlist may name a playlist, which may name one more, but no deeper.
-  static constexpr int32_t kMaxPlaylistLevels = 3;
+  static constexpr int32_t kMaxPlaylistLevels = SourceResolver::kMaxPlaylistLevels;
 
   ServerStream();
-  // Stops the stream (Reset), then the base is torn down.
+  // Reset: stops the stream and waits for its worker (see above).
   ~ServerStream() override;
 
   // Resets the stream, then stores the URL exactly as given.
-  void SetUrl(const std::string& url);
-  std::string Url() const;
+  void SetUrl(const std::string& url) EXCLUDES(connectionLock, connectionGuard);
+  std::string Url() const EXCLUDES(connectionGuard);
 
-  // Starts a stopped stream, stops a running one (Stop).
-  void Toggle() override;
+  // Starts a stopped stream, stops a running one (RequestStop). Returns at
+  // once either way.
+  void Toggle() override EXCLUDES(connectionGuard);
   // Marks the stream stopped and closes its connection, without waiting for
-  // the worker: lets a caller stop many streams at once, then Stop each.
-  void RequestStop();
-  // RequestStop, then waits for the worker to end.
-  void Stop();
-  // Stops the stream and returns every field to its default; the read size
-  // stays.
-  void Reset() override;
+  // the worker or calling an observer. Nothing for a stopped stream.
+  void RequestStop() EXCLUDES(connectionGuard);
+  // RequestStop, then waits for the worker to end (for teardown and tests:
+  // it waits as long as an observer blocks).
+  void Stop() EXCLUDES(connectionGuard);
+  // Stops the stream (Stop) and returns every field to its default; the
+  // read size stays.
+  void Reset() override EXCLUDES(connectionLock, connectionGuard);
   // True while the stream is idle or being stopped.
   bool IsStopped() const { return stopped.load(std::memory_order_acquire); }
-
-  // Closes the open connection, if any (a blocked read on the worker fails
-  // at once), and announces Disconnected. Takes no connection lock.
-  void CloseConnection();
+  // Stopped, and its worker has ended: nothing calls the observers, so they
+  // may be rewired or destroyed and settings changed.
+  bool IsIdle() const EXCLUDES(connectionGuard);
 
   // The connection loop, on the worker thread.
-  void Run() override;
+  void Run() override EXCLUDES(connectionLock, connectionGuard);
 
-  // The demultiplexer, on the worker with the connection lock held (public
-  // so that it can be driven without a network). Consumes what it can of
+  // The demultiplexer, driven without a network. Consumes what it can of
   // chunk (may be null or empty) and keeps the rest for the next call.
-  // Throws std::runtime_error when the response is unusable: a header block
-  // above kMaxHeaderBytes, or a metadata interval outside
-  // 0..kMaxMetadataInterval.
-  void ProcessChunk(const StreamBuffer* chunk);
+  // Throws std::runtime_error when the response is unusable (see
+  // IcyDemultiplexer::Feed).
+  void ProcessChunk(const StreamBuffer* chunk) EXCLUDES(connectionLock);
   // The same for count bytes at bytes, which need not outlive the call.
-  void ProcessBytes(const uint8_t* bytes, int32_t count);
+  void ProcessBytes(const uint8_t* bytes, int32_t count) EXCLUDES(connectionLock);
   // One non-empty line of the response header block, status line included.
   // "icy-name", "icy-br" and "icy-metaint" are recognised in any letter case.
-  void ParseHeaderLine(const std::string& line);
+  void ParseHeaderLine(const std::string& line) EXCLUDES(connectionLock);
   // Announces the Title and Url of one metadata block (null or empty: none).
   void HandleMetadata(const StreamBuffer* block);
   // The quoted value of key in a metadata text ("StreamTitle='x';"), or "".
-  static std::string ExtractValue(const std::string& text, const std::string& key);
+  static std::string ExtractValue(const std::string& text, const std::string& key) {
+    return IcyDemultiplexer::ExtractValue(text, key);
+  }
 
   // Why the last attempt failed ("" after a successful connection, or
   // before any attempt). Any thread.
-  std::string LastReason() const;
+  std::string LastReason() const EXCLUDES(connectionGuard);
 
   // The stall limit of every later connection (HttpConnection::
   // SetStallLimit); values below 1 keep the connection's defaults. Any
   // thread.
-  void SetStallLimit(int32_t bytesPerSecond, int32_t seconds);
+  void SetStallLimit(int32_t bytesPerSecond, int32_t seconds) { resolver.SetStallLimit(bytesPerSecond, seconds); }
 
   // What the demultiplexer has consumed since BeginResponse, by kind. Every
   // byte handed to ProcessChunk ends up in exactly one of these or in the
   // leftover (while no call throws). For tests and the fuzzer.
-  struct ConsumedBytes {
-    int64_t header = 0;    // header lines with their line ends, the empty line included
-    int64_t audio = 0;     // audio handed to the observers
-    int64_t metadata = 0;  // metadata length bytes and blocks
-  };
-  ConsumedBytes Consumed() const { return consumed; }
-  int32_t LeftoverSize() const { return leftover.Size(); }
-
-  int32_t MetadataInterval() const { return metadataInterval; }
+  using ConsumedBytes = IcyDemultiplexer::ConsumedBytes;
+  ConsumedBytes Consumed() const EXCLUDES(connectionLock);
+  int32_t LeftoverSize() const EXCLUDES(connectionLock);
+  int32_t MetadataInterval() const EXCLUDES(connectionLock);
   // Prepares the demultiplexer for a new response, as Run does after every
   // successful open.
-  void BeginResponse();
+  void BeginResponse() EXCLUDES(connectionLock);
   // The response ended (lost, ended by the server, or stopped): hands on the
   // audio still held, a partial interval included, as Run does at the end of
   // every response. May throw like an observer.
-  void FinishResponse();
+  void FinishResponse() EXCLUDES(connectionLock);
 
   // The name untitled audio is filed under when the server sends no
   // icy-name: the host of url ("radio.example.org", "::1"), or "" when url
@@ -161,102 +177,102 @@ class ServerStream : public StreamSource {
   static std::string UrlHost(const std::string& url);
 
  private:
-  enum class Phase : int32_t { HeaderLines = 1, Audio = 2, MetadataLength = 3 };
-
-  // Runs the phases over size bytes at data, announcing every complete
-  // piece; returns how many bytes it consumed.
-  int32_t Walk(const uint8_t* data, int32_t size);
-  // How many more bytes the leftover needs before its next piece can be
-  // decided (INT32_MAX: as many as there are).
-  int32_t BytesWanted() const;
-  // Audio the demultiplexer has taken: held until the response's audio can
-  // start, then handed on.
-  void TakeAudio(const uint8_t* data, int32_t size);
-  // A metadata block of length bytes at data (length 0: the block was
-  // empty).
-  void TakeMetadata(const uint8_t* data, int32_t length);
-  // Announces Format, Station and the first title, then hands on the held
-  // audio.
-  void StartAudio();
-  // Announces Format and Station for the audio that follows.
-  void AnnounceFormat(AudioFormat audioFormat);
-
   // How a response's body is used.
   enum class BodyUse { Audio, Undecided, Playlist };
-  // Reads the open response until the stream stops (nullopt: its audio was
-  // handed on) or, for a playlist, until the body is complete.
-  std::optional<Playlist> ReadResponse(HttpConnection& connection);
-  // Body bytes of a response not known to be audio: collected, and sorted
-  // out once enough have come (or atEnd).
-  void TakeBody(const uint8_t* data, int32_t size);
-  void DecideBody(bool atEnd);
-  // Follows an HLS playlist until the stream stops; throws on a failure.
-  void RunHls(const std::string& url, const std::string& body);
-  // Waits up to timeout for a stop; false when the stream is stopping.
-  bool WaitUnlessStopping(std::chrono::milliseconds timeout);
-  // The name untitled audio is filed under.
-  std::string StationText() const;
-  // Audio on its way to the observers, through the Ogg reader when one
-  // reads this response.
-  void PassAudio(const uint8_t* data, int32_t size);
-  // Drops everything the current response holds, without handing it on.
-  void ForgetResponse();
-  // Ends an attempt that failed for reason: hands on what is held, then
-  // reports the reason and the error state, unless the stream is stopping.
-  void Fail(const std::string& reason);
-  void SetReason(const std::string& reason);
+
+  // One run, from a start to the stop that ends it.
+  void RunSession() EXCLUDES(connectionLock, connectionGuard);
+  // Whether this run is being stopped: the stream is stopped, or was
+  // stopped (and perhaps started again) since the run began. Worker only.
+  bool Stopping() const;
 
   // Runs one connection attempt; returns when it has failed or ended.
-  void Attempt();
+  void Attempt() EXCLUDES(connectionLock);
+  // Reads the open response until the stream stops (nullopt: its audio was
+  // handed on) or, for a playlist, until the body is complete (its kind).
+  std::optional<PlaylistKind> ReadResponse(HttpConnection& connection) REQUIRES(connectionLock);
+  // Follows an HLS playlist until the stream stops; throws on a failure.
+  void RunHls(const std::string& url, const std::string& body) REQUIRES(connectionLock);
+  // Ends an attempt that failed for reason: hands on what is held, then
+  // reports the reason and the error state, unless the stream is stopping.
+  void Fail(const std::string& reason) REQUIRES(connectionLock);
+  void SetReason(const std::string& reason) EXCLUDES(connectionGuard);
+
+  // The response layer, with connectionLock held.
+  void StartResponse() REQUIRES(connectionLock);
+  void EndResponse() REQUIRES(connectionLock);
+  // Drops everything the current response holds, without handing it on.
+  void ForgetResponse() REQUIRES(connectionLock);
+  // Audio the demultiplexer has taken: held until the response's audio can
+  // start, then handed on.
+  void TakeAudio(const uint8_t* data, int32_t size) REQUIRES(connectionLock);
+  // Body bytes of a response not known to be audio: collected, and sorted
+  // out once enough have come (or at its end).
+  void TakeBody(const uint8_t* data, int32_t size) REQUIRES(connectionLock);
+  void DecideBody() REQUIRES(connectionLock);
+  // Announces Format, Station and the first title, then hands on the held
+  // audio.
+  void StartAudio() REQUIRES(connectionLock);
+  // Announces Format and Station for the audio that follows.
+  void AnnounceFormat(AudioFormat audioFormat) REQUIRES(connectionLock);
+  // The name untitled audio is filed under.
+  std::string StationText() const REQUIRES(connectionLock);
+  // Audio on its way to the observers, through the Ogg reader when one
+  // reads this response.
+  void PassAudio(const uint8_t* data, int32_t size) REQUIRES(connectionLock);
+
+  // What the demultiplexer, the HLS session and the Ogg reader hand on; each
+  // is called from within a call made with connectionLock held.
+  void OnIcyHeader(StreamEvent kind, const std::string& value) override;
+  void OnIcyAudio(const uint8_t* data, int32_t size) override;
+  void OnIcyMetadata(bool empty, std::string title, std::string url) override;
+  void OnHlsFormat(AudioFormat audioFormat) override;
+  void OnHlsAudio(const uint8_t* data, int32_t size) override;
+  void OnHlsTitle(const std::string& title) override;
+  void OnHlsGap(int64_t missingSegments) override;
+  void OnOggAudio(const uint8_t* data, int32_t size) override;
+  void OnOggTitle(const std::string& title) override;
+
   // Makes connection the current one, or aborts it at once when the stream
   // is being stopped.
-  void Publish(const std::shared_ptr<HttpConnection>& connection);
-  void ReleaseConnection();
-  // Waits kRetryDelayMs, or less when the stream is stopped meanwhile.
-  void WaitBeforeRetry();
-  void WakeWorker();
+  void Publish(const std::shared_ptr<HttpConnection>& connection) EXCLUDES(connectionGuard);
+  void ReleaseConnection() EXCLUDES(connectionGuard);
+  // Waits up to timeout for a stop; false when the run is stopping.
+  bool WaitUnlessStopping(std::chrono::milliseconds timeout) EXCLUDES(wakeMutex);
+  void WakeWorker() EXCLUDES(wakeMutex);
 
   // Shared without a lock.
-  std::atomic<bool> stopped{true};
+  std::atomic<bool> stopped{true};             // the stream is idle or being stopped
+  std::atomic<uint32_t> stopCount{0};          // RequestStops so far
+  uint32_t sessionStopCount = 0;               // worker only: stopCount when its run began
 
-  // Guarded by connectionLock.
-  std::recursive_mutex connectionLock;
-  Phase phase = Phase::HeaderLines;
-  int32_t metadataInterval = 0;  // audio bytes between metadata blocks; 0: none
-  int32_t headerBytes = 0;       // header bytes consumed in this response
-  StreamBuffer leftover;         // bytes not consumed yet
-  ConsumedBytes consumed;
+  mutable Mutex connectionLock;
+  IcyDemultiplexer demultiplexer GUARDED_BY(connectionLock);
+  // Its stall limit is atomic; the rest is the worker's (connectionLock).
+  SourceResolver resolver;
   // What the current response said and what of its audio waits.
-  std::string contentType;
-  std::string stationName;  // its icy-name, blanks trimmed
-  bool audioStarted = false;  // Format and Station announced
-  bool metadataSeen = false;  // its first metadata block (or length byte 0) has passed
-  StreamBuffer heldAudio;     // its audio before the start
-  std::optional<std::pair<std::string, std::string>> firstTitle;  // title and URL of its first block
-  AudioFormat format = AudioFormat::Mp3;
-  class OggTitles;
-  std::unique_ptr<OggTitles> oggTitles;  // while an Ogg response without ICY metadata is read
-  std::string responseUrl;  // where the response came from, after redirects
-  BodyUse bodyUse = BodyUse::Audio;
-  std::string playlistBody;  // the body of a response that may be a playlist
-  // Across attempts (also guarded by connectionLock).
-  std::string playlistStation;  // the name the last playlist gave
-  uint32_t playlistEntry = 0;   // the entry of a playlist the next attempt records
-  bool attemptUsedEntry = false;
-  class HlsSession;
-  std::unique_ptr<HlsSession> hls;  // created at the first HLS playlist, kept for the place it holds
-  bool hlsAfterStop = false;        // the last HLS run ended with a stop
+  bool audioStarted GUARDED_BY(connectionLock) = false;  // Format and Station announced
+  bool metadataSeen GUARDED_BY(connectionLock) = false;  // its first metadata block (or length byte 0) has passed
+  StreamBuffer heldAudio GUARDED_BY(connectionLock);     // its audio before the start
+  // Title and URL of its first metadata block.
+  std::optional<std::pair<std::string, std::string>> firstTitle GUARDED_BY(connectionLock);
+  AudioFormat format GUARDED_BY(connectionLock) = AudioFormat::Mp3;
+  // While an Ogg response without ICY metadata is read.
+  std::unique_ptr<OggChainReader> oggReader GUARDED_BY(connectionLock);
+  std::string responseUrl GUARDED_BY(connectionLock);  // where the response came from, after redirects
+  BodyUse bodyUse GUARDED_BY(connectionLock) = BodyUse::Audio;
+  std::string playlistBody GUARDED_BY(connectionLock);  // the body of a response that may be a playlist
+  // Created at the first HLS playlist, kept for the place it holds.
+  std::unique_ptr<HlsSession> hls GUARDED_BY(connectionLock);
+  bool hlsAfterStop GUARDED_BY(connectionLock) = false;  // the last HLS run ended with a stop
 
-  std::atomic<int32_t> stallBytesPerSecond{0};
-  std::atomic<int32_t> stallSeconds{0};
+  mutable Mutex connectionGuard;
+  std::shared_ptr<HttpConnection> connection GUARDED_BY(connectionGuard);  // null while not connected
+  std::string url GUARDED_BY(connectionGuard);
+  std::string lastReason GUARDED_BY(connectionGuard);
+  bool workerActive GUARDED_BY(connectionGuard) = false;  // a worker runs and has not decided to end
+  bool restartPending GUARDED_BY(connectionGuard) = false;  // started again before the worker ended its run
 
-  // Guarded by connectionGuard.
-  mutable std::mutex connectionGuard;
-  std::shared_ptr<HttpConnection> connection;  // null while not connected
-  std::string url;
-  std::string lastReason;
-
-  // Wakes the worker from its wait between attempts.
-  std::mutex wakeMutex;
-  std::condition_variable wake;
+  Mutex wakeMutex;
+  CondVar wake;
 };

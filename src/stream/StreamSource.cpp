@@ -17,7 +17,7 @@ void StreamSource::Reset() { ResetSource(); }
 void StreamSource::ResetSource() {
   SetState(StreamState::Disconnected);
   {
-    std::lock_guard<std::recursive_mutex> lock(observerLock);
+    MutexLock lock(observerLock);
     received.Reset();
     receivedComplete.Reset();
     currentTitle.clear();
@@ -29,13 +29,13 @@ bool StreamSource::AddObserver(StreamObserver* observer) {
   if (observer == nullptr) {
     return false;
   }
-  std::lock_guard<std::recursive_mutex> lock(observerLock);
+  MutexLock lock(observerLock);
   observers.push_back(observer);
   return true;
 }
 
 void StreamSource::ClearObservers() {
-  std::lock_guard<std::recursive_mutex> lock(observerLock);
+  MutexLock lock(observerLock);
   observers.clear();
 }
 
@@ -44,16 +44,16 @@ void StreamSource::SetReadSize(int32_t bytes) {
 }
 
 void StreamSource::SetState(StreamState newState) {
-  state.store(newState, std::memory_order_release);
+  StoreState(newState);
   Notify(StreamEvent::State, StreamStateText(newState));
 }
 
 void StreamSource::Notify(StreamEvent kind, const std::string& text) {
-  std::lock_guard<std::recursive_mutex> lock(observerLock);
+  MutexLock lock(observerLock);
   if (kind == StreamEvent::Title && text != currentTitle) {
     if (!currentTitle.empty()) {
       received.Reset();
-      NotifyCounters();
+      NotifyCountersLocked();
     }
     currentTitle = text;
   }
@@ -63,7 +63,11 @@ void StreamSource::Notify(StreamEvent kind, const std::string& text) {
 }
 
 void StreamSource::NotifyCounters() {
-  std::lock_guard<std::recursive_mutex> lock(observerLock);
+  MutexLock lock(observerLock);
+  NotifyCountersLocked();
+}
+
+void StreamSource::NotifyCountersLocked() {
   if (observers.empty()) {
     return;
   }
@@ -79,10 +83,10 @@ void StreamSource::DeliverAudio(const StreamBuffer* buffer) {
   if (buffer == nullptr) {
     return;
   }
-  std::lock_guard<std::recursive_mutex> lock(observerLock);
+  MutexLock lock(observerLock);
   receivedComplete.Add(buffer->Size());
   received.Add(buffer->Size());
-  NotifyCounters();
+  NotifyCountersLocked();
   for (StreamObserver* observer : observers) {
     observer->OnAudio(*buffer);
   }

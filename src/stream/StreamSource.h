@@ -3,11 +3,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "base/ByteCounter.h"
+#include "base/Mutex.h"
 #include "stream/StreamEvent.h"
 #include "stream/StreamObserver.h"
 #include "stream/StreamState.h"
@@ -22,17 +22,21 @@ class StreamBuffer;
 // that runs Run().
 //
 // Threads: AddObserver, ClearObservers, SetReadSize, StartWorker, StopWorker
-// and Reset run on the controlling (user-interface) thread; Reset only while
-// the worker is stopped. The protected notifications run on whichever thread
-// raised the event, normally the worker. GetState may be read from any
-// thread.
+// and Reset run on the controlling (user-interface) thread; AddObserver,
+// ClearObservers and Reset only while no worker runs, since the worker may
+// sit in an observer (a disk write) for as long as the disk takes. The
+// protected notifications run on whichever thread raised the event,
+// normally the worker. GetState may be read from any thread; StoreState
+// changes it from any thread without calling anyone.
 //
-// Locks: observerLock (re-entrant) guards observers, currentTitle, the
-// counters and every call into an observer, and is held for the whole of
-// each notification. A derived class that holds a lock of its own while
-// notifying (ServerStream's connection lock) takes it before observerLock.
-// Every lock is released on every path, also when an observer throws; the
-// error passes on to the caller.
+// Lock: observerLock guards observers, currentTitle and the counters, and
+// is held for the whole of each notification, so the observers see one
+// event at a time, in order. Because it is held across observer calls, a
+// thread that must not wait for a disk (the controlling thread while a
+// worker runs) never takes it. A derived class that holds a lock of its own
+// while notifying takes it before observerLock. Every lock is released on
+// every path, also when an observer throws; the error passes on to the
+// caller.
 //
 // A derived class must call StopWorker() in its own destructor: by the time
 // this base's destructor runs, the derived part that Run() uses is gone.
@@ -53,9 +57,9 @@ class StreamSource : public ThreadTask {
 
   // Adds an observer behind the earlier ones; not owned, must not be null
   // (false then). Before the stream first starts.
-  bool AddObserver(StreamObserver* observer);
+  bool AddObserver(StreamObserver* observer) EXCLUDES(observerLock);
   // Forgets every observer; none is destroyed.
-  void ClearObservers();
+  void ClearObservers() EXCLUDES(observerLock);
 
   StreamState GetState() const { return state.load(std::memory_order_acquire); }
 
@@ -65,18 +69,21 @@ class StreamSource : public ThreadTask {
 
  protected:
   // Stores the state, then announces its text as a State event.
-  void SetState(StreamState newState);
+  void SetState(StreamState newState) EXCLUDES(observerLock);
+  // Stores the state without announcing it: for a thread that must not wait
+  // for the observers. Whoever notifies next announces it.
+  void StoreState(StreamState newState) { state.store(newState, std::memory_order_release); }
 
   // Calls OnText(kind, text) on every observer in order. A Title that
   // differs from the current one first resets `received` (announcing the
   // counters) unless the current title was empty, and becomes the current
   // title. Equal titles still reach the observers.
-  void Notify(StreamEvent kind, const std::string& text);
+  void Notify(StreamEvent kind, const std::string& text) EXCLUDES(observerLock);
   // Announces Received, then ReceivedComplete, to every observer in order.
-  void NotifyCounters();
+  void NotifyCounters() EXCLUDES(observerLock);
   // Counts the bytes, announces the counters, then lends the buffer to every
   // observer's OnAudio in order. Nothing for null.
-  void DeliverAudio(const StreamBuffer* buffer);
+  void DeliverAudio(const StreamBuffer* buffer) EXCLUDES(observerLock);
 
   // Replaces the read buffer with one of ReadSize() bytes; false when memory
   // runs out.
@@ -90,17 +97,16 @@ class StreamSource : public ThreadTask {
   bool StopWorker();
 
   // The base reset, for derived Reset overrides to call last.
-  void ResetSource();
-
-  std::recursive_mutex& ObserverLock() { return observerLock; }
+  void ResetSource() EXCLUDES(observerLock);
 
  private:
-  // Guarded by observerLock.
-  ByteCounter received;          // bytes since the current title began
-  ByteCounter receivedComplete;  // bytes since the last reset
-  std::string currentTitle;
-  std::vector<StreamObserver*> observers;  // not owned
-  std::recursive_mutex observerLock;
+  void NotifyCountersLocked() REQUIRES(observerLock);
+
+  Mutex observerLock;
+  ByteCounter received GUARDED_BY(observerLock);          // bytes since the current title began
+  ByteCounter receivedComplete GUARDED_BY(observerLock);  // bytes since the last reset
+  std::string currentTitle GUARDED_BY(observerLock);
+  std::vector<StreamObserver*> observers GUARDED_BY(observerLock);  // not owned
 
   // Shared between threads without a lock.
   std::atomic<StreamState> state{StreamState::Disconnected};

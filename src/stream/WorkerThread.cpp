@@ -74,11 +74,11 @@ bool WorkerThread::Start() {
     task->SetStopRequested(false);
   }
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     running = true;
   }
   if (pthread_create(&thread, attributes.Get(), &WorkerThread::Entry, this) != 0) {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     running = false;
     return false;
   }
@@ -106,9 +106,9 @@ void WorkerThread::Body() {
   if (task != nullptr) {
     task->Run();
   }
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   running = false;
-  ended.notify_all();
+  ended.NotifyAll();
 }
 
 bool WorkerThread::Stop(int32_t timeoutMs) {
@@ -119,9 +119,12 @@ bool WorkerThread::Stop(int32_t timeoutMs) {
     task->SetStopRequested(true);
   }
   {
-    std::unique_lock<std::mutex> lock(mutex);
-    const auto timeout = std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    timedOut = !ended.wait_for(lock, timeout, [this] { return !running; });
+    MutexLock lock(mutex);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    while (running && ended.WaitUntil(mutex, deadline)) {
+    }
+    timedOut = running;
   }
   // Past the timeout this waits for the task to honour its stop request;
   // there is no safe way to end it sooner.

@@ -3,10 +3,10 @@
 #include <pthread.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "base/Mutex.h"
 
 class ThreadTask;
 
@@ -33,6 +33,10 @@ class ThreadTask;
 // address space that a strict overcommit policy refuses, for threads that
 // touch a few dozen KiB of it. std::thread cannot be given a stack size,
 // hence POSIX threads here.
+//
+// Lock: `mutex` guards `running` only; the thread takes it once as Run()
+// returns, the controlling thread while Start and Stop wait for that. It is
+// never held while the task runs.
 //
 // Scheduling: a program that runs thousands of workers (the recorder) may
 // ask, before it starts any, that they run with timer slack and as batch
@@ -99,7 +103,7 @@ class WorkerThread {
   bool hasThread = false;      // controlling thread only
   bool timedOut = false;       // controlling thread only
 
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool running = false;  // guarded by mutex: Run() has not returned yet
+  Mutex mutex;
+  CondVar ended;
+  bool running GUARDED_BY(mutex) = false;  // Run() has not returned yet
 };

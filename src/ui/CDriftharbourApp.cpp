@@ -35,6 +35,11 @@ CDriftharbourApp::CDriftharbourApp(int& argc, char** argv) : QApplication(argc, 
 
 CDriftharbourApp::~CDriftharbourApp() {
   // The window (and every recording) before the splash it owns on screen.
+  // Out of sight first: its recordings may still be writing their last
+  // audio (a slow disk), which the teardown waits for.
+  if (mainFrame) {
+    mainFrame->hide();
+  }
   mainFrame.reset();
   splash.reset();
 }

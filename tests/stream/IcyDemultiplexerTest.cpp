@@ -1,4 +1,4 @@
-// The ICY demultiplexer of ServerStream, driven without a network.
+// The ICY demultiplexer behind ServerStream, driven without a network.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -75,11 +75,90 @@ const std::vector<std::string> kExampleEvents = {
     "4=Radio", "8=mp3", "9=Radio", "1=x", "2=", "6=4", "7=4", "audio=AAAA", "6=8", "7=8", "audio=BBBB",
 };
 
-TEST_F(IcyDemultiplexerTest, ExampleResponseInOneChunk) {
-  Feed(kExample);
-  EXPECT_EQ(log.events, kExampleEvents);
-  EXPECT_EQ(stream.MetadataInterval(), 4);
+// Metadata blocks as servers shape them: the block padded with NULs to its
+// 16-byte units, keys in either order or missing.
+std::string Block(const std::string& text) {
+  std::string block = text;
+  block.resize((text.size() + 15) / 16 * 16, '\0');
+  return std::string(1, static_cast<char>(block.size() / 16)) + block;
 }
+
+// A response fed in chunks (a null chunk before each), perhaps ended, and the
+// events it must bring.
+struct ResponseCase {
+  const char* name;
+  std::vector<std::string> chunks;
+  bool finish;
+  std::vector<std::string> events;
+};
+
+const std::string kHead2 = "ICY 200 OK\r\nicy-metaint:2\r\n\r\n";
+const std::string kProbeAudio(AudioFormatProbe::kProbeBytes - 1, 'a');
+
+const ResponseCase kResponses[] = {
+    {"ExampleInOneChunk", {kExample}, false, kExampleEvents},
+    {"WithoutIntervalEachChunkIsOneAudioBlock",
+     {"ICY 200 OK\r\nicy-br:128\r\ncontent-type: audio/aacp\r\n\r\nabc", "defg", ""},
+     false,
+     {"3=128", "8=aac", "9=untitled", "6=3", "7=3", "audio=abc", "6=7", "7=7", "audio=defg"}},
+    {"GenericContentTypeHoldsTheFirstBytesUntilTheyTellTheFormat",
+     {"HTTP/1.0 200 OK\r\ncontent-type: application/octet-stream\r\n\r\n", kProbeAudio, "b"},
+     false,
+     {"8=mp3", "9=untitled", "6=4096", "7=4096", "audio=" + kProbeAudio + "b"}},
+    {"EmptyChunksChangeNothing", {"ICY 200 OK\r\nicy-na", "", "me:Split\r\n\r\n"}, false, {"4=Split"}},
+    {"LineStartingWithNulEndsTheHeaderBlock",
+     {std::string("ICY 200 OK\r\n") + std::string(1, '\0') + "junk\r\naudio"},
+     true,
+     {"8=mp3", "9=untitled", "6=5", "7=5", "audio=audio"}},
+    // The empty title replaces "one": received is reset first.
+    {"TitleWithoutUrlThenABlockWithNeitherKey",
+     {kHead2 + "aa" + Block("StreamTitle='one';") + "bb" + Block("nothing here") + "c"},
+     false,
+     {"8=mp3", "9=untitled", "1=one", "2=", "6=2", "7=2", "audio=aa", "6=4", "7=4", "audio=bb", "6=0", "7=4", "1=",
+      "2="}},
+    {"UrlBeforeTitle",
+     {kHead2 + "aa" + Block("StreamUrl='http://u/';StreamTitle='t';") + "b"},
+     false,
+     {"8=mp3", "9=untitled", "1=t", "2=http://u/", "6=2", "7=2", "audio=aa"}},
+    {"QuotesAndSemicolonsInTheTitle",
+     {kHead2 + "aa" + Block("StreamTitle='Rock 'n' Roll; Part 2';StreamUrl='';") + "b"},
+     false,
+     {"8=mp3", "9=untitled", "1=Rock 'n' Roll; Part 2", "2=", "6=2", "7=2", "audio=aa"}},
+    {"EmptyBlockBeforeTheFirstTitleStartsTheAudioUntitled",
+     {kHead2 + "aa" + std::string(1, '\0') + "bb" + Block("StreamTitle='late';") + "c"},
+     false,
+     {"8=mp3", "9=untitled", "6=2", "7=2", "audio=aa", "6=4", "7=4", "audio=bb", "1=late", "2="}},
+    {"TextAfterANulInTheBlockIsIgnored",
+     {kHead2 + "aa" + Block(std::string("StreamTitle='a';") + std::string(1, '\0') + "StreamUrl='x';") + "b"},
+     false,
+     {"8=mp3", "9=untitled", "1=a", "2=", "6=2", "7=2", "audio=aa"}},
+};
+
+class IcyResponseTest : public testing::TestWithParam<ResponseCase> {};
+
+TEST_P(IcyResponseTest, EventsAndEveryByteAccountedFor) {
+  const ResponseCase& c = GetParam();
+  EventLog log;  // outlives the stream that reports to it
+  ServerStream stream;
+  stream.AddObserver(&log);
+  stream.BeginResponse();
+  int64_t fed = 0;
+  for (const std::string& bytes : c.chunks) {
+    stream.ProcessChunk(nullptr);
+    StreamBuffer chunk(bytes.data(), static_cast<int32_t>(bytes.size()));
+    stream.ProcessChunk(&chunk);
+    fed += static_cast<int64_t>(bytes.size());
+    const ServerStream::ConsumedBytes consumed = stream.Consumed();
+    EXPECT_EQ(consumed.header + consumed.audio + consumed.metadata + stream.LeftoverSize(), fed);
+  }
+  if (c.finish) {
+    stream.FinishResponse();
+  }
+  EXPECT_EQ(log.events, c.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, IcyResponseTest, testing::ValuesIn(kResponses),
+                         [](const testing::TestParamInfo<ResponseCase>& info) { return std::string(info.param.name); });
 
 TEST_F(IcyDemultiplexerTest, SameEventsHoweverTheReadsCutTheBytes) {
   for (size_t cut = 0; cut <= kExample.size(); ++cut) {
@@ -118,23 +197,6 @@ TEST_F(IcyDemultiplexerTest, AudioBlockWaitsForTheByteAfterIt) {
   EXPECT_EQ(log.events.back(), "audio=BBBB");
 }
 
-TEST_F(IcyDemultiplexerTest, WithoutIntervalEachChunkIsOneAudioBlock) {
-  Feed("ICY 200 OK\r\nicy-br:128\r\ncontent-type: audio/aacp\r\n\r\nabc");
-  Feed("defg");
-  Feed("");
-  EXPECT_THAT(log.events, ElementsAre("3=128", "8=aac", "9=untitled", "6=3", "7=3", "audio=abc", "6=7", "7=7",
-                                      "audio=defg"));
-}
-
-TEST_F(IcyDemultiplexerTest, GenericContentTypeHoldsTheFirstBytesUntilTheyTellTheFormat) {
-  Feed("HTTP/1.0 200 OK\r\ncontent-type: application/octet-stream\r\n\r\n");
-  const std::string audio(AudioFormatProbe::kProbeBytes - 1, 'a');
-  Feed(audio);
-  EXPECT_TRUE(log.events.empty());
-  Feed("b");
-  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "6=4096", "7=4096", "audio=" + audio + "b"));
-}
-
 TEST_F(IcyDemultiplexerTest, EndOfResponseHandsOnThePartialIntervalButNoMetadataBytes) {
   struct Case {
     const char* name;
@@ -169,27 +231,6 @@ TEST_F(IcyDemultiplexerTest, EndOfResponseHandsOnThePartialIntervalButNoMetadata
   }
 }
 
-TEST_F(IcyDemultiplexerTest, EmptyOrNullChunkChangesNothing) {
-  Feed("ICY 200 OK\r\nicy-na");
-  stream.ProcessChunk(nullptr);
-  Feed("");
-  Feed("me:Split\r\n\r\n");
-  EXPECT_THAT(log.events, ElementsAre("4=Split"));  // parsed once, whole
-}
-
-TEST_F(IcyDemultiplexerTest, TitleWithoutUrlAndMetadataWithNeitherKey) {
-  std::string meta1 = "StreamTitle='one';";
-  meta1.resize(32, '\0');
-  std::string meta2 = "nothing here";
-  meta2.resize(16, '\0');
-  Feed("ICY 200 OK\r\nicy-metaint:2\r\n\r\naa" + std::string(1, '\x02') + meta1 + "bb" + std::string(1, '\x01') +
-       meta2 + "c");
-  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "1=one", "2=", "6=2", "7=2", "audio=aa", "6=4", "7=4",
-                                      "audio=bb",
-                                      // the empty title replaces "one": received is reset first
-                                      "6=0", "7=4", "1=", "2="));
-}
-
 TEST_F(IcyDemultiplexerTest, HeaderKeysInAnyLetterCaseWithUntrimmedValues) {
   stream.ParseHeaderLine("icy-br:128");
   stream.ParseHeaderLine("Icy-Br: 128");
@@ -202,12 +243,6 @@ TEST_F(IcyDemultiplexerTest, HeaderKeysInAnyLetterCaseWithUntrimmedValues) {
   stream.ParseHeaderLine("Icy-MetaInt:  8192");
   EXPECT_EQ(stream.MetadataInterval(), 8192);
   stream.ParseHeaderLine("icy-metaint:abc");
-  EXPECT_EQ(stream.MetadataInterval(), 0);
-}
-
-TEST_F(IcyDemultiplexerTest, AbsurdMetadataIntervalEndsTheAttempt) {
-  EXPECT_THROW(stream.ParseHeaderLine("icy-metaint:-16"), std::runtime_error);
-  EXPECT_THROW(stream.ParseHeaderLine("icy-metaint:99999999999999999999"), std::runtime_error);
   EXPECT_EQ(stream.MetadataInterval(), 0);
 }
 
@@ -235,28 +270,58 @@ TEST_F(IcyDemultiplexerTest, EndlessHeaderBlockEndsTheAttempt) {
       std::runtime_error);
 }
 
-TEST_F(IcyDemultiplexerTest, LineStartingWithNulEndsTheHeaderBlock) {
-  Feed(std::string("ICY 200 OK\r\n") + std::string(1, '\0') + "junk\r\naudio");
-  stream.FinishResponse();
-  EXPECT_THAT(log.events, ElementsAre("8=mp3", "9=untitled", "6=5", "7=5", "audio=audio"));
+
+TEST(IcyMetadataIntervalTest, OutOfRangeIntervalsEndTheAttemptAndTheBoundIsKept) {
+  const struct {
+    const char* line;
+    bool throws;
+    int32_t interval;
+  } rows[] = {
+      {"icy-metaint:4194304", false, ServerStream::kMaxMetadataInterval},
+      {"icy-metaint:4194305", true, 0},
+      {"icy-metaint:-16", true, 0},
+      {"icy-metaint:99999999999999999999", true, 0},
+      {"icy-metaint:-0", false, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    ServerStream stream;
+    if (row.throws) {
+      EXPECT_THROW(stream.ParseHeaderLine(row.line), std::runtime_error);
+    } else {
+      EXPECT_NO_THROW(stream.ParseHeaderLine(row.line));
+    }
+    EXPECT_EQ(stream.MetadataInterval(), row.interval);
+  }
 }
 
-TEST(ExtractValueTest, ValueRules) {
-  const auto value = [](const std::string& text) { return ServerStream::ExtractValue(text, "StreamTitle"); };
-  EXPECT_EQ(value("StreamTitle='Artist - Song';"), "Artist - Song");
-  // Semicolons and quotes inside a title survive up to the "';" that closes it.
-  EXPECT_EQ(value("StreamTitle='A;B';"), "A;B");
-  EXPECT_EQ(value("StreamTitle='Rock 'n' Roll; Part 2';StreamUrl='';"), "Rock 'n' Roll; Part 2");
-  EXPECT_EQ(value("StreamTitle='Band; Song One';"), "Band; Song One");
-  EXPECT_EQ(value("StreamTitle='It';s';StreamUrl='x';"), "It';s");
-  EXPECT_EQ(value("StreamTitle='trailing';  "), "trailing");
-  EXPECT_EQ(value("StreamTitle='';"), "");
-  EXPECT_EQ(value("StreamTitle='no terminator'"), "");
-  EXPECT_EQ(value("StreamTitle='Don't stop';"), "Don't stop");
-  EXPECT_EQ(value("StreamTitle=plain;StreamUrl='http://x';"), "http://x");
-  EXPECT_EQ(value("StreamUrl='u';"), "");
-  EXPECT_EQ(value("StreamTitle"), "");
-  EXPECT_EQ(ServerStream::ExtractValue("StreamTitle='t';StreamUrl='http://a/b';", "StreamUrl"), "http://a/b");
+struct ValueCase {
+  const char* text;
+  const char* key;
+  const char* value;
+};
+
+class ExtractValueTest : public testing::TestWithParam<ValueCase> {};
+
+TEST_P(ExtractValueTest, ValueRules) {
+  EXPECT_EQ(ServerStream::ExtractValue(GetParam().text, GetParam().key), GetParam().value);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ExtractValueTest,
+    testing::Values(ValueCase{"StreamTitle='Artist - Song';", "StreamTitle", "Artist - Song"},
+                    // Semicolons and quotes inside a title survive up to the "';" that closes it.
+                    ValueCase{"StreamTitle='A;B';", "StreamTitle", "A;B"},
+                    ValueCase{"StreamTitle='Rock 'n' Roll; Part 2';StreamUrl='';", "StreamTitle", "Rock 'n' Roll; Part 2"},
+                    ValueCase{"StreamTitle='Band; Song One';", "StreamTitle", "Band; Song One"},
+                    ValueCase{"StreamTitle='It';s';StreamUrl='x';", "StreamTitle", "It';s"},
+                    ValueCase{"StreamTitle='trailing';  ", "StreamTitle", "trailing"},
+                    ValueCase{"StreamTitle='';", "StreamTitle", ""},
+                    ValueCase{"StreamTitle='no terminator'", "StreamTitle", ""},
+                    ValueCase{"StreamTitle='Don't stop';", "StreamTitle", "Don't stop"},
+                    ValueCase{"StreamTitle=plain;StreamUrl='http://x';", "StreamTitle", "http://x"},
+                    ValueCase{"StreamUrl='u';", "StreamTitle", ""},
+                    ValueCase{"StreamTitle", "StreamTitle", ""},
+                    ValueCase{"StreamTitle='t';StreamUrl='http://a/b';", "StreamUrl", "http://a/b"}));
 
 }  // namespace
