@@ -75,18 +75,20 @@ void CAddServerDlg::accept() {
     urlField->setFocus();
     return;
   }
-  if (isListed && isListed(normalized)) {
-    QMessageBox question(QMessageBox::Question, QStringLiteral("Add Server"),
-                         QStringLiteral("%1 is already in the server list. Add it a second time?").arg(normalized),
-                         QMessageBox::Yes | QMessageBox::No, this);
-    question.setDefaultButton(QMessageBox::No);
-    if (question.exec() != QMessageBox::Yes) {
-      urlField->setFocus();
-      return;
-    }
+  if (isListed && isListed(normalized) && !ConfirmSecondCopy(this, normalized)) {
+    urlField->setFocus();
+    return;
   }
   urlField->setText(normalized);
   url = normalized;
   urls = QStringList{normalized};
   QDialog::accept();
+}
+
+bool CAddServerDlg::ConfirmSecondCopy(QWidget* parent, const QString& url) {
+  QMessageBox question(QMessageBox::Question, QStringLiteral("Add Server"),
+                       QStringLiteral("%1 is already in the server list. Add it a second time?").arg(url),
+                       QMessageBox::Yes | QMessageBox::No, parent);
+  question.setDefaultButton(QMessageBox::No);
+  return question.exec() == QMessageBox::Yes;
 }

@@ -45,6 +45,10 @@ class CAddServerDlg : public QDialog {
 
   void accept() override;
 
+  // Asks (over parent) whether url, which the list has already, should be
+  // added a second time; true for Yes.
+  static bool ConfirmSecondCopy(QWidget* parent, const QString& url);
+
  private:
   QString url;
   QStringList urls;

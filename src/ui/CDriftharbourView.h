@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,50 +12,45 @@
 #include "app/LayoutAnchor.h"
 #include "app/SettingsStore.h"
 #include "recording/RecordingOptions.h"
-#include "ui/QtListControl.h"
+#include "ui/FormControls.h"
 
+class DetailPanel;
 class EntryCommands;
-class FolderBrowser;
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QMimeData;
-class QPushButton;
-class QTimer;
+class EntryList;
 class QTreeWidget;
-class QTreeWidgetItem;
-class ServerRowPresenter;
+class QtListControl;
+class UrlDropTarget;
 
-// The main window's form: the server list (one row per server entry, seven
-// columns written by the entries' row presenters), a hint line, and the
-// detail panel of the selected entry (its download directory with Browse,
-// its File Splitting and Smart Splitting switches, its recording options
-// Cut at silence, Write tags and Keep partial songs apart, and a status
-// line saying why it does not record). It owns the SettingsStore, which
-// owns the entries, the LayoutAnchor that keeps the controls in place when
-// the frame is resized, and the entry commands (EntryCommands) that the
-// list's context menu and the frame's toolbar offer.
+// The main window's form. It owns the SettingsStore (which owns the
+// entries) and the LayoutAnchor that keeps the controls in place when the
+// frame is resized, and puts together the pieces that make the form, each
+// with one job:
+//   EntryList     the server list (rows, columns, selection, keys, clicks)
+//                 and the hint line under it;
+//   DetailPanel   the selected entry's directory, switches, options and
+//                 status line;
+//   EntryCommands the commands on the selected entries and the list's
+//                 context menu;
+//   UrlDropTarget URLs and local playlist files dropped on the list.
+// The pieces never call one another back: they announce through signals,
+// which the form connects to what it does (toggle, remove, add entries,
+// show the panel again). The panel and the commands read the list's
+// selection; nothing reads the form.
 //
 // The view never polls: rows change when the presenters write them through
-// the QtListControl; after each such turn the view adds what the
-// presenters do not write (RowStatus: a file that cannot be written, why and
-// when a connection last failed, grey texts of an entry that is not
-// connected) and announces entriesChanged. The panel follows the list's
-// current row however it was chosen (mouse, arrow keys) and is refreshed
-// after every command. The switches, options and Browse act only while the
-// selected entry's stream is Disconnected; every handler checks that again,
-// whatever the panel showed.
+// the list's QtListControl; after each such turn the list decorates them
+// and the form shows the status line again and announces entriesChanged.
+// The panel follows the list's current row however it was chosen (mouse,
+// arrow keys) and is refreshed after every command.
 //
 // Keys on the list: Enter or Space toggles the selected entries as a
 // double-click does; Delete or Backspace asks, then removes them. URLs
 // dropped on the list (text/uri-list or plain text, one per line) are added
 // as Add Server adds them.
 //
-// Members in declaration order; the list control is declared before the
-// store, so every stream has stopped before the list control goes. Child
-// widgets belong to the view through Qt's parent chain and outlive the
-// members.
+// The store is a member and the pieces are Qt children, so every stream
+// has stopped before the list control (in the EntryList) goes. Child
+// widgets belong to the view through Qt's parent chain.
 //
 // Threads: user-interface thread only. Stopping a stream (double-click,
 // delete, destruction) waits for its worker, which never waits for this
@@ -70,21 +63,8 @@ class CDriftharbourView : public QWidget, public AnchorView {
 
  public:
   // The form's controls, by the ids the anchor knows them under.
-  enum ControlId : AnchorControlId {
-    kServerList = 1001,
-    kSmartSplitting = 1006,
-    kFileSplitting = 1007,
-    kDirectoryField = 1008,
-    kBrowse = 1009,
-    kBackdrop = 1010,
-    kDirectoryLabel = 1011,
-    kHint = 1012,
-    kStatusLine = 1013,
-    kCutAtSilence = 1014,
-    kTags = 1015,
-    kKeepPartialApart = 1016,
-  };
-  using FolderBrowserFactory = std::function<std::unique_ptr<FolderBrowser>()>;
+  using ControlId = FormControl::Id;
+  using enum FormControl::Id;
 
   // How many entries are recording (connected), retrying (started, not
   // connected) and stopped.
@@ -121,12 +101,6 @@ class CDriftharbourView : public QWidget, public AnchorView {
   // Commands and list notifications.
   void OnAddServer();
   void OnSaveServerList();
-  void OnBrowse();
-  void OnFileSplitting();
-  void OnSmartSplitting();
-  void OnCutAtSilence();
-  void OnTags();
-  void OnKeepPartialApart();
   void OnDblclkServerList();
   void OnClickServerList();
   // Delete or Backspace: asks, then deletes the selected entries.
@@ -155,17 +129,16 @@ class CDriftharbourView : public QWidget, public AnchorView {
   LayoutAnchor& Anchor() { return anchor; }
   SettingsStore& Store() { return store; }
   const SettingsStore& Store() const { return store; }
-  QtListControl& List() { return listControl; }
+  QtListControl& List();
+  EntryList* Entries() const { return entries; }
+  DetailPanel* Panel() const { return panel; }
   EntryCommands* Commands() const { return commands; }
-  QMenu* ContextMenu() const { return contextMenu; }
-  // Replaces the folder chooser (tests answer for the user).
-  void SetFolderBrowserFactory(FolderBrowserFactory factory);
 
   // The row selected in the list, -1 when none.
   int SelectedRow() const;
   // Every selected row, in ascending order.
   QList<int> SelectedRows() const;
-  QTreeWidget* ServerList() const { return serverList; }
+  QTreeWidget* ServerList() const;
   QWidget* Control(AnchorControlId control) const;
 
   // AnchorView.
@@ -181,9 +154,6 @@ class CDriftharbourView : public QWidget, public AnchorView {
   // sections it does not know).
   void serverListSaved();
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   // One entry's settings as SaveServerList writes them.
   struct EntrySettings {
@@ -195,63 +165,27 @@ class CDriftharbourView : public QWidget, public AnchorView {
     bool operator==(const EntrySettings&) const = default;
   };
 
-  // After the presenters wrote rows: what RowStatus adds to each.
-  void DecorateRows(const QList<int>& rows);
-  void DecorateRow(QTreeWidgetItem* item, const ServerRowPresenter& presenter);
-  // The title cell of a row whose file could not be written keeps the
-  // presenter's title and adds the problem.
-  static void ShowWriterProblem(QTreeWidgetItem* item, const QString& problem);
-  // Shows the selected entry's problem under its switches, or else the
-  // stream it records when a playlist or HLS stands between.
-  void UpdateStatusLine();
-  // "Stream: URL (station)" for an entry recording through a playlist or
-  // HLS; empty otherwise.
-  static QString SourceText(const ServerRowPresenter& presenter);
   // The selection or an entry changed: the commands and whoever counts.
   void NotifyEntriesChanged();
   // Every presenter at or below row writes its row again.
   void RefreshRowsFrom(int row);
   QString QuestionForDeletion(int count) const;
-  // Passes a switch's new state to the selected entry through set, when the
-  // entry is idle, and shows the panel again.
-  void ApplySwitch(bool on, bool (SettingsStore::*set)(int, bool));
-  // The same for one of the entry's recording options.
-  void ApplyOption(bool on, bool RecordingOptions::*option);
-  // Column widths from the header and the widest texts some columns show.
-  void SetInitialColumnWidths();
   std::vector<EntrySettings> CurrentSettings() const;
-  // Whether url is an entry's URL already.
-  bool IsListed(const std::string& url) const;
-  // Handles drags and drops on the list; true when the event was used.
-  bool HandleDrop(QEvent* event);
-  static QStringList DroppedTexts(const QMimeData& data);
-
-  // Child widgets, owned by this view through Qt.
-  QLabel* hint = nullptr;
-  QLabel* statusLine = nullptr;
-  QLabel* directoryLabel = nullptr;
-  QCheckBox* smartSplittingSwitch = nullptr;
-  QCheckBox* fileSplittingSwitch = nullptr;
-  QCheckBox* cutAtSilenceSwitch = nullptr;
-  QCheckBox* tagsSwitch = nullptr;
-  QCheckBox* keepPartialApartSwitch = nullptr;
-  QPushButton* browseButton = nullptr;
-  QLineEdit* directoryField = nullptr;
-  QLabel* backdrop = nullptr;
-  QTreeWidget* serverList = nullptr;
-  QMenu* contextMenu = nullptr;
-  EntryCommands* commands = nullptr;  // owned through Qt
-  QTimer* clickTimer = nullptr;       // refreshes the panel once a click is handled
-  QTimer* dropTimer = nullptr;        // adds droppedTexts once the drop has ended
+  // The first row whose entry has url, -1 when none.
+  int RowOf(const std::string& url) const;
 
   const std::string settingsPath;
-  FolderBrowserFactory folderBrowserFactory;
   bool initialized = false;
-  QStringList droppedTexts;
   // The list as last loaded or saved.
   std::vector<EntrySettings> savedSettings;
 
-  QtListControl listControl;
   SettingsStore store;
   LayoutAnchor anchor;
+
+  // The pieces, owned by this view through Qt; made after the store, which
+  // they borrow, and deleted by Qt after it.
+  EntryList* entries = nullptr;
+  DetailPanel* panel = nullptr;
+  EntryCommands* commands = nullptr;
+  UrlDropTarget* drops = nullptr;
 };

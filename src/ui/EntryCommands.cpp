@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStyle>
 #include <QTemporaryDir>
@@ -14,10 +15,11 @@
 #include <utility>
 
 #include "app/ServerRowPresenter.h"
+#include "app/SettingsStore.h"
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
-#include "ui/CDriftharbourView.h"
 #include "ui/DisplayText.h"
+#include "ui/EntryList.h"
 
 namespace {
 
@@ -29,8 +31,12 @@ QAction* MakeAction(QObject* owner, const QString& text, QStyle::StandardPixmap 
 
 }  // namespace
 
-EntryCommands::EntryCommands(CDriftharbourView* ownerView)
-    : QObject(ownerView), view(ownerView), opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+EntryCommands::EntryCommands(const EntryList& entryList, SettingsStore& settingsStore, QWidget* ownerWidget)
+    : QObject(ownerWidget),
+      list(entryList),
+      store(settingsStore),
+      owner(ownerWidget),
+      opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   startAction = MakeAction(this, QStringLiteral("&Start"), QStyle::SP_MediaPlay,
                            QStringLiteral("Start recording the selected entry"));
   stopAction = MakeAction(this, QStringLiteral("S&top"), QStyle::SP_MediaStop,
@@ -49,6 +55,14 @@ EntryCommands::EntryCommands(CDriftharbourView* ownerView)
   connect(openFolderAction, &QAction::triggered, this, &EntryCommands::OnOpenDownloadFolder);
   connect(copyUrlAction, &QAction::triggered, this, &EntryCommands::OnCopyUrl);
   connect(listenAction, &QAction::triggered, this, &EntryCommands::OnListen);
+  contextMenu = new QMenu(owner);
+  for (QAction* action : Actions()) {
+    contextMenu->addAction(action);
+    // Remove stands apart from the harmless commands around it.
+    if (action == stopAction || action == removeAction) {
+      contextMenu->addSeparator();
+    }
+  }
   Update();
 }
 
@@ -60,19 +74,24 @@ QList<QAction*> EntryCommands::Actions() const {
 
 void EntryCommands::SetUrlOpener(UrlOpener urlOpener) { opener = std::move(urlOpener); }
 
+void EntryCommands::PopUpContextMenu(const QPoint& globalPosition) {
+  Update();
+  contextMenu->popup(globalPosition);
+}
+
 void EntryCommands::Update() {
   bool anyStopped = false;
   bool anyRunning = false;
-  const QList<int> rows = view->SelectedRows();
+  const QList<int> rows = list.SelectedRows();
   for (const int row : rows) {
-    if (const ServerStream* stream = view->Store().StreamAt(row)) {
+    if (const ServerStream* stream = store.StreamAt(row)) {
       (stream->IsStopped() ? anyStopped : anyRunning) = true;
     }
   }
   startAction->setEnabled(anyStopped);
   stopAction->setEnabled(anyRunning);
   removeAction->setEnabled(!rows.isEmpty());
-  const bool one = rows.size() == 1 && view->Store().RowAt(rows.front()) != nullptr;
+  const bool one = rows.size() == 1 && store.RowAt(rows.front()) != nullptr;
   openFolderAction->setEnabled(one);
   copyUrlAction->setEnabled(one);
   listenAction->setEnabled(one);
@@ -83,20 +102,20 @@ void EntryCommands::OnStart() { Toggle(true); }
 void EntryCommands::OnStop() { Toggle(false); }
 
 void EntryCommands::Toggle(bool start) {
-  for (const int row : view->SelectedRows()) {
-    const ServerStream* stream = view->Store().StreamAt(row);
+  for (const int row : list.SelectedRows()) {
+    const ServerStream* stream = store.StreamAt(row);
     if (stream != nullptr && stream->IsStopped() == start) {
-      view->Store().ToggleRow(row);
+      store.ToggleRow(row);
     }
   }
-  view->UpdateDetailPanel();
+  emit entriesToggled();
 }
 
-void EntryCommands::OnRemove() { view->OnKeydownServerList(Qt::Key_Delete); }
+void EntryCommands::OnRemove() { emit removeRequested(); }
 
 void EntryCommands::OnOpenDownloadFolder() {
-  const QList<int> rows = view->SelectedRows();
-  const ServerRowPresenter* presenter = rows.size() == 1 ? view->Store().RowAt(rows.front()) : nullptr;
+  const QList<int> rows = list.SelectedRows();
+  const ServerRowPresenter* presenter = rows.size() == 1 ? store.RowAt(rows.front()) : nullptr;
   if (presenter == nullptr) {
     return;
   }
@@ -113,7 +132,7 @@ void EntryCommands::OnOpenDownloadFolder() {
   if (!QDir().mkpath(directory)) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
                     QStringLiteral("The download folder %1 cannot be created.").arg(directory), QMessageBox::Ok,
-                    view);
+                    owner);
     box.exec();
     return;
   }
@@ -121,16 +140,16 @@ void EntryCommands::OnOpenDownloadFolder() {
 }
 
 void EntryCommands::OnCopyUrl() {
-  const QList<int> rows = view->SelectedRows();
-  const ServerRowPresenter* presenter = rows.size() == 1 ? view->Store().RowAt(rows.front()) : nullptr;
+  const QList<int> rows = list.SelectedRows();
+  const ServerRowPresenter* presenter = rows.size() == 1 ? store.RowAt(rows.front()) : nullptr;
   if (presenter != nullptr) {
     QApplication::clipboard()->setText(DisplayText::FromBytes(presenter->Url()));
   }
 }
 
 void EntryCommands::OnListen() {
-  const QList<int> rows = view->SelectedRows();
-  const ServerRowPresenter* presenter = rows.size() == 1 ? view->Store().RowAt(rows.front()) : nullptr;
+  const QList<int> rows = list.SelectedRows();
+  const ServerRowPresenter* presenter = rows.size() == 1 ? store.RowAt(rows.front()) : nullptr;
   if (presenter == nullptr) {
     return;
   }
@@ -143,7 +162,7 @@ void EntryCommands::OnListen() {
   QFile playlist(path);
   if (!playlists->isValid() || !playlist.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
-                    QStringLiteral("No playlist could be written for %1.").arg(url), QMessageBox::Ok, view);
+                    QStringLiteral("No playlist could be written for %1.").arg(url), QMessageBox::Ok, owner);
     box.exec();
     return;
   }
@@ -157,6 +176,6 @@ void EntryCommands::Open(const QUrl& url, const QString& what) {
     return;
   }
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Driftharbour"),
-                  QStringLiteral("No program of the desktop could open %1.").arg(what), QMessageBox::Ok, view);
+                  QStringLiteral("No program of the desktop could open %1.").arg(what), QMessageBox::Ok, owner);
   box.exec();
 }

@@ -2,23 +2,28 @@
 
 #include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
-class CDriftharbourView;
+class EntryList;
 class QAction;
+class QMenu;
 class QTemporaryDir;
 class QUrl;
+class QWidget;
+class SettingsStore;
 
 // The commands on the selected entries of the server list, as actions for
-// the list's context menu and the main window's toolbar: Start, Stop,
-// Remove (asking first, as the Delete key does), Open Download Folder, Copy
-// URL and Listen. Start and Stop act on every selected entry that is
-// stopped or running; the others need one selected entry. Update enables
-// each action for what is selected now; the view calls it whenever the
-// selection or an entry's state changes.
+// the list's context menu (which this object fills) and the main window's
+// toolbar: Start, Stop, Remove, Open Download Folder, Copy URL and Listen.
+// Start and Stop act on every selected entry that is stopped or running and
+// then announce entriesToggled; Remove announces removeRequested for the
+// form, which asks and removes as the Delete key does; the others need one
+// selected entry. Update enables each action for what is selected now; the
+// form calls it whenever the selection or an entry's state changes.
 //
 // Listen hands the stream to the desktop's default player through a small
 // M3U playlist (opening the URL itself would start a web browser), kept in
@@ -26,15 +31,17 @@ class QUrl;
 // replaceable opener (QDesktopServices::openUrl unless a test gives
 // another), so tests never start a program.
 //
-// Owned by the view (its QObject parent), which must outlive it; owns its
-// actions and the playlists. User-interface thread only.
+// Ownership: a child of owner (the form), over which its menu and message
+// boxes open; owns its actions and the playlists; the menu belongs to owner
+// through Qt. The list and the store are borrowed and must outlive this
+// object. User-interface thread only.
 class EntryCommands : public QObject {
   Q_OBJECT
 
  public:
   using UrlOpener = std::function<bool(const QUrl& url)>;
 
-  explicit EntryCommands(CDriftharbourView* view);
+  EntryCommands(const EntryList& list, SettingsStore& store, QWidget* owner);
   ~EntryCommands() override;
 
   QAction* StartAction() const { return startAction; }
@@ -45,6 +52,10 @@ class EntryCommands : public QObject {
   QAction* ListenAction() const { return listenAction; }
   // All of them in menu order.
   QList<QAction*> Actions() const;
+  // The list's context menu: every action, Remove between separators.
+  QMenu* ContextMenu() const { return contextMenu; }
+  // Enables the actions for the selection and opens the menu there.
+  void PopUpContextMenu(const QPoint& globalPosition);
 
   void SetUrlOpener(UrlOpener urlOpener);
   // Enables each action for the entries selected now.
@@ -57,6 +68,12 @@ class EntryCommands : public QObject {
   void OnCopyUrl();
   void OnListen();
 
+ signals:
+  // Start or Stop changed the selected entries.
+  void entriesToggled();
+  // Remove was chosen: the form asks, then removes the selected entries.
+  void removeRequested();
+
  private:
   // Starts (start true) or stops every selected entry not yet so.
   void Toggle(bool start);
@@ -64,7 +81,10 @@ class EntryCommands : public QObject {
   // opened it.
   void Open(const QUrl& url, const QString& what);
 
-  CDriftharbourView* const view;  // the parent
+  // Constant after construction.
+  const EntryList& list;
+  SettingsStore& store;
+  QWidget* const owner;  // the parent
   UrlOpener opener;
   std::unique_ptr<QTemporaryDir> playlists;  // made at the first Listen
   int playlistCount = 0;
@@ -76,4 +96,5 @@ class EntryCommands : public QObject {
   QAction* openFolderAction = nullptr;
   QAction* copyUrlAction = nullptr;
   QAction* listenAction = nullptr;
+  QMenu* contextMenu = nullptr;  // owned by owner through Qt
 };

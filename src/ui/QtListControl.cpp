@@ -18,12 +18,12 @@ QtListControl::QtListControl(QTreeWidget* treeWidget, int columns, QObject* pare
 QtListControl::~QtListControl() = default;
 
 int QtListControl::RowCount() {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   return rowCount;
 }
 
 int QtListControl::InsertRow(int index, const std::string& text) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   if (index < 0 || index > rowCount) {
     return -1;
   }
@@ -44,7 +44,7 @@ int QtListControl::InsertRow(int index, const std::string& text) {
 }
 
 void QtListControl::SetCellText(int row, int column, const std::string& text) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   if (row < 0 || row >= rowCount || column < 0 || column >= columnCount) {
     return;
   }
@@ -56,7 +56,7 @@ void QtListControl::SetCellText(int row, int column, const std::string& text) {
 }
 
 void QtListControl::FitColumnWidth(int column) {
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   if (column < 0 || column >= columnCount) {
     return;
   }
@@ -67,7 +67,7 @@ void QtListControl::FitColumnWidth(int column) {
 bool QtListControl::RemoveRow(int row) {
   Changes changes;
   {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     if (row < 0 || row >= rowCount) {
       return false;
     }
@@ -94,7 +94,7 @@ bool QtListControl::RemoveRow(int row) {
 void QtListControl::ApplyPending() {
   Changes changes;
   {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     changes = TakeChangesLocked();
   }
   const QList<int> written = Apply(changes);

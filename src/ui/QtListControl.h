@@ -5,12 +5,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/ListControl.h"
+#include "base/Mutex.h"
 #include "ui/WakeupPipe.h"
 
 class QTreeWidget;
@@ -43,9 +43,11 @@ class QTreeWidget;
 // ApplyPending and the constructor and destructor run on the thread of the
 // tree widget (the user-interface thread), which alone touches the widget.
 //
-// Lock: `mutex` guards rowCount, inserts, cells, fitColumns and
-// applyPosted. It is taken after a presenter's lock and never held while the
-// widget is touched or a signal is emitted.
+// Lock: `mutex` guards rowCount, pending and applyPosted; the presenters'
+// worker threads take it in the ListControl operations, the user-interface
+// thread in RowCount, RemoveRow and ApplyPending. It is taken after a
+// presenter's lock and never held while the widget is touched or a signal
+// is emitted.
 class QtListControl : public QObject, public ListControl {
   Q_OBJECT
 
@@ -55,19 +57,19 @@ class QtListControl : public QObject, public ListControl {
   QtListControl(QTreeWidget* tree, int columns, QObject* parent = nullptr);
   ~QtListControl() override;
 
-  int RowCount() override;
-  int InsertRow(int index, const std::string& text) override;
+  int RowCount() override EXCLUDES(mutex);
+  int InsertRow(int index, const std::string& text) override EXCLUDES(mutex);
   // Writes outside the rows or columns are ignored.
-  void SetCellText(int row, int column, const std::string& text) override;
-  void FitColumnWidth(int column) override;
+  void SetCellText(int row, int column, const std::string& text) override EXCLUDES(mutex);
+  void FitColumnWidth(int column) override EXCLUDES(mutex);
 
   // User-interface thread: applies what is pending, then removes the row
   // from the widget and the count. Rows below it move up one. False when
   // there is no such row.
-  bool RemoveRow(int row);
+  bool RemoveRow(int row) EXCLUDES(mutex);
   // User-interface thread: applies every pending change now and announces
   // the rows whose cells were written.
-  void ApplyPending();
+  void ApplyPending() EXCLUDES(mutex);
 
   // User-interface thread: fits an unsettled column to its header and
   // contents now, narrower too (the starting widths).
@@ -91,8 +93,8 @@ class QtListControl : public QObject, public ListControl {
 
   // Wakes the user-interface thread for one ApplyPending unless it has been
   // woken for one already; mutex held.
-  void PostApplyLocked();
-  Changes TakeChangesLocked();
+  void PostApplyLocked() REQUIRES(mutex);
+  Changes TakeChangesLocked() REQUIRES(mutex);
   // Applies changes to the widget; returns the rows with written cells.
   QList<int> Apply(const Changes& changes);
   // Fits an unsettled column (never narrowing it unless mayNarrow);
@@ -111,8 +113,8 @@ class QtListControl : public QObject, public ListControl {
   uint32_t settledColumns = 0;  // bit per column
   bool resizing = false;        // a width change of our own is under way
 
-  std::mutex mutex;
-  int rowCount = 0;
-  Changes pending;
-  bool applyPosted = false;
+  Mutex mutex;  // guards the three below; any thread
+  int rowCount GUARDED_BY(mutex) = 0;
+  Changes pending GUARDED_BY(mutex);
+  bool applyPosted GUARDED_BY(mutex) = false;
 };

@@ -76,3 +76,31 @@ QStringList ServerUrl::FromLocalPlaylist(const QString& text, bool& found, QStri
   }
   return urls;
 }
+
+ServerUrl::Sifted ServerUrl::Sift(const QStringList& texts) {
+  Sifted sifted;
+  QStringList expanded;
+  for (const QString& text : texts) {
+    bool local = false;
+    const QStringList fromFile = FromLocalPlaylist(text, local);
+    if (!local) {
+      expanded.append(text);
+    } else if (fromFile.isEmpty()) {
+      sifted.refused.append(text.trimmed());
+    } else {
+      expanded.append(fromFile);
+    }
+  }
+  for (const QString& text : expanded) {
+    if (text.trimmed().isEmpty()) {
+      continue;
+    }
+    const QString url = Normalize(text);
+    if (url.isNull()) {
+      sifted.refused.append(text.trimmed());
+    } else {
+      sifted.urls.append(url);
+    }
+  }
+  return sifted;
+}

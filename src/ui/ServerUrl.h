@@ -21,4 +21,14 @@ class ServerUrl {
   // says why when there are none. Otherwise found is false and nothing else
   // is set. Reads at most the playlist bound of the file.
   static QStringList FromLocalPlaylist(const QString& text, bool& found, QString* problem = nullptr);
+
+  // Many texts at once (a drop): the URLs to add, in order, each local
+  // playlist file replaced by the streams it names and blank texts skipped;
+  // and the texts refused (trimmed): first the playlist files that name no
+  // stream, then the texts that are no URL.
+  struct Sifted {
+    QStringList urls;
+    QStringList refused;
+  };
+  static Sifted Sift(const QStringList& texts);
 };
