@@ -42,7 +42,12 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   entries = new EntryList(this, store);
   panel = new DetailPanel(this, *entries, store);
   // From the list down the panel, as the eye reads it.
-  setTabOrder(entries->Tree(), panel->FirstInTabOrder());
+  QWidget* previous = entries->Tree();
+  for (const ControlId next :
+       {kDirectoryField, kBrowse, kFileSplitting, kSmartSplitting, kCutAtSilence, kTags, kKeepPartialApart}) {
+    setTabOrder(previous, Control(next));
+    previous = Control(next);
+  }
   commands = new EntryCommands(*entries, store, this);
   drops = new UrlDropTarget(entries->Tree()->viewport(), this);
 

@@ -75,13 +75,6 @@ DetailPanel::DetailPanel(QWidget* formWidget, const EntryList& entryList, Settin
   QPalette statusPalette = statusLine->palette();
   statusPalette.setColor(QPalette::WindowText, Qt::red);
   statusLine->setPalette(statusPalette);
-  // Down the panel, as the eye reads it.
-  QWidget::setTabOrder(directoryField, browseButton);
-  QWidget::setTabOrder(browseButton, fileSplittingSwitch);
-  QWidget::setTabOrder(fileSplittingSwitch, smartSplittingSwitch);
-  QWidget::setTabOrder(smartSplittingSwitch, cutAtSilenceSwitch);
-  QWidget::setTabOrder(cutAtSilenceSwitch, tagsSwitch);
-  QWidget::setTabOrder(tagsSwitch, keepPartialApartSwitch);
   backdrop->lower();
 
   connect(browseButton, &QPushButton::clicked, this, &DetailPanel::OnBrowse);
@@ -120,8 +113,6 @@ QWidget* DetailPanel::Widget(AnchorControlId control) const {
       return nullptr;
   }
 }
-
-QWidget* DetailPanel::FirstInTabOrder() const { return directoryField; }
 
 void DetailPanel::SetFolderBrowserFactory(FolderBrowserFactory factory) {
   folderBrowserFactory = std::move(factory);

@@ -49,8 +49,6 @@ class DetailPanel : public QObject {
 
   // The panel's controls by their FormControl ids; null for any other id.
   QWidget* Widget(AnchorControlId control) const;
-  // The control the Tab key reaches first after the list.
-  QWidget* FirstInTabOrder() const;
 
   // Shows the selected entry (nothing selected: every control disabled).
   void Show();

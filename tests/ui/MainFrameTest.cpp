@@ -17,11 +17,11 @@
 #include <QtTest>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "AnswerBoxes.h"
+#include "ViewFixture.h"
 #include "app/SettingsStore.h"
 #include "stream/ServerStream.h"
 #include "ui/AppIcon.h"
@@ -32,28 +32,16 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 using Answers = QList<QMessageBox::StandardButton>;
 
 }  // namespace
 
-class MainFrameTest : public QObject {
+class MainFrameTest : public QObject, private ViewFixture {
   Q_OBJECT
 
  private slots:
-  void init() {
-    QVERIFY(directory.isValid());
-    settingsPath = directory.filePath(QStringLiteral("Driftharbour.ini")).toStdString();
-    std::filesystem::remove(settingsPath);
-    frame = std::make_unique<CMainFrame>(settingsPath);
-    frame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
-  }
-  void cleanup() { frame.reset(); }
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
 
   void quittingAsksAboutRecordingsAndAnUnsavedList_data() {
     QTest::addColumn<int>("running");
@@ -221,10 +209,6 @@ class MainFrameTest : public QObject {
     }
   }
 
- private:
-  QTemporaryDir directory;
-  std::string settingsPath;
-  std::unique_ptr<CMainFrame> frame;
 };
 
 QTEST_MAIN(MainFrameTest)
