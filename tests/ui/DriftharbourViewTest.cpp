@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "AnswerBoxes.h"
+#include "HungDisk.h"
 #include "app/SettingsStore.h"
 #include "recording/RecordingOptions.h"
 #include "recording/RecordingWriter.h"
@@ -102,39 +103,6 @@ void AnswerMessageBox(QMessageBox::StandardButton button, BoxSeen* seen) {
     box->button(button)->click();
   });
 }
-
-// A disk whose writes wait until released; released at the latest when it
-// goes, so that a failing test still ends its recording, or after
-// kLongestHang, so that a window frozen by it fails its bound instead of
-// hanging the suite.
-class HungDisk {
- public:
-  static constexpr std::chrono::seconds kLongestHang{10};
-  ~HungDisk() { Release(); }
-  ssize_t Write(int fd, const void* data, size_t size) {
-    std::unique_lock lock(mutex);
-    blocked = true;
-    released.wait_for(lock, kLongestHang, [this] { return open; });
-    return ::write(fd, data, size);
-  }
-  bool Blocked() {
-    std::lock_guard lock(mutex);
-    return blocked;
-  }
-  void Release() {
-    {
-      std::lock_guard lock(mutex);
-      open = true;
-    }
-    released.notify_all();
-  }
-
- private:
-  std::mutex mutex;
-  std::condition_variable released;
-  bool blocked = false;  // guarded by mutex
-  bool open = false;     // guarded by mutex
-};
 
 }  // namespace
 
