@@ -26,7 +26,7 @@ std::string ReasonFor(const std::exception& error) {
 // Qualified: during construction and destruction this class's own reset is
 // the one meant.
 ServerStream::ServerStream()
-    : demultiplexer(*this),
+    : body(*this),
       resolver([this](const std::shared_ptr<HttpConnection>& newConnection) { Publish(newConnection); }) {
   ServerStream::Reset();
 }
@@ -104,8 +104,7 @@ bool ServerStream::IsIdle() const {
 void ServerStream::Reset() {
   Stop();
   MutexLock lock(connectionLock);
-  demultiplexer.Clear();
-  StartResponse();
+  body.Clear();
   resolver.Reset();
   hls.reset();
   hlsAfterStop = false;
@@ -179,7 +178,7 @@ void ServerStream::RunSession() {
     WaitUnlessStopping(std::chrono::milliseconds(kRetryDelayMs));
   }
   MutexLock lock(connectionLock);
-  ForgetResponse();
+  body.Forget();
   // Only a stop ends the loop. The stopping thread has stored Disconnected
   // already, but the aborted attempt may have stored its own state after
   // that: say it, last, after the last audio.
@@ -197,15 +196,15 @@ void ServerStream::Attempt() {
           resolver.Open(std::string(kRequestHeaderText) + kMetadataRequestHeader);
       SetReason("");
       SetState(StreamState::Connected);
-      StartResponse();
-      responseUrl = current->EffectiveUrl();
+      body.Restart();
+      const std::string responseUrl = current->EffectiveUrl();
       const std::string type = current->ContentType();
       // Only a type that names audio is taken at its word; anything else may
       // be a playlist, which its first bytes or its URL tell.
       const bool audioType = AudioFormatProbe::ContentTypeDecides(type) ||
                              ((type.rfind("audio/", 0) == 0 || type.rfind("application/ogg", 0) == 0) &&
                               PlaylistParser::Recognise(type, responseUrl, "") == PlaylistKind::None);
-      bodyUse = audioType ? BodyUse::Audio : BodyUse::Undecided;
+      body.Open(audioType ? ResponseBody::Use::Audio : ResponseBody::Use::Undecided, responseUrl);
       if (resolver.Level() > 0 && resolver.Target() != Url()) {
         Notify(StreamEvent::Source, resolver.Target());
       }
@@ -219,15 +218,15 @@ void ServerStream::Attempt() {
       if (!playlist) {
         // Stopped: what this response still holds goes on before the
         // stream says it has ended.
-        EndResponse();
+        body.Finish();
         return;
       }
-      if (resolver.Follow(*playlist, responseUrl, playlistBody) == SourceResolver::Next::Hls) {
-        Notify(StreamEvent::Source, responseUrl);
-        RunHls(responseUrl, playlistBody);
+      if (resolver.Follow(*playlist, body.Url(), body.PlaylistBody()) == SourceResolver::Next::Hls) {
+        Notify(StreamEvent::Source, body.Url());
+        RunHls(body.Url(), body.PlaylistBody());
         return;
       }
-      ForgetResponse();
+      body.Forget();
     }
   } catch (const std::exception& error) {
     // Network errors, an unusable response, memory exhaustion or an
@@ -243,20 +242,19 @@ std::optional<PlaylistKind> ServerStream::ReadResponse(HttpConnection& current) 
   while (GetState() == StreamState::Connected && !Stopping()) {
     const int32_t n = current.Read(ReadBuffer(), ReadSize());
     if (n == 0) {
-      if (bodyUse == BodyUse::Undecided) {
-        DecideBody();
-      }
-      if (bodyUse != BodyUse::Playlist) {
+      body.AtEnd();
+      if (body.CurrentUse() != ResponseBody::Use::Playlist) {
         // The server ended the stream: a lost connection, retried like one.
         throw ConnectionError(kEndedByServer);
       }
     } else {
-      demultiplexer.Feed(ReadBuffer(), n);
+      body.Feed(ReadBuffer(), n);
     }
-    if (bodyUse == BodyUse::Playlist) {
-      const PlaylistKind kind = PlaylistParser::Recognise(demultiplexer.ContentType(), responseUrl, playlistBody);
+    if (body.CurrentUse() == ResponseBody::Use::Playlist) {
+      const std::string& text = body.PlaylistBody();
+      const PlaylistKind kind = PlaylistParser::Recognise(body.Demultiplexer().ContentType(), body.Url(), text);
       // A plain playlist is read no further than its bound; an HLS one, whole.
-      const bool full = kind != PlaylistKind::Hls && playlistBody.size() > PlaylistParser::kMaxBytes;
+      const bool full = kind != PlaylistKind::Hls && text.size() > PlaylistParser::kMaxBytes;
       if (n == 0 || full) {
         return kind;
       }
@@ -265,28 +263,7 @@ std::optional<PlaylistKind> ServerStream::ReadResponse(HttpConnection& current) 
   return std::nullopt;
 }
 
-void ServerStream::TakeBody(const uint8_t* data, int32_t size) {
-  if (playlistBody.size() + static_cast<size_t>(size) > HlsReader::kMaxPlaylistBytes) {
-    throw std::runtime_error("a playlist larger than " + std::to_string(HlsReader::kMaxPlaylistBytes) + " bytes");
-  }
-  playlistBody.append(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
-  if (bodyUse == BodyUse::Undecided && playlistBody.size() >= PlaylistParser::kSniffBytes) {
-    DecideBody();
-  }
-}
-
-void ServerStream::DecideBody() {
-  if (PlaylistParser::Recognise(demultiplexer.ContentType(), responseUrl, playlistBody) != PlaylistKind::None) {
-    bodyUse = BodyUse::Playlist;
-    return;
-  }
-  bodyUse = BodyUse::Audio;
-  std::string audio;
-  audio.swap(playlistBody);
-  TakeAudio(reinterpret_cast<const uint8_t*>(audio.data()), static_cast<int32_t>(audio.size()));
-}
-
-void ServerStream::RunHls(const std::string& playlistUrl, const std::string& body) {
+void ServerStream::RunHls(const std::string& playlistUrl, const std::string& playlistText) {
   const bool fresh = !hls;
   if (!hls) {
     hls = std::make_unique<HlsSession>([this] { return resolver.NewConnection(); },
@@ -294,7 +271,7 @@ void ServerStream::RunHls(const std::string& playlistUrl, const std::string& bod
                                        [this](std::chrono::milliseconds wait) { return WaitUnlessStopping(wait); });
   }
   // After a stop the writer has closed its file: announce the format anew.
-  if (hls->Run(playlistUrl, body, fresh || hlsAfterStop)) {
+  if (hls->Run(playlistUrl, playlistText, fresh || hlsAfterStop)) {
     hlsAfterStop = false;
     throw ConnectionError("the playlist ended");
   }
@@ -305,7 +282,7 @@ void ServerStream::Fail(const std::string& reason) {
   ReleaseConnection();
   resolver.AttemptFailed();
   try {
-    EndResponse();
+    body.Finish();
   } catch (...) {
     // An observer failed with the held audio as well: the reason that ended
     // the attempt is the one to tell.
@@ -341,12 +318,12 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
 
 void ServerStream::ProcessBytes(const uint8_t* bytes, int32_t count) {
   MutexLock lock(connectionLock);
-  demultiplexer.Feed(bytes, count);
+  body.Feed(bytes, count);
 }
 
 void ServerStream::ParseHeaderLine(const std::string& line) {
   MutexLock lock(connectionLock);
-  demultiplexer.ParseHeaderLine(line);
+  body.ParseHeaderLine(line);
 }
 
 void ServerStream::HandleMetadata(const StreamBuffer* block) {
@@ -360,115 +337,35 @@ void ServerStream::HandleMetadata(const StreamBuffer* block) {
 
 ServerStream::ConsumedBytes ServerStream::Consumed() const {
   MutexLock lock(connectionLock);
-  return demultiplexer.Consumed();
+  return body.Demultiplexer().Consumed();
 }
 
 int32_t ServerStream::LeftoverSize() const {
   MutexLock lock(connectionLock);
-  return demultiplexer.LeftoverSize();
+  return body.Demultiplexer().LeftoverSize();
 }
 
 int32_t ServerStream::MetadataInterval() const {
   MutexLock lock(connectionLock);
-  return demultiplexer.MetadataInterval();
+  return body.Demultiplexer().MetadataInterval();
 }
 
 void ServerStream::BeginResponse() {
   MutexLock lock(connectionLock);
-  StartResponse();
+  body.Restart();
 }
 
 void ServerStream::FinishResponse() {
   MutexLock lock(connectionLock);
-  EndResponse();
+  body.Finish();
 }
 
-void ServerStream::StartResponse() {
-  demultiplexer.Restart();
-  ForgetResponse();
+void ServerStream::OnResponseAudio(const uint8_t* data, int32_t size) {
+  const StreamBuffer audio(data, size);
+  DeliverAudio(&audio);
 }
 
-void ServerStream::ForgetResponse() {
-  demultiplexer.Forget();
-  audioStarted = false;
-  metadataSeen = false;
-  heldAudio.Clear();
-  firstTitle.reset();
-  format = AudioFormat::Mp3;
-  oggReader.reset();
-  responseUrl.clear();
-  bodyUse = BodyUse::Audio;
-  playlistBody.clear();
-}
-
-void ServerStream::EndResponse() {
-  demultiplexer.FinishAudio();
-  if (!audioStarted && heldAudio.Size() > 0) {
-    StartAudio();
-  }
-  if (oggReader) {
-    oggReader->Finish();
-  }
-  // Nothing of this response may reach the next one.
-  ForgetResponse();
-}
-
-void ServerStream::OnIcyHeader(StreamEvent kind, const std::string& value) { Notify(kind, value); }
-
-void ServerStream::OnIcyAudio(const uint8_t* data, int32_t size) {
-  connectionLock.AssertHeld();
-  TakeAudio(data, size);
-}
-
-void ServerStream::OnIcyMetadata(bool empty, std::string title, std::string titleUrl) {
-  connectionLock.AssertHeld();
-  if (!audioStarted) {
-    metadataSeen = true;
-    if (!empty) {
-      firstTitle.emplace(std::move(title), std::move(titleUrl));
-    }
-    StartAudio();
-    return;
-  }
-  if (!empty) {
-    Notify(StreamEvent::Title, title);
-    Notify(StreamEvent::Url, titleUrl);
-  }
-}
-
-void ServerStream::TakeAudio(const uint8_t* data, int32_t size) {
-  const int32_t interval = demultiplexer.MetadataInterval();
-  if (bodyUse != BodyUse::Audio) {
-    if (interval > 0) {
-      bodyUse = BodyUse::Audio;  // ICY metadata: a stream, never a playlist
-    } else {
-      TakeBody(data, size);
-      return;
-    }
-  }
-  if (audioStarted) {
-    PassAudio(data, size);
-    return;
-  }
-  heldAudio.Append(data, size);
-  if (interval > 0 && !metadataSeen) {
-    return;  // the first metadata block says whose audio this is
-  }
-  if (interval > 0 || AudioFormatProbe::ContentTypeDecides(demultiplexer.ContentType()) ||
-      heldAudio.Size() >= AudioFormatProbe::kProbeBytes) {
-    StartAudio();
-  }
-}
-
-void ServerStream::AnnounceFormat(AudioFormat audioFormat) {
-  Notify(StreamEvent::Format, AudioFormatProbe::Extension(audioFormat));
-  Notify(StreamEvent::Station, StationText());
-}
-
-std::string ServerStream::StationText() const {
-  if (!demultiplexer.StationName().empty()) {
-    return demultiplexer.StationName();
-  }
+std::string ServerStream::DefaultStation() const {
   if (!resolver.PlaylistStation().empty()) {
     return resolver.PlaylistStation();
   }
@@ -476,58 +373,14 @@ std::string ServerStream::StationText() const {
   return host.empty() ? kUnnamedStation : host;
 }
 
-void ServerStream::StartAudio() {
-  audioStarted = true;
-  format = AudioFormatProbe::Probe(demultiplexer.ContentType(), heldAudio.Data(), heldAudio.Size());
-  AnnounceFormat(format);
-  if ((format == AudioFormat::Ogg || format == AudioFormat::Opus) && demultiplexer.MetadataInterval() == 0) {
-    oggReader = std::make_unique<OggChainReader>(static_cast<OggChainReader::Sink&>(*this));
-  }
-  if (firstTitle) {
-    Notify(StreamEvent::Title, firstTitle->first);
-    Notify(StreamEvent::Url, firstTitle->second);
-    firstTitle.reset();
-  }
-  StreamBuffer held;
-  held.AppendBuffer(heldAudio);
-  heldAudio.Clear();
-  PassAudio(held.Data(), held.Size());
-}
-
-void ServerStream::PassAudio(const uint8_t* data, int32_t size) {
-  if (size <= 0) {
-    return;
-  }
-  if (oggReader) {
-    try {
-      oggReader->Feed(data, size);
-    } catch (...) {
-      // An observer failed inside the reader, which must not be fed or
-      // finished after that: the rest of this response goes on unread.
-      oggReader.reset();
-      throw;
-    }
-    return;
-  }
-  const StreamBuffer audio(data, size);
-  DeliverAudio(&audio);
-}
-
-void ServerStream::OnOggAudio(const uint8_t* data, int32_t size) {
-  const StreamBuffer audio(data, size);
-  DeliverAudio(&audio);
-}
-
-void ServerStream::OnOggTitle(const std::string& title) { Notify(StreamEvent::Title, title); }
-
 void ServerStream::OnHlsFormat(AudioFormat audioFormat) {
   connectionLock.AssertHeld();
-  AnnounceFormat(audioFormat);
+  body.AnnounceFormat(audioFormat);
 }
 
 void ServerStream::OnHlsAudio(const uint8_t* data, int32_t size) {
   connectionLock.AssertHeld();
-  PassAudio(data, size);
+  body.PassAudio(data, size);
 }
 
 void ServerStream::OnHlsTitle(const std::string& title) {

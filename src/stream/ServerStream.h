@@ -11,9 +11,9 @@
 #include "audio/AudioFormat.h"
 #include "base/Mutex.h"
 #include "hls/HlsReader.h"
-#include "ogg/OggChainReader.h"
 #include "playlist/PlaylistParser.h"
 #include "stream/IcyDemultiplexer.h"
+#include "stream/ResponseBody.h"
 #include "stream/SourceResolver.h"
 #include "stream/StreamBuffer.h"
 #include "stream/StreamSource.h"
@@ -28,17 +28,11 @@ class HttpConnection;
 // blocks to its observers (see StreamSource). A failed or lost connection is
 // retried every kRetryDelayMs until the stream is stopped.
 //
-// Every audio byte a response carries reaches the observers, and each after
-// the Title it belongs to. Per response the observers see, before its first
-// audio byte: Format (from the Content-Type, or the first bytes where that is
-// generic), Station (icy-name, else the URL's host), and, on a stream with
-// ICY metadata, the Title and Url of the first metadata block: the audio of
-// the first interval is held until that block has arrived, since it belongs
-// to the title the block announces. When the response ends (the connection
-// is lost, the server ends it, or the stream is stopped), the audio of a
-// partial interval is handed on too. An Ogg stream without ICY metadata
-// carries its titles in its own comment headers: each chained logical
-// stream announces its Title just before its first page (OggChainReader).
+// Every audio byte a response carries reaches the observers, each after
+// the Title it belongs to, and per response Format and Station before its
+// first audio byte (ResponseBody). When the response ends (the connection is
+// lost, the server ends it, or the stream is stopped), the audio of a
+// partial interval is handed on too.
 //
 // Station URLs as people find them: a response that is a playlist (by its
 // Content-Type, its first bytes, or its URL's suffix where the type is
@@ -77,7 +71,7 @@ class HttpConnection;
 //
 // Locks, in the order they are taken:
 // - connectionLock guards the response being read and what is kept across
-//   attempts (demultiplexer, resolver, HLS session); the worker holds it
+//   attempts (response body, resolver, HLS session); the worker holds it
 //   for a whole attempt, observer calls included, so the controlling thread
 //   takes it only once the worker has ended (Reset) or while none runs.
 // - the observer lock of StreamSource (see there).
@@ -89,8 +83,7 @@ class HttpConnection;
 //
 // Owns its connection while connected, its leftover bytes and its worker;
 // observers are not owned and must outlive the worker (IsIdle).
-class ServerStream : public StreamSource, private IcyDemultiplexer::Sink, private HlsReader::Sink,
-                     private OggChainReader::Sink {
+class ServerStream : public StreamSource, private ResponseBody::Output, private HlsReader::Sink {
  public:
   static constexpr int32_t kRetryDelayMs = 1000;
   // A metadata interval above this (or below 0) ends the attempt. It also
@@ -177,9 +170,6 @@ class ServerStream : public StreamSource, private IcyDemultiplexer::Sink, privat
   static std::string UrlHost(const std::string& url);
 
  private:
-  // How a response's body is used.
-  enum class BodyUse { Audio, Undecided, Playlist };
-
   // One run, from a start to the stop that ends it.
   void RunSession() EXCLUDES(connectionLock, connectionGuard);
   // Whether this run is being stopped: the stream is stopped, or was
@@ -192,46 +182,21 @@ class ServerStream : public StreamSource, private IcyDemultiplexer::Sink, privat
   // handed on) or, for a playlist, until the body is complete (its kind).
   std::optional<PlaylistKind> ReadResponse(HttpConnection& connection) REQUIRES(connectionLock);
   // Follows an HLS playlist until the stream stops; throws on a failure.
-  void RunHls(const std::string& url, const std::string& body) REQUIRES(connectionLock);
+  void RunHls(const std::string& playlistUrl, const std::string& playlistText) REQUIRES(connectionLock);
   // Ends an attempt that failed for reason: hands on what is held, then
   // reports the reason and the error state, unless the stream is stopping.
   void Fail(const std::string& reason) REQUIRES(connectionLock);
   void SetReason(const std::string& reason) EXCLUDES(connectionGuard);
 
-  // The response layer, with connectionLock held.
-  void StartResponse() REQUIRES(connectionLock);
-  void EndResponse() REQUIRES(connectionLock);
-  // Drops everything the current response holds, without handing it on.
-  void ForgetResponse() REQUIRES(connectionLock);
-  // Audio the demultiplexer has taken: held until the response's audio can
-  // start, then handed on.
-  void TakeAudio(const uint8_t* data, int32_t size) REQUIRES(connectionLock);
-  // Body bytes of a response not known to be audio: collected, and sorted
-  // out once enough have come (or at its end).
-  void TakeBody(const uint8_t* data, int32_t size) REQUIRES(connectionLock);
-  void DecideBody() REQUIRES(connectionLock);
-  // Announces Format, Station and the first title, then hands on the held
-  // audio.
-  void StartAudio() REQUIRES(connectionLock);
-  // Announces Format and Station for the audio that follows.
-  void AnnounceFormat(AudioFormat audioFormat) REQUIRES(connectionLock);
-  // The name untitled audio is filed under.
-  std::string StationText() const REQUIRES(connectionLock);
-  // Audio on its way to the observers, through the Ogg reader when one
-  // reads this response.
-  void PassAudio(const uint8_t* data, int32_t size) REQUIRES(connectionLock);
-
-  // What the demultiplexer, the HLS session and the Ogg reader hand on; each
-  // is called from within a call made with connectionLock held.
-  void OnIcyHeader(StreamEvent kind, const std::string& value) override;
-  void OnIcyAudio(const uint8_t* data, int32_t size) override;
-  void OnIcyMetadata(bool empty, std::string title, std::string url) override;
+  // Where the response's events go, with connectionLock held.
+  void OnResponseText(StreamEvent kind, const std::string& text) override { Notify(kind, text); }
+  void OnResponseAudio(const uint8_t* data, int32_t size) override;
+  std::string DefaultStation() const override;
+  // What the HLS session hands on, within RunHls.
   void OnHlsFormat(AudioFormat audioFormat) override;
   void OnHlsAudio(const uint8_t* data, int32_t size) override;
   void OnHlsTitle(const std::string& title) override;
   void OnHlsGap(int64_t missingSegments) override;
-  void OnOggAudio(const uint8_t* data, int32_t size) override;
-  void OnOggTitle(const std::string& title) override;
 
   // Makes connection the current one, or aborts it at once when the stream
   // is being stopped.
@@ -247,21 +212,9 @@ class ServerStream : public StreamSource, private IcyDemultiplexer::Sink, privat
   uint32_t sessionStopCount = 0;               // worker only: stopCount when its run began
 
   mutable Mutex connectionLock;
-  IcyDemultiplexer demultiplexer GUARDED_BY(connectionLock);
+  ResponseBody body GUARDED_BY(connectionLock);
   // Its stall limit is atomic; the rest is the worker's (connectionLock).
   SourceResolver resolver;
-  // What the current response said and what of its audio waits.
-  bool audioStarted GUARDED_BY(connectionLock) = false;  // Format and Station announced
-  bool metadataSeen GUARDED_BY(connectionLock) = false;  // its first metadata block (or length byte 0) has passed
-  StreamBuffer heldAudio GUARDED_BY(connectionLock);     // its audio before the start
-  // Title and URL of its first metadata block.
-  std::optional<std::pair<std::string, std::string>> firstTitle GUARDED_BY(connectionLock);
-  AudioFormat format GUARDED_BY(connectionLock) = AudioFormat::Mp3;
-  // While an Ogg response without ICY metadata is read.
-  std::unique_ptr<OggChainReader> oggReader GUARDED_BY(connectionLock);
-  std::string responseUrl GUARDED_BY(connectionLock);  // where the response came from, after redirects
-  BodyUse bodyUse GUARDED_BY(connectionLock) = BodyUse::Audio;
-  std::string playlistBody GUARDED_BY(connectionLock);  // the body of a response that may be a playlist
   // Created at the first HLS playlist, kept for the place it holds.
   std::unique_ptr<HlsSession> hls GUARDED_BY(connectionLock);
   bool hlsAfterStop GUARDED_BY(connectionLock) = false;  // the last HLS run ended with a stop

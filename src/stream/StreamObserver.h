@@ -9,8 +9,10 @@ class StreamBuffer;
 // What a stream reports to. A stream calls OnAudio and OnText synchronously,
 // on the thread that raised the event (usually its worker), with its
 // observer lock held, in the order the observers were added. It neither owns
-// nor destroys its observers; an observer must outlive its place in the
-// stream's list (StreamSource::ClearObservers).
+// nor destroys its observers; an observer must outlive the stream's worker
+// (ServerStream::IsIdle), or its removal from the list of a stream whose
+// worker has ended (StreamSource::ClearObservers). An observer may block
+// (a disk that hangs): nothing the controlling thread does waits for it.
 //
 // An observer may throw: the stream releases its locks and the error ends
 // the current connection attempt.
