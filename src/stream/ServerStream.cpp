@@ -197,6 +197,12 @@ void ServerStream::SetUrl(const std::string& newUrl) {
   Reset();
   std::lock_guard<std::mutex> guard(connectionGuard);
   url = newUrl;
+  knownStation.clear();
+}
+
+void ServerStream::SetKnownStation(const std::string& name) {
+  std::lock_guard<std::mutex> guard(connectionGuard);
+  knownStation = name;
 }
 
 std::string ServerStream::Url() const {
@@ -715,6 +721,12 @@ std::string ServerStream::StationText() const {
   }
   if (!playlistStation.empty()) {
     return playlistStation;
+  }
+  {
+    std::lock_guard<std::mutex> guard(connectionGuard);
+    if (!knownStation.empty()) {
+      return knownStation;
+    }
   }
   const std::string host = UrlHost(Url());
   return host.empty() ? kUnnamedStation : host;

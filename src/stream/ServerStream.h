@@ -85,9 +85,14 @@ class ServerStream : public StreamSource {
   // Stops the stream (Reset), then the base is torn down.
   ~ServerStream() override;
 
-  // Resets the stream, then stores the URL exactly as given.
+  // Resets the stream, then stores the URL exactly as given; forgets the
+  // known station name.
   void SetUrl(const std::string& url);
   std::string Url() const;
+  // The station's name from where the URL was found (the station
+  // directory): names untitled audio while the server sends no icy-name and
+  // no playlist names one. Kept by Reset.
+  void SetKnownStation(const std::string& name);
 
   // Starts a stopped stream, stops a running one (Stop).
   void Toggle() override;
@@ -254,6 +259,7 @@ class ServerStream : public StreamSource {
   mutable std::mutex connectionGuard;
   std::shared_ptr<HttpConnection> connection;  // null while not connected
   std::string url;
+  std::string knownStation;
   std::string lastReason;
 
   // Wakes the worker from its wait between attempts.
