@@ -51,12 +51,16 @@ std::string HttpFetcher::Fetch(const std::string& url, size_t maxBytes) {
   } forget{*this};
 
   connection->Open(url, headerText);
+  return ReadBody(*connection, maxBytes, "an answer larger than " + SizeText(maxBytes));
+}
+
+std::string HttpFetcher::ReadBody(HttpConnection& connection, size_t maxBytes, const std::string& tooLarge) {
   // Read hands out the header block first; the body follows its empty line.
   std::string received;
   size_t bodyStart = std::string::npos;
   uint8_t buffer[16384];
   for (;;) {
-    const int32_t n = connection->Read(buffer, static_cast<int32_t>(sizeof buffer));
+    const int32_t n = connection.Read(buffer, static_cast<int32_t>(sizeof buffer));
     if (n == 0) {
       break;
     }
@@ -68,8 +72,8 @@ std::string HttpFetcher::Fetch(const std::string& url, size_t maxBytes) {
       }
     }
     if (bodyStart != std::string::npos && received.size() - bodyStart > maxBytes) {
-      connection->Abort();
-      throw ConnectionError("an answer larger than " + SizeText(maxBytes));
+      connection.Abort();
+      throw ConnectionError(tooLarge);
     }
   }
   return bodyStart == std::string::npos ? std::string() : received.substr(bodyStart);

@@ -51,6 +51,11 @@ class HttpFetcher {
   // failed that it was called off.
   bool Cancelled() EXCLUDES(mutex);
 
+  // The body of connection's response once Open has returned: the bytes
+  // after the header block Read hands out first. Throws ConnectionError as
+  // Read does, and ConnectionError(tooLarge) once the body passes maxBytes.
+  static std::string ReadBody(HttpConnection& connection, size_t maxBytes, const std::string& tooLarge);
+
   // "4 MiB", "512 KiB" or "1000 bytes": a bound as the error names it.
   static std::string SizeText(size_t bytes);
 
