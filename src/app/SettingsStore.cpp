@@ -10,6 +10,7 @@
 #include "stream/ServerStream.h"
 #include "app/ListControl.h"
 #include "app/ServerRowPresenter.h"
+#include "text/ByteText.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ constexpr const char* kDownloadKey = "Download";
 // Seconds between syncs of an open recording; read where present, never
 // added to a file that lacks it.
 constexpr const char* kSyncIntervalKey = "SyncInterval";
+constexpr const char* kDirectoryUrlKey = "DirectoryUrl";
 // The recording options, per entry.
 constexpr const char* kCutAtSilenceKey = "CutAtSilence";
 constexpr const char* kSilenceBeforeKey = "SilenceBefore";
@@ -163,6 +165,12 @@ std::string SettingsStore::DefaultDownloadDirectory() const {
   std::string directory;
   settings.GetString(kDefaultSection, kDownloadDirectoryKey, directory);
   return directory;
+}
+
+std::string SettingsStore::DirectoryUrl() const {
+  std::string url;
+  settings.GetString(kDefaultSection, kDirectoryUrlKey, url);
+  return std::string(ByteText::Trim(url));
 }
 
 bool SettingsStore::AddServer(const std::string& url, const std::string& directory, bool fileSplitting,

@@ -27,7 +27,8 @@ class ServerStream;
 // less, empty or non-numeric means 50000), "DownloadDirectory" (the
 // directory of every entry that names none) and, when present,
 // "SyncInterval" (seconds between syncs of an open recording, 0: only when it
-// is closed; missing: 10); section "Server" with
+// is closed; missing: 10) and "DirectoryUrl" (the one station directory
+// server Find Station asks, present only where the user set it); section "Server" with
 // Server_n (URL), FileSplitting_n and SmartSplitting_n (on only when they
 // read as exactly 1; missing means on) and Download_n (empty or missing
 // means the default directory), and the recording options where an entry
@@ -120,6 +121,10 @@ class SettingsStore {
   void LoadServerList(const IniDocument& settings, const IniDocument* utf8Document = nullptr);
   // "Default" "DownloadDirectory" of the settings; empty when missing.
   std::string DefaultDownloadDirectory() const;
+  // "Default" "DirectoryUrl" of the settings, blanks trimmed; empty when
+  // missing (then the public directory's servers are asked). Never written
+  // by the program, so a file without it stays without it.
+  std::string DirectoryUrl() const;
 
   // Creates an entry, stopped, and appends its row. An empty directory is
   // replaced by DefaultDownloadDirectory() and stored so. The stream reads

@@ -60,6 +60,7 @@ void Recorder::AddEntry(const EntrySettings& settings) {
     entry->stream->SetReadSize(settings.readSize);
   }
   entry->stream->SetUrl(settings.url);
+  entry->stream->SetKnownStation(settings.stationName);
   entry->stream->AddObserver(entry->cutter ? static_cast<StreamObserver*>(entry->cutter.get())
                                            : static_cast<StreamObserver*>(entry->writer.get()));
   entry->stream->AddObserver(entry->reporter.get());

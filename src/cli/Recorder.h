@@ -34,6 +34,7 @@ class Recorder {
     int32_t syncIntervalSeconds = -1;  // -1: the writer's default
     RecordingOptions options;          // all off: files as they always were
     int32_t number = 0;                // in the lines and metrics; 0: one more than the last entry's
+    std::string stationName{};         // names untitled audio until the server names itself; may be empty
   };
 
   Recorder();

@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
 
 #include "net/StreamUrl.h"
+#include "text/ByteText.h"
 
 namespace {
 
@@ -93,6 +95,8 @@ std::string RecorderUsage() {
          "                           [--keep-partial-apart] [--min-length SECONDS] [--quiet] URL...\n"
          "       driftharbour-record --settings FILE [--duration SECONDS] [--sync-interval SECONDS] [--quiet]\n"
          "  either form also takes [--shard K/N] [--metrics [ADDRESS:]PORT] [--start-rate PER_SECOND]\n"
+         "       driftharbour-record --find TEXT [--tag GENRE] [--country CC] [--codec CODEC] [--limit N]\n"
+         "                           [--pick K [recording options]] [--directory URL]\n"
          "\n"
          "Records every URL at once into DIR (default: the current directory), one\n"
          "file per title (.mp3, .aac, .ogg or .opus, as the station sends); audio\n"
@@ -128,6 +132,14 @@ std::string RecorderUsage() {
          "                         default 127.0.0.1; IPv6 as [::1]:PORT; port 0 picks one)\n"
          "  --start-rate PER_SECOND  start at most this many streams a second\n"
          "                         (default 1000; 0: all at once)\n"
+         "  --find TEXT            look the station up by name in the community radio\n"
+         "                         directory (radio-browser.info) and list the matches,\n"
+         "                         most listened first; exits 1 when none matches\n"
+         "  --tag, --country, --codec  narrow the search by genre, country code (DE)\n"
+         "                         or codec (MP3, AAC, OGG, ...)\n"
+         "  --limit N              list at most N stations (default 20)\n"
+         "  --pick K               record the K-th station listed, as if its URL were given\n"
+         "  --directory URL        ask this directory server instead of a public one\n"
          "  --help                 this text\n";
 }
 
@@ -137,6 +149,8 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
   bool onlyUrls = false;
   // Options that a settings file decides for each entry itself.
   std::string entryOption;
+  // Options that only a search uses.
+  std::string findOption;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     const auto value = [&](std::string& out) {
@@ -269,6 +283,45 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
         return result;
       }
       options.startsPerSecond = static_cast<int32_t>(number);
+    } else if (argument == "--find" || argument == "--tag" || argument == "--country" || argument == "--codec") {
+      if (!value(text)) {
+        return result;
+      }
+      std::string& field = argument == "--find"  ? options.query.name
+                           : argument == "--tag" ? options.query.tag
+                           : argument == "--country" ? options.query.countryCode
+                                                     : options.query.codec;
+      field = std::string(ByteText::Trim(text));
+      if (field.empty()) {
+        result.error = argument + " needs a text";
+        return result;
+      }
+      if (argument == "--find") {
+        options.find = true;
+      } else {
+        findOption = argument;
+      }
+    } else if (argument == "--limit" || argument == "--pick") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 1, DirectoryQuery::kMaxLimit, number)) {
+        result.error = argument + " takes a number from 1 to " + std::to_string(DirectoryQuery::kMaxLimit) +
+                       ", not '" + text + "'";
+        return result;
+      }
+      (argument == "--limit" ? options.query.limit : options.pick) = static_cast<int32_t>(number);
+      findOption = argument;
+    } else if (argument == "--directory") {
+      if (!value(text)) {
+        return result;
+      }
+      if (const StreamUrl::Problem problem = StreamUrl::Normalize(text, options.directoryUrl);
+          problem != StreamUrl::Problem::None) {
+        result.error = "--directory: " + StreamUrl::Describe(problem, text);
+        return result;
+      }
+      findOption = argument;
     } else if (argument == "--sync-interval") {
       if (!value(text)) {
         return result;
@@ -286,7 +339,14 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
   if (result.help) {
     return result;
   }
-  if (!options.settingsFile.empty() && !options.urls.empty()) {
+  if (options.find && (!options.settingsFile.empty() || !options.urls.empty())) {
+    result.error = "give either --find or URLs, not both";
+  } else if (!options.find && !findOption.empty()) {
+    result.error = findOption + " needs --find";
+  } else if (options.find) {
+    // The K-th station must be among those asked for.
+    options.query.limit = std::max(options.query.limit, options.pick);
+  } else if (!options.settingsFile.empty() && !options.urls.empty()) {
     result.error = "give either --settings or URLs, not both";
   } else if (!options.settingsFile.empty() && !entryOption.empty()) {
     result.error = entryOption + " does not apply with --settings: the file sets every entry's own";

@@ -6,6 +6,7 @@
 
 #include "app/ShardAssignment.h"
 #include "cli/StartPacer.h"
+#include "directory/DirectoryStation.h"
 #include "recording/RecordingOptions.h"
 
 // What driftharbour-record was asked to do.
@@ -25,6 +26,13 @@ struct RecorderOptions {
   std::string metricsAddress = "127.0.0.1";  // without brackets for IPv6
   uint16_t metricsPort = 0;     // 0: one the system picks
   int32_t startsPerSecond = StartPacer::kDefaultPerSecond;  // 0: all at once
+  // --find: ask the station directory instead of taking URLs; print the
+  // matches, or record the pick-th of them (counting from 1; 0: print).
+  bool find = false;
+  DirectoryQuery query;
+  int32_t pick = 0;
+  std::string directoryUrl;  // --directory: the one directory server to ask
+  std::string pickedStation;  // the picked station's name, once found: names untitled audio
 };
 
 // The outcome of reading the command line: options, a request for help, or

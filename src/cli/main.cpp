@@ -21,6 +21,7 @@
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
 #include "cli/StartPacer.h"
+#include "cli/StationFinder.h"
 #include "recording/FileSyncer.h"
 #include "stream/WorkerThread.h"
 
@@ -183,7 +184,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "driftharbour-record: %s\n%s", arguments.error.c_str(), RecorderUsage().c_str());
     return 2;
   }
-  const RecorderOptions& options = arguments.options;
+  RecorderOptions options = arguments.options;  // --find --pick fills in the URL
   const bool settingsMode = !options.settingsFile.empty();
 
   // Signals are taken by the main loop alone: block them before any thread
@@ -210,6 +211,20 @@ int main(int argc, char** argv) {
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     console.Say(LogLevel::Error, "cannot initialise the network library");
     return 1;
+  }
+
+  if (options.find) {
+    StationDirectory::Settings directory;
+    directory.cacheDirectory = DirectoryCache::DefaultDirectory();
+    // Ctrl+C ends a search that waits for the network, as it would any
+    // program; the main loop takes the signals again from the recording on.
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    const StationFinder::Outcome found = StationFinder::Find(options, std::move(directory), stdout, console);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    if (!found.record) {
+      curl_global_cleanup();
+      return found.status;
+    }
   }
 
   // Before any recording, so that a port in use ends the program at once.
@@ -239,7 +254,7 @@ int main(int argc, char** argv) {
       if (options.shard.Owns(options.urls[i])) {
         recorder.AddEntry({options.urls[i], options.directory, options.fileSplitting, options.smartSplitting,
                            options.readSize, options.syncIntervalSeconds, options.recording,
-                           static_cast<int32_t>(i + 1)});
+                           static_cast<int32_t>(i + 1), options.pickedStation});
       }
     }
     const std::string shard = ShardNote(options, recorder.EntryCount(), options.urls.size());

@@ -37,6 +37,12 @@ void ServerStream::SetUrl(const std::string& newUrl) {
   Reset();
   MutexLock guard(connectionGuard);
   url = newUrl;
+  knownStation.clear();
+}
+
+void ServerStream::SetKnownStation(const std::string& name) {
+  MutexLock guard(connectionGuard);
+  knownStation = name;
 }
 
 std::string ServerStream::Url() const {
@@ -368,6 +374,12 @@ void ServerStream::OnResponseAudio(const uint8_t* data, int32_t size) {
 std::string ServerStream::DefaultStation() const {
   if (!resolver.PlaylistStation().empty()) {
     return resolver.PlaylistStation();
+  }
+  {
+    MutexLock guard(connectionGuard);
+    if (!knownStation.empty()) {
+      return knownStation;
+    }
   }
   const std::string host = UrlHost(Url());
   return host.empty() ? kUnnamedStation : host;

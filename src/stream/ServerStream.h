@@ -101,6 +101,10 @@ class ServerStream : public StreamSource, private ResponseBody::Output, private 
   // Resets the stream, then stores the URL exactly as given.
   void SetUrl(const std::string& url) EXCLUDES(connectionLock, connectionGuard);
   std::string Url() const EXCLUDES(connectionGuard);
+  // The station's name from where the URL was found (the station
+  // directory): names untitled audio while the server sends no icy-name and
+  // no playlist names one. SetUrl forgets it; Reset keeps it.
+  void SetKnownStation(const std::string& name) EXCLUDES(connectionGuard);
 
   // Starts a stopped stream, stops a running one (RequestStop). Returns at
   // once either way.
@@ -222,6 +226,7 @@ class ServerStream : public StreamSource, private ResponseBody::Output, private 
   mutable Mutex connectionGuard;
   std::shared_ptr<HttpConnection> connection GUARDED_BY(connectionGuard);  // null while not connected
   std::string url GUARDED_BY(connectionGuard);
+  std::string knownStation GUARDED_BY(connectionGuard);
   std::string lastReason GUARDED_BY(connectionGuard);
   bool workerActive GUARDED_BY(connectionGuard) = false;  // a worker runs and has not decided to end
   bool restartPending GUARDED_BY(connectionGuard) = false;  // started again before the worker ended its run

@@ -195,3 +195,27 @@ size_t ByteText::Utf8CutPoint(std::string_view text, size_t maxBytes) {
   }
   return cut;
 }
+
+namespace {
+
+bool ContinuesSequence(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+size_t ByteText::Utf8Length(std::string_view text) {
+  size_t length = 0;
+  for (const char c : text) {
+    length += ContinuesSequence(c) ? 0 : 1;
+  }
+  return length;
+}
+
+std::string_view ByteText::Utf8Prefix(std::string_view text, size_t maxCharacters) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!ContinuesSequence(text[i]) && characters++ == maxCharacters) {
+      return text.substr(0, i);
+    }
+  }
+  return text;
+}

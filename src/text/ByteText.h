@@ -57,6 +57,11 @@ class ByteText {
   // splitting a UTF-8 sequence: at most three continuation bytes are stepped
   // back over, so bytes that are not UTF-8 are cut where they stand.
   static size_t Utf8CutPoint(std::string_view text, size_t maxBytes);
+  // How many characters UTF-8 text holds (bytes that do not continue a
+  // sequence), for lining texts up in columns of a terminal.
+  static size_t Utf8Length(std::string_view text);
+  // The first maxCharacters characters of UTF-8 text.
+  static std::string_view Utf8Prefix(std::string_view text, size_t maxCharacters);
   // text cut to at most maxBytes at such a point.
   static std::string_view CutAtUtf8Boundary(std::string_view text, size_t maxBytes) {
     return text.substr(0, Utf8CutPoint(text, maxBytes));

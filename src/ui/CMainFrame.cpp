@@ -1,6 +1,7 @@
 #include "ui/CMainFrame.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -11,6 +12,7 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStyle>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -18,6 +20,7 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/EntryCommands.h"
+#include "ui/FindStationDialog.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowState.h"
 
@@ -31,6 +34,10 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
   addServerAction = server->addAction(QStringLiteral("&Add Server"));
   addServerAction->setShortcut(QKeySequence(Qt::Key_F3));
+  findStationAction = server->addAction(QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView),
+                                        QStringLiteral("&Find Station\u2026"));
+  findStationAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  findStationAction->setToolTip(QStringLiteral("Find a station by name in the community radio directory"));
   server->addSeparator();
   saveServerListAction = server->addAction(QStringLiteral("&Save Server List"));
   saveServerListAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -42,7 +49,7 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   exitAction = server->addAction(QStringLiteral("E&xit"));
   aboutAction = menuBar()->addAction(QStringLiteral("&About"));
   // The shortcuts work wherever the focus is in this window.
-  for (QAction* action : {addServerAction, saveServerListAction}) {
+  for (QAction* action : {addServerAction, findStationAction, saveServerListAction}) {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
@@ -53,6 +60,8 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   toolBar->setFloatable(false);
   toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
   toolBar->setIconSize(QSize(16, 16));
+  toolBar->addAction(findStationAction);
+  toolBar->addSeparator();
   toolBar->addActions(view->Commands()->Actions());
 
   countsLabel = new QLabel(statusBar());
@@ -71,6 +80,7 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   }
 
   connect(addServerAction, &QAction::triggered, view, &CDriftharbourView::OnAddServer);
+  connect(findStationAction, &QAction::triggered, this, &CMainFrame::OnFindStation);
   connect(saveServerListAction, &QAction::triggered, view, &CDriftharbourView::OnSaveServerList);
   connect(exitAction, &QAction::triggered, this, &CMainFrame::OnExit);
   connect(aboutAction, &QAction::triggered, this, &CMainFrame::OnAppAbout);
@@ -89,6 +99,18 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
 }
 
 CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::OnFindStation() {
+  if (findStation == nullptr) {
+    StationDirectory::Settings settings;
+    settings.directoryUrl = view->Store().DirectoryUrl();
+    settings.cacheDirectory = DirectoryCache::DefaultDirectory();
+    findStation = new FindStationDialog(
+        std::move(settings),
+        [this](const DirectoryStation& station) { return FindStationDialog::AddToView(*view, station); }, this);
+  }
+  findStation->exec();
+}
 
 void CMainFrame::OnAppAbout() {
   CAboutDlg about(this);

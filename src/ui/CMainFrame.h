@@ -5,14 +5,15 @@
 #include <string>
 
 class CDriftharbourView;
+class FindStationDialog;
 class QAction;
 class QLabel;
 class QToolBar;
 class TrayIcon;
 
-// The main window: the menu ("Server" with Add Server F3, Save Server List
-// Ctrl+S, Hide in Tray When Closed and Exit; "About"), a toolbar with the
-// entry commands, the main view as its client area and a status bar that
+// The main window: the menu ("Server" with Add Server F3, Find Station...
+// Ctrl+F, Save Server List Ctrl+S, Hide in Tray When Closed and Exit;
+// "About"), a toolbar with Find Station and the entry commands, the main view as its client area and a status bar that
 // counts recording, retrying and stopped entries. Its move and resize
 // events drive the view's LayoutAnchor; the smallest size it can take is
 // its size after the view's initial update. It comes back where it was and
@@ -41,6 +42,7 @@ class CMainFrame : public QMainWindow {
 
   CDriftharbourView* View() const { return view; }
   QAction* AddServerAction() const { return addServerAction; }
+  QAction* FindStationAction() const { return findStationAction; }
   QAction* SaveServerListAction() const { return saveServerListAction; }
   QAction* AboutAction() const { return aboutAction; }
   QAction* ExitAction() const { return exitAction; }
@@ -49,6 +51,9 @@ class CMainFrame : public QMainWindow {
   QLabel* CountsLabel() const { return countsLabel; }
   TrayIcon* Tray() const { return tray; }
 
+  // Opens Find Station (FindStationDialog), made at the first use and kept,
+  // so that it keeps its last search; modal.
+  void OnFindStation();
   // Runs the About box modally.
   void OnAppAbout();
   // Exit: closes the window after the questions; never hides it.
@@ -74,6 +79,8 @@ class CMainFrame : public QMainWindow {
 
   CDriftharbourView* view = nullptr;  // owned through Qt
   QAction* addServerAction = nullptr;
+  QAction* findStationAction = nullptr;
+  FindStationDialog* findStation = nullptr;  // owned through Qt; null until first used
   QAction* saveServerListAction = nullptr;
   QAction* aboutAction = nullptr;
   QAction* exitAction = nullptr;

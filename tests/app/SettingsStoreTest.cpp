@@ -332,3 +332,24 @@ TEST_F(SettingsStoreTest, RecordingOptionsAreOffForStoredEntriesOnForNewOnesAndO
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsStoreTest, DirectoryUrlIsReadWherePresentAndNeverAddedWhereMissing) {
+  for (const auto& [line, expected] : {std::pair<std::string, std::string>{"DirectoryUrl= http://127.0.0.1:8080/ \r\n",
+                                                                           "http://127.0.0.1:8080/"},
+                                       {"", ""}}) {
+    WriteFileBytes(path, "[Default]\r\nBuffer=50000\r\n" + line + "[Server]\r\nServer_0=http://a/\r\n");
+    Start();
+    EXPECT_EQ(store->DirectoryUrl(), expected) << line;
+    ASSERT_TRUE(store->SaveServerList());
+    const std::string saved = File();
+    Start();
+    ASSERT_TRUE(store->SaveServerList());
+    EXPECT_EQ(File(), saved) << line;
+    EXPECT_EQ(File().find("DirectoryUrl=" + expected + "\r\n") != std::string::npos, !line.empty()) << File();
+    EXPECT_EQ(File().find("DirectoryUrl") != std::string::npos, !line.empty()) << File();
+  }
+}
+
+}  // namespace
