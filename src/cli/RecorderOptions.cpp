@@ -140,8 +140,11 @@ std::string RecorderUsage() {
          "  --limit N              list at most N stations (default 20)\n"
          "  --pick K               record the K-th station listed, as if its URL were given\n"
          "  --directory URL        ask this directory server instead of a public one\n"
-         "  --help                 this text\n";
+         "  --help                 this text\n"
+         "  --version              the program's version\n";
 }
+
+std::string RecorderVersion() { return std::string("driftharbour-record ") + DRIFTHARBOUR_VERSION + "\n"; }
 
 RecorderArguments ParseRecorderArguments(const std::vector<std::string>& arguments) {
   RecorderArguments result;
@@ -177,6 +180,8 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
       onlyUrls = true;
     } else if (argument == "--help" || argument == "-h") {
       result.help = true;
+    } else if (argument == "--version") {
+      result.version = true;
     } else if (argument == "--dir") {
       entryOption = argument;
       if (!value(options.directory)) {
@@ -336,7 +341,7 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
       return result;
     }
   }
-  if (result.help) {
+  if (result.help || result.version) {
     return result;
   }
   if (options.find && (!options.settingsFile.empty() || !options.urls.empty())) {

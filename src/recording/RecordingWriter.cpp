@@ -278,7 +278,8 @@ bool RecordingWriter::CreateFile() {
       return false;
     }
   }
-  const std::string& name = currentTitle.empty() ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
+  const std::string& name =
+      RecordingName::IsBlank(currentTitle) ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
   std::string path;
   if (const int error =
           file.Create(RecordingName::JoinPath(fileDirectory, RecordingName::Stem(name)), extension, path);
