@@ -134,23 +134,31 @@ FindStationDialog::FindStationDialog(StationDirectory::Settings settings, AddSta
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   UpdateAddButton();
 
-  // The report comes on the worker's thread: it is posted to this dialog,
-  // and dropped by Qt once the dialog is gone.
-  QPointer<FindStationDialog> self(this);
+  // The report comes on the worker's thread: it is kept for this dialog,
+  // which the pipe wakes; no Qt object crosses threads.
+  connect(&wakeup, &WakeupPipe::woken, this, &FindStationDialog::TakeReport);
   worker = std::make_unique<DirectoryWorker>(
-      std::move(settings), [self](uint64_t id, std::vector<DirectoryStation> found, std::string error) {
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, id, found = std::move(found), error = std::move(error)]() mutable {
-              if (self) {
-                self->ShowResults(id, std::move(found), error);
-              }
-            },
-            Qt::QueuedConnection);
+      std::move(settings), [this](uint64_t id, std::vector<DirectoryStation> found, std::string error) {
+        {
+          MutexLock lock(reportMutex);
+          report = std::make_unique<Report>(Report{id, std::move(found), std::move(error)});
+        }
+        wakeup.Wake();
       });
 }
 
 FindStationDialog::~FindStationDialog() { worker.reset(); }
+
+void FindStationDialog::TakeReport() {
+  std::unique_ptr<Report> taken;
+  {
+    MutexLock lock(reportMutex);
+    taken = std::move(report);
+  }
+  if (taken != nullptr) {
+    ShowResults(taken->searchId, std::move(taken->found), taken->error);
+  }
+}
 
 bool FindStationDialog::AddToView(CDriftharbourView& view, const DirectoryStation& station) {
   SettingsStore& store = view.Store();

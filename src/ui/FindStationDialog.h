@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
 #include "directory/DirectoryStation.h"
 #include "directory/StationDirectory.h"
+#include "ui/WakeupPipe.h"
 
 class CDriftharbourView;
 class DirectoryWorker;
@@ -47,8 +49,9 @@ class QTimer;
 // text field moves into the results.
 //
 // Threads: user-interface thread only. The worker reports on its own
-// thread; the dialog posts each report to itself (dropped when the dialog
-// is gone). The destructor stops the worker first (promptly: its transfer
+// thread: it keeps the report under reportMutex and wakes the dialog
+// through a WakeupPipe, so no Qt call is made off the dialog's thread. The
+// destructor stops the worker first (promptly: its transfer
 // is aborted), so no report arrives later. Child widgets belong to the
 // dialog through Qt.
 class FindStationDialog : public QDialog {
@@ -101,6 +104,8 @@ class FindStationDialog : public QDialog {
   void StartSearch();
   void ShowResults(uint64_t searchId, std::vector<DirectoryStation> found, const std::string& error);
   void UpdateAddButton();
+  // Shows the worker's report, if one waits (on wakeup).
+  void TakeReport() EXCLUDES(reportMutex);
 
   AddStation add;
   std::vector<DirectoryStation> stations;
@@ -115,6 +120,18 @@ class FindStationDialog : public QDialog {
   QPushButton* addButton = nullptr;
   QLabel* statusLine = nullptr;
   QTimer* debounce = nullptr;
+
+  // The worker's newest report, handed over without Qt: the worker stores it
+  // and wakes this dialog's thread through the pipe. `reportMutex` guards
+  // `report`; the worker's thread and the user-interface thread take it.
+  struct Report {
+    uint64_t searchId = 0;
+    std::vector<DirectoryStation> found;
+    std::string error;
+  };
+  Mutex reportMutex;
+  std::unique_ptr<Report> report GUARDED_BY(reportMutex);  // null when none waits
+  WakeupPipe wakeup;
 
   // Last, so that it is created once the widgets exist, and stopped first.
   std::unique_ptr<DirectoryWorker> worker;
