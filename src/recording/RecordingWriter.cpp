@@ -201,7 +201,7 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
     default:
       return;
   }
-  if (!Shared(fileSplitting)) {
+  if (!SplittingTitles()) {
     // The first title names the one file; so does a later one after its
     // creation failed.
     if (!file.IsOpen() && (currentTitle.empty() || openFailed)) {
@@ -369,6 +369,9 @@ bool RecordingWriter::CreateFile() {
     fileDirectory = ByteText::ToUtf8(directory);
     interval = syncInterval;
   }
+  if (show && show->splitTitles) {
+    fileDirectory = JoinPath(fileDirectory, show->Stem());
+  }
   if (!fileDirectory.empty()) {
     std::error_code error;
     std::filesystem::create_directories(fileDirectory, error);
@@ -380,7 +383,8 @@ bool RecordingWriter::CreateFile() {
     }
   }
   const std::string& name = currentTitle.empty() ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
-  const std::string base = JoinPath(fileDirectory, FileStem(name));
+  const bool showFile = show && !show->splitTitles;
+  const std::string base = JoinPath(fileDirectory, showFile ? show->Stem() : FileStem(name));
   const std::string dotted = "." + extension;
   std::string path;
   for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
@@ -394,7 +398,15 @@ bool RecordingWriter::CreateFile() {
       filePath = path;
       fileExtension = extension;
       fileBytes = 0;
-      facts = FileFacts{currentTitle, stationName, Today(), responseFresh, false};
+      facts = FileFacts{currentTitle, stationName, Today(), responseFresh, false, showFile, false};
+      if (show) {
+        // The show is the album, on its own date; its one file is titled
+        // after it.
+        facts.station = show->name;
+        facts.date = show->date;
+        facts.title = showFile ? show->name + " " + show->date : facts.title;
+        facts.showPartial = show->partial;
+      }
       responseFresh = false;
       filesWritten.fetch_add(1, std::memory_order_relaxed);
       {
@@ -449,9 +461,9 @@ FileSyncer::Finish RecordingWriter::MakeFinish() const {
   {
     std::lock_guard<std::mutex> guard(shared);
     wanted = options;
-    splitting = fileSplitting;
     url = sourceUrl;
   }
+  splitting = SplittingTitles();
   FileSyncer::Finish finish;
   const std::shared_ptr<SyncReport> report = syncReport;
   if (wanted.tags) {
@@ -467,7 +479,8 @@ FileSyncer::Finish RecordingWriter::MakeFinish() const {
   }
   const bool tooShort = wanted.minLengthSeconds > 0 && bitrateKbps > 0 &&
                         fileBytes * 8 < int64_t{wanted.minLengthSeconds} * bitrateKbps * 1000;
-  if (wanted.keepPartialApart && splitting && (facts.startsPartial || facts.interrupted || tooShort)) {
+  if (facts.showFile ? facts.showPartial
+                     : wanted.keepPartialApart && splitting && (facts.startsPartial || facts.interrupted || tooShort)) {
     finish.afterClose = [report](const std::string& path) { return MoveToIncomplete(path, *report); };
   }
   return finish;

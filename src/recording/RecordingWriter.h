@@ -15,6 +15,7 @@
 
 #include "recording/FileSyncer.h"
 #include "recording/RecordingOptions.h"
+#include "recording/ShowFile.h"
 #include "stream/StreamObserver.h"
 
 class ReconnectJoin;
@@ -81,6 +82,14 @@ class StreamBuffer;
 // and one shorter than the minimum length (when the bit rate is known) — is
 // moved into incomplete/ inside the download directory when it is closed.
 // Both happen on the syncer's thread, or at once without a syncer.
+//
+// Shows: from BeginShow to EndShow the files belong to one show (ShowFile).
+// With the show's title splitting off, one file "SHOW YYYY-MM-DD HHMM.EXT"
+// in the download directory receives everything, whatever the entry's own
+// switch says; with it on, files by title as usual, in a folder of that
+// name. Tags name the show as album and carry its date. A show's one file
+// that misses its beginning (joined late) or its end (EndShow(false)) goes
+// into incomplete/, whatever the partial-songs option says.
 //
 // Failures: a file that cannot be created is not an exception; the writer
 // drops audio until the next file switch and keeps the path and the system's
@@ -179,6 +188,14 @@ class RecordingWriter : public StreamObserver {
   // The file being written, "" while none is open.
   std::string CurrentPath() const;
 
+  // The next file starts the show; the open one closes now (audio held for
+  // a reconnect written first). The controlling thread calls both; they
+  // take `lock`, so they wait for a write in progress.
+  void BeginShow(const ShowFile& show);
+  // The show's file closes now; whole: it ended as planned (else it counts
+  // as partial). Files after it are the entry's own again.
+  void EndShow(bool whole);
+
   // base + extension if nothing exists under that name, otherwise the first
   // free base + "(n)" + extension for n = 1, 2, ...
   static std::string MakeUniquePath(const std::string& base, const std::string& extension);
@@ -214,6 +231,8 @@ class RecordingWriter : public StreamObserver {
     std::string date;     // "YYYY-MM-DD", local time
     bool startsPartial = false;  // the first file of a connection, or after a gap
     bool interrupted = false;    // the connection was lost while it was open
+    bool showFile = false;       // the one file of a show
+    bool showPartial = false;    // ...which misses its beginning or its end
   };
 
   // Closes the file and makes the switch to pendingTitle (file switch).
@@ -242,6 +261,9 @@ class RecordingWriter : public StreamObserver {
   void RecordError(const std::string& path, int error);
   void Note(std::string text);
   std::string FileName() const;
+  // Whether titles start files: the show's choice while one is on, else
+  // the entry's File Splitting. Under lock.
+  bool SplittingTitles() const;
 
   template <typename T>
   T Shared(const T& field) const {
@@ -284,6 +306,7 @@ class RecordingWriter : public StreamObserver {
   std::string gapNote;          // what a Gap closed, for the note of the file after it
   int32_t bitrateKbps = 0;      // from the Bitrate event; 0: unknown
   WriteFunction writeFunction;  // null: ::write
+  std::optional<ShowFile> show;  // the show being recorded; nullopt: none
 
   // Shared with the syncer's queue, which may outlive the writer.
   const std::shared_ptr<SyncReport> syncReport;
