@@ -94,6 +94,7 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
   list = listControl;
   settings.Clear();
   ApplyDefaults(settings);
+  scheduleProblems.clear();
 
   IniDocument stored;
   fileRead = false;
@@ -155,7 +156,10 @@ void SettingsStore::LoadServerList(const IniDocument& document, const IniDocumen
         utf8Document->GetString(kDefaultSection, kDownloadDirectoryKey, writerDirectory);
       }
     }
-    AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1, ReadOptions(document, suffix));
+    if (AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1,
+                 ReadOptions(document, suffix))) {
+      entries.back().schedules = ScheduleKeys::Read(document, kServerSection, number, &scheduleProblems);
+    }
   }
 }
 
@@ -221,6 +225,7 @@ bool SettingsStore::SaveServerList() {
   IniDocument saved;
   int number = 0;
   for (const Entry& entry : entries) {
+    ScheduleKeys::Write(saved, kServerSection, number, entry.schedules);
     const std::string suffix = Suffix(number++);
     saved.SetString(kServerSection, kServerKey + suffix, entry.presenter->Url());
     saved.SetInt(kServerSection, kFileSplittingKey + suffix, entry.presenter->FileSplitting() ? 1 : 0);
@@ -333,6 +338,20 @@ bool SettingsStore::SetEntryOptions(int row, const RecordingOptions& options) {
   return true;
 }
 
+const std::vector<Schedule>* SettingsStore::EntrySchedules(int row) const {
+  const auto it = FindRow(row);
+  return it == entries.end() ? nullptr : &it->schedules;
+}
+
+bool SettingsStore::SetEntrySchedules(int row, std::vector<Schedule> schedules) {
+  const auto found = FindRow(row);
+  if (found == entries.end()) {
+    return false;
+  }
+  entries[static_cast<size_t>(found - entries.begin())].schedules = std::move(schedules);
+  return true;
+}
+
 void SettingsStore::WireObservers(Entry& entry, const RecordingOptions& options) {
   entry.stream->ClearObservers();
   entry.cutter.reset();
@@ -408,6 +427,7 @@ std::vector<SettingsStore::StoredServer> SettingsStore::ReadServerList(const Ini
       document.GetString(kDefaultSection, kDownloadDirectoryKey, server.directory);
     }
     server.options = ReadOptions(document, suffix);
+    server.schedules = ScheduleKeys::Read(document, kServerSection, number, &server.scheduleProblems);
     servers.push_back(std::move(server));
   }
   return servers;
@@ -455,7 +475,8 @@ bool SettingsStore::AddStoredServer(const StoredServer& server) {
                 server.options)) {
     return false;
   }
-  const Entry& entry = entries.back();
+  Entry& entry = entries.back();
+  entry.schedules = server.schedules;
   entry.stream->SetReadSize(server.readSize);  // 0 or less gives the default
   if (server.syncIntervalSeconds) {
     entry.writer->SetSyncInterval(*server.syncIntervalSeconds);  // 0 or less: only at close

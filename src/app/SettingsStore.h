@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/ScheduleKeys.h"
 #include "config/IniDocument.h"
 #include "recording/RecordingOptions.h"
+#include "schedule/Schedule.h"
 
 class ListControl;
 class RecordingWriter;
@@ -36,7 +38,10 @@ class ServerStream;
 // SilenceThreshold_n (dBFS), SplitOffset_n (ms) and MinLength_n (s) (missing
 // means the defaults of RecordingOptions). SaveServerList writes an option
 // key only where it differs from that missing reading, so a file written
-// before these options loads and saves unchanged; n counting 0, 1, 2, ... in list order. The
+// before these options loads and saves unchanged; n counting 0, 1, 2, ... in list order.
+// An entry's schedules are the keys Schedule_n_k (ScheduleKeys), written
+// only where it has some; a value that is no schedule is skipped and kept
+// for ScheduleProblems. The
 // first missing Server_n ends the list. Keys and sections the program does
 // not use are kept in "Default" and by the start-up rewrite, and dropped by
 // SaveServerList, which writes exactly "Default" and "Server".
@@ -151,6 +156,13 @@ class SettingsStore {
   // The same for the recording options; the stream's observers are wired
   // anew (a cutter in front of the writer, or none).
   bool SetEntryOptions(int row, const RecordingOptions& options);
+  // The entry's schedules (what SaveServerList writes), null when no entry
+  // shows in row. Setting them is allowed while the entry records: the
+  // caller hands them to its scheduler.
+  const std::vector<Schedule>* EntrySchedules(int row) const;
+  bool SetEntrySchedules(int row, std::vector<Schedule> schedules);
+  // The schedule values the last LoadSettings skipped, in file order.
+  const std::vector<ScheduleProblem>& ScheduleProblems() const { return scheduleProblems; }
 
   // A server entry as the file stores it, read without adding it: for a
   // controller that picks the entries to record (the recorder's shards) and
@@ -162,6 +174,8 @@ class SettingsStore {
     bool fileSplitting = true;
     bool smartSplitting = true;
     RecordingOptions options;
+    std::vector<Schedule> schedules;
+    std::vector<ScheduleProblem> scheduleProblems;  // values skipped; compared by none
     // From "Default": the read size (Buffer) and the sync interval, when the
     // file names one.
     int32_t readSize = kDefaultBuffer;
@@ -210,6 +224,7 @@ class SettingsStore {
     std::unique_ptr<RecordingWriter> writer;
     std::unique_ptr<SilenceCutter> cutter;  // null unless cutting at silence
     std::unique_ptr<ServerStream> stream;
+    std::vector<Schedule> schedules;
   };
 
   // AddServer, with the writer recording into writerDirectory unless that is
@@ -231,4 +246,5 @@ class SettingsStore {
   IniDocument settings;
   ListControl* list = nullptr;  // not owned; null until LoadSettings
   bool fileRead = false;
+  std::vector<ScheduleProblem> scheduleProblems;
 };

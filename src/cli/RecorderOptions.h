@@ -7,6 +7,7 @@
 #include "app/ShardAssignment.h"
 #include "cli/StartPacer.h"
 #include "recording/RecordingOptions.h"
+#include "schedule/Schedule.h"
 
 // What driftharbour-record was asked to do.
 struct RecorderOptions {
@@ -25,6 +26,9 @@ struct RecorderOptions {
   std::string metricsAddress = "127.0.0.1";  // without brackets for IPv6
   uint16_t metricsPort = 0;     // 0: one the system picks
   int32_t startsPerSecond = StartPacer::kDefaultPerSecond;  // 0: all at once
+  std::vector<Schedule> schedules;  // every URL records only during these shows
+  int32_t preRollSeconds = -1;      // -1: the default, or the settings file's
+  int32_t postRollSeconds = -1;
 };
 
 // The outcome of reading the command line: options, a request for help, or

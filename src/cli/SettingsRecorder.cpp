@@ -20,6 +20,10 @@ SettingsRecorder::~SettingsRecorder() {
     }
   }
   store.StopAll();
+  // With every stream stopped: a show still on was cut short.
+  for (const Entry& entry : entries) {
+    shows.Detach(entry.stream);
+  }
 }
 
 bool SettingsRecorder::Load(const std::string& path, std::string& error, int32_t syncIntervalSeconds) {
@@ -36,6 +40,8 @@ bool SettingsRecorder::Load(const std::string& path, std::string& error, int32_t
     return false;
   }
   listed = servers.size();
+  ReportScheduleProblems(servers);
+  shows.SetRolls(RollsOf(store.Settings()));
   std::vector<SettingsStore::StoredServer> wanted;
   std::vector<int32_t> numbers;
   Select(servers, wanted, numbers);
@@ -76,15 +82,63 @@ bool SettingsRecorder::MakeEntry(const SettingsStore::StoredServer& server, int3
   if (syncIntervalOverride >= 0) {
     writer->SetSyncInterval(syncIntervalOverride);
   }
+  entry.writer = writer;
   entry.reporter = std::make_unique<ConsoleReporter>(number, server.url, writer);
   entry.stream->AddObserver(entry.reporter.get());
   if (metrics != nullptr) {
     entry.metrics = std::make_unique<StreamMetrics>(number, server.url, writer);
     entry.stream->AddObserver(entry.metrics.get());
-    metrics->Add(entry.metrics.get());
   }
   entry.started = false;
+  entry.server.schedules.clear();
+  ApplySchedules(entry, server.schedules);
+  if (metrics != nullptr) {
+    metrics->Add(entry.metrics.get());
+  }
   return true;
+}
+
+void SettingsRecorder::ApplySchedules(Entry& entry, const std::vector<Schedule>& schedules) {
+  const bool had = !entry.server.schedules.empty();
+  entry.server.schedules = schedules;
+  if (schedules.empty() && !had) {
+    return;
+  }
+  const ShowSwitch* showSwitch = shows.Attach(entry.stream, entry.writer, Label(entry.number, entry.server.url));
+  if (entry.metrics) {
+    entry.metrics->SetShows(showSwitch);
+  }
+  shows.SetSchedules(entry.stream, schedules);
+  if (!schedules.empty() && !had && !shows.Current(entry.stream) && !entry.stream->IsStopped()) {
+    entry.stream->Stop();  // it records only during its shows from now on
+  } else if (schedules.empty() && had && entry.started) {
+    entry.started = false;  // it records all the time again: StartWaiting starts it
+    ++waiting;
+  }
+}
+
+Rolls SettingsRecorder::RollsOf(const IniDocument& document) const {
+  Rolls rolls = ScheduleKeys::ReadRolls(document, SettingsStore::kDefaultSection);
+  if (preRollOverride >= 0) {
+    rolls.pre = std::chrono::seconds{preRollOverride};
+  }
+  if (postRollOverride >= 0) {
+    rolls.post = std::chrono::seconds{postRollOverride};
+  }
+  return rolls;
+}
+
+void SettingsRecorder::ReportScheduleProblems(const std::vector<SettingsStore::StoredServer>& servers) {
+  for (const SettingsStore::StoredServer& server : servers) {
+    for (const ScheduleProblem& problem : server.scheduleProblems) {
+      retiredLines.push_back(
+          {LogLevel::Warning, ScheduleKeys::Describe(settingsPath, SettingsStore::kServerSection, problem)});
+    }
+  }
+}
+
+std::string SettingsRecorder::Label(int32_t number, const std::string& url) {
+  return "[" + std::to_string(number) + "] " + url + ": ";
 }
 
 void SettingsRecorder::RemoveEntry(Entry& entry) {
@@ -92,6 +146,10 @@ void SettingsRecorder::RemoveEntry(Entry& entry) {
     // Before the store destroys the writer that a scrape reads.
     metrics->Remove(entry.metrics.get());
   }
+  // The stream ends before its show does, so that no audio follows the
+  // show's file.
+  entry.stream->Stop();
+  shows.Detach(entry.stream);
   const int row = store.RowOf(entry.stream);
   if (store.RemoveRow(row)) {
     list.RemoveRow(row);
@@ -106,7 +164,7 @@ void SettingsRecorder::RemoveEntry(Entry& entry) {
 
 void SettingsRecorder::StartAll() {
   for (Entry& entry : entries) {
-    if (entry.stream->IsStopped()) {
+    if (entry.server.schedules.empty() && entry.stream->IsStopped()) {
       entry.stream->Toggle();
     }
     entry.started = true;
@@ -117,7 +175,7 @@ void SettingsRecorder::StartAll() {
 size_t SettingsRecorder::StartWaiting(size_t most) {
   for (auto it = entries.begin(); it != entries.end() && waiting > 0 && most > 0; ++it) {
     if (!it->started) {
-      if (it->stream->IsStopped()) {
+      if (it->server.schedules.empty() && it->stream->IsStopped()) {
         it->stream->Toggle();
       }
       it->started = true;
@@ -139,6 +197,8 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
   }
   result.read = true;
   listed = servers.size();
+  ReportScheduleProblems(servers);
+  shows.SetRolls(RollsOf(document));
   std::vector<SettingsStore::StoredServer> wanted;
   std::vector<int32_t> numbers;
   Select(servers, wanted, numbers);
@@ -175,6 +235,12 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
       if (entry.metrics) {
         entry.metrics->SetNumber(entry.number);
       }
+      if (shows.Scheduled(entry.stream) || !entry.server.schedules.empty()) {
+        shows.Attach(entry.stream, entry.writer, Label(entry.number, entry.server.url));
+      }
+    }
+    if (entry.server.schedules != wanted[pair.wanted].schedules) {
+      ApplySchedules(entry, wanted[pair.wanted].schedules);
     }
     next[pair.wanted] = std::move(entry);
     filled[pair.wanted] = true;
@@ -212,7 +278,24 @@ std::vector<LogLine> SettingsRecorder::TakeLogLines() {
     auto taken = entry.reporter->TakeLogLines();
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
   }
+  for (auto& line : shows.TakeLines()) {
+    lines.push_back({line.warning ? LogLevel::Warning : LogLevel::Notice, std::move(line.text)});
+  }
   return lines;
+}
+
+bool SettingsRecorder::Idle() const {
+  return std::all_of(entries.begin(), entries.end(), [](const Entry& entry) { return entry.stream->IsStopped(); });
+}
+
+std::vector<const ConsoleReporter*> SettingsRecorder::UnscheduledReporters() const {
+  std::vector<const ConsoleReporter*> reporters;
+  for (const Entry& entry : entries) {
+    if (entry.server.schedules.empty()) {
+      reporters.push_back(entry.reporter.get());
+    }
+  }
+  return reporters;
 }
 
 std::vector<std::string> SettingsRecorder::ProgressLines(size_t most) const {

@@ -30,7 +30,7 @@ void ShowSwitch::ShowStarts(const ShowWindow& window, bool late) {
   }
   current = window;
   recording.store(true, std::memory_order_relaxed);
-  Say("show " + window.show.name + " (" + ShowTimes::DescribeStart(window.show) + ")" +
+  Note("show " + window.show.name + " (" + ShowTimes::DescribeStart(window.show) + ")" +
       (late ? " began before now: recording the rest" : " starts") + " until " +
       ShowTimes::LocalClock(window.until, window.from) + (late ? "; the file counts as partial" : ""));
 }
@@ -46,23 +46,24 @@ void ShowSwitch::ShowEnds(const ShowWindow& window) {
   const int64_t bytes = writer.BytesWritten() - bytesAtStart;
   if (bytes > 0) {
     recorded.fetch_add(1, std::memory_order_relaxed);
-    Say("show " + window.show.name + " ends: " + std::to_string(bytes) + " bytes recorded");
+    Note("show " + window.show.name + " ends: " + std::to_string(bytes) + " bytes recorded");
   } else {
     missed.fetch_add(1, std::memory_order_relaxed);
     const std::string reason = stream.LastReason();
-    Say("show " + window.show.name + " missed: nothing could be recorded" +
-        (reason.empty() ? std::string() : " (" + reason + ")"));
+    Note("show " + window.show.name + " missed: nothing could be recorded" +
+             (reason.empty() ? std::string() : " (" + reason + ")"),
+         true);
   }
 }
 
-void ShowSwitch::StoppedByUser() {
+void ShowSwitch::CutShort(const std::string& why) {
   if (!current) {
     return;
   }
   writer.EndShow(false);
   startedStream = false;
   recording.store(false, std::memory_order_relaxed);
-  Say("show " + current->show.name + " stopped by hand; the next show starts as planned");
+  Note("show " + current->show.name + " ends early, " + why + "; its file counts as partial");
   current.reset();
 }
 
@@ -70,15 +71,15 @@ void ShowSwitch::SetNext(const std::optional<ShowWindow>& next) {
   nextStart.store(next ? next->from.time_since_epoch().count() : 0, std::memory_order_relaxed);
 }
 
-void ShowSwitch::Say(std::string text) {
+void ShowSwitch::Note(std::string text, bool warning) {
   if (lines.size() >= kMaxLines) {
     lines.erase(lines.begin());
   }
-  lines.push_back(label + std::move(text));
+  lines.push_back({warning, label + std::move(text)});
 }
 
-std::vector<std::string> ShowSwitch::TakeLines() {
-  std::vector<std::string> taken;
+std::vector<ShowSwitch::Line> ShowSwitch::TakeLines() {
+  std::vector<Line> taken;
   taken.swap(lines);
   return taken;
 }

@@ -34,17 +34,26 @@ class ShowSwitch : public ShowTarget {
   void ShowStarts(const ShowWindow& window, bool late) override;
   void ShowEnds(const ShowWindow& window) override;
 
-  // The user stopped the entry while its show was on (the owner has told
-  // the scheduler, ShowScheduler::Dismiss): the show's file closes as
-  // partial, and the next show starts as planned.
-  void StoppedByUser();
+  // The show ends before its time (the user stopped the entry, and the
+  // owner has told the scheduler, ShowScheduler::Dismiss; or the entry
+  // goes): the show's file closes as partial. The stream must have stopped
+  // already. why ends the line that says so. Nothing when no show is on.
+  void CutShort(const std::string& why);
   // Whether a show is being recorded now.
   bool OnShow() const { return current.has_value(); }
   const std::optional<ShowWindow>& Current() const { return current; }
 
   void SetLabel(std::string newLabel) { label = std::move(newLabel); }
+  // One line of what happened; warning: a show was missed.
+  struct Line {
+    bool warning = false;
+    std::string text;
+    bool operator==(const Line&) const = default;
+  };
   // What happened since the last call, oldest first.
-  std::vector<std::string> TakeLines();
+  std::vector<Line> TakeLines();
+  // Adds a line of the owner's (with the label).
+  void Note(std::string text, bool warning = false);
 
   // Kept by the owner after each look of the scheduler: the start of the
   // next stretch (its pre-roll), for the metrics.
@@ -58,8 +67,6 @@ class ShowSwitch : public ShowTarget {
   bool Recording() const { return recording.load(std::memory_order_relaxed); }
 
  private:
-  void Say(std::string text);
-
   RecordingWriter& writer;  // not owned
   ServerStream& stream;     // not owned
   std::string label;
@@ -67,7 +74,7 @@ class ShowSwitch : public ShowTarget {
   std::optional<ShowWindow> current;  // the show being recorded
   bool startedStream = false;         // the stream runs because of the show
   int64_t bytesAtStart = 0;           // the writer's count when the show began
-  std::vector<std::string> lines;
+  std::vector<Line> lines;
 
   std::atomic<int64_t> recorded{0};
   std::atomic<int64_t> missed{0};
