@@ -9,6 +9,7 @@
 #include "recording/SilenceCutter.h"
 #include "stream/ServerStream.h"
 #include "app/ListControl.h"
+#include "app/ScheduleRunner.h"
 #include "app/ServerRowPresenter.h"
 
 namespace {
@@ -120,6 +121,9 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
       // Gone since the first read: the narrowed directories serve.
     }
     settings.MergeFrom(stored);
+    if (scheduleRunner != nullptr) {
+      scheduleRunner->SetRolls(ScheduleKeys::ReadRolls(settings, kDefaultSection));
+    }
     if (use == FileUse::RewriteAtStartUp) {
       settings.Save(settingsPath, TextEncoding::Ansi);  // a failure leaves the file as it was
     }
@@ -159,6 +163,7 @@ void SettingsStore::LoadServerList(const IniDocument& document, const IniDocumen
     if (AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1,
                  ReadOptions(document, suffix))) {
       entries.back().schedules = ScheduleKeys::Read(document, kServerSection, number, &scheduleProblems);
+      ApplySchedules(entries.back());
     }
   }
 }
@@ -261,7 +266,11 @@ ServerStream* SettingsStore::StreamAt(int row) const {
 
 void SettingsStore::ToggleRow(int row) {
   if (ServerStream* stream = StreamAt(row)) {
+    const bool stopping = !stream->IsStopped();
     stream->Toggle();
+    if (stopping && scheduleRunner != nullptr) {
+      scheduleRunner->UserStopped(stream);
+    }
   }
 }
 
@@ -278,6 +287,9 @@ bool SettingsStore::RemoveRow(int row) {
   // row that moves up into its place.
   removed.presenter->Detach();
   removed.stream->Stop();
+  if (scheduleRunner != nullptr) {
+    scheduleRunner->Detach(removed.stream.get());
+  }
   removed.stream->ClearObservers();
   removed.stream.reset();
   removed.cutter.reset();
@@ -348,8 +360,18 @@ bool SettingsStore::SetEntrySchedules(int row, std::vector<Schedule> schedules) 
   if (found == entries.end()) {
     return false;
   }
-  entries[static_cast<size_t>(found - entries.begin())].schedules = std::move(schedules);
+  Entry& entry = entries[static_cast<size_t>(found - entries.begin())];
+  entry.schedules = std::move(schedules);
+  ApplySchedules(entry);
   return true;
+}
+
+void SettingsStore::ApplySchedules(const Entry& entry) {
+  if (scheduleRunner == nullptr) {
+    return;
+  }
+  scheduleRunner->Attach(entry.stream.get(), entry.writer.get(), entry.presenter->Url() + ": ");
+  scheduleRunner->SetSchedules(entry.stream.get(), entry.schedules);
 }
 
 void SettingsStore::WireObservers(Entry& entry, const RecordingOptions& options) {
@@ -379,6 +401,11 @@ void SettingsStore::DestroyEntries() {
   // Every worker ends first, with its observers still there: a stop hands on
   // the audio the stream still holds, and it must reach the files.
   StopAll();
+  if (scheduleRunner != nullptr) {
+    for (const Entry& entry : entries) {
+      scheduleRunner->Detach(entry.stream.get());
+    }
+  }
   for (Entry& entry : entries) {
     entry.stream->ClearObservers();
     entry.stream.reset();
@@ -477,6 +504,7 @@ bool SettingsStore::AddStoredServer(const StoredServer& server) {
   }
   Entry& entry = entries.back();
   entry.schedules = server.schedules;
+  ApplySchedules(entry);
   entry.stream->SetReadSize(server.readSize);  // 0 or less gives the default
   if (server.syncIntervalSeconds) {
     entry.writer->SetSyncInterval(*server.syncIntervalSeconds);  // 0 or less: only at close

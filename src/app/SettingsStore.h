@@ -12,6 +12,7 @@
 #include "schedule/Schedule.h"
 
 class ListControl;
+class ScheduleRunner;
 class RecordingWriter;
 class SilenceCutter;
 class ServerRowPresenter;
@@ -59,6 +60,12 @@ class ServerStream;
 // takes no lock of its own. The streams' workers call into the writers and
 // presenters, which guard themselves. Nothing here throws for a malformed
 // or unreadable settings file.
+//
+// Schedules: with a ScheduleRunner set (the window's), every entry is known
+// to it with its schedules from the moment it is added; a stop by ToggleRow
+// during a show ends that show (ScheduleRunner::UserStopped), and a removed
+// entry leaves it once its stream has stopped. Without one (the recorder's
+// settings mode wires its own) the schedules are only read and written.
 //
 // Rows: an entry is found by the row index its presenter keeps (RowAt). The
 // list control has no removal of its own, so removing an entry takes two
@@ -161,6 +168,10 @@ class SettingsStore {
   // caller hands them to its scheduler.
   const std::vector<Schedule>* EntrySchedules(int row) const;
   bool SetEntrySchedules(int row, std::vector<Schedule> schedules);
+  // Before LoadSettings: the runner that records the entries' shows (see
+  // above); not owned, and it must outlive the store. Null: none.
+  void SetScheduleRunner(ScheduleRunner* runner) { scheduleRunner = runner; }
+  ScheduleRunner* Runner() const { return scheduleRunner; }
   // The schedule values the last LoadSettings skipped, in file order.
   const std::vector<ScheduleProblem>& ScheduleProblems() const { return scheduleProblems; }
 
@@ -240,6 +251,8 @@ class SettingsStore {
   const Entry* StoppedEntryAt(int row) const;
   // Teardown as described above; leaves no entries.
   void DestroyEntries();
+  // Hands the entry and its schedules to the runner, if there is one.
+  void ApplySchedules(const Entry& entry);
 
   // All on the controlling thread.
   std::vector<Entry> entries;  // list order; the numbering of the file
@@ -247,4 +260,5 @@ class SettingsStore {
   ListControl* list = nullptr;  // not owned; null until LoadSettings
   bool fileRead = false;
   std::vector<ScheduleProblem> scheduleProblems;
+  ScheduleRunner* scheduleRunner = nullptr;  // not owned; may be null
 };

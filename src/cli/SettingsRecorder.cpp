@@ -108,10 +108,13 @@ void SettingsRecorder::ApplySchedules(Entry& entry, const std::vector<Schedule>&
   if (entry.metrics) {
     entry.metrics->SetShows(showSwitch);
   }
+  if (!schedules.empty() && !had && !entry.stream->IsStopped()) {
+    // It records only during its shows from now on: a show on now starts
+    // it afresh, into the show's file.
+    entry.stream->Stop();
+  }
   shows.SetSchedules(entry.stream, schedules);
-  if (!schedules.empty() && !had && !shows.Current(entry.stream) && !entry.stream->IsStopped()) {
-    entry.stream->Stop();  // it records only during its shows from now on
-  } else if (schedules.empty() && had && entry.started) {
+  if (schedules.empty() && had && entry.started) {
     entry.started = false;  // it records all the time again: StartWaiting starts it
     ++waiting;
   }

@@ -34,6 +34,7 @@
 #include "ui/CAddServerDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/DisplayText.h"
+#include "ui/ScheduleText.h"
 #include "ui/EntryCommands.h"
 #include "ui/FolderBrowser.h"
 #include "ui/RowStatus.h"
@@ -542,7 +543,7 @@ std::vector<CDriftharbourView::EntrySettings> CDriftharbourView::CurrentSettings
   for (int row = 0; row < store.EntryCount(); ++row) {
     if (const ServerRowPresenter* presenter = store.RowAt(row)) {
       entries.push_back(EntrySettings{presenter->Url(), presenter->DownloadDirectory(), presenter->FileSplitting(),
-                                      presenter->SmartSplitting(), presenter->Options()});
+                                      presenter->SmartSplitting(), presenter->Options(), *store.EntrySchedules(row)});
     }
   }
   return entries;
@@ -682,6 +683,10 @@ void CDriftharbourView::UpdateStatusLine() {
       text = SourceText(*presenter);
       tip = text;
     }
+    if (text.isEmpty()) {
+      text = ScheduleText::EntryLine(store, row);
+      tip = text;
+    }
     failure = !status.panel.isEmpty();
   }
   // Red for a problem, the usual colour for where the audio comes from.
@@ -726,7 +731,10 @@ void CDriftharbourView::DecorateRow(QTreeWidgetItem* item, const ServerRowPresen
   for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
     item->setToolTip(column, status.writeError ? status.toolTip : QString());
   }
-  item->setToolTip(kState, status.toolTip);
+  const QString showNote = ScheduleText::StateNote(store, presenter.Stream());
+  item->setToolTip(kState, showNote.isEmpty()   ? status.toolTip
+                           : status.toolTip.isEmpty() ? showNote
+                                                      : status.toolTip + QLatin1Char('\n') + showNote);
   // Where the audio really comes from, when a playlist or HLS stands between.
   if (!status.writeError) {
     item->setToolTip(ServerRowPresenter::kUrlColumn, SourceText(presenter));

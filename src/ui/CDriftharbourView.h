@@ -34,7 +34,8 @@ class ServerRowPresenter;
 // detail panel of the selected entry (its download directory with Browse,
 // its File Splitting and Smart Splitting switches, its recording options
 // Cut at silence, Write tags and Keep partial songs apart, and a status
-// line saying why it does not record). It owns the SettingsStore, which
+// line saying why it does not record, or else what it records through, or
+// else its next show: ScheduleText). It owns the SettingsStore, which
 // owns the entries, the LayoutAnchor that keeps the controls in place when
 // the frame is resized, and the entry commands (EntryCommands) that the
 // list's context menu and the frame's toolbar offer.
@@ -192,6 +193,7 @@ class CDriftharbourView : public QWidget, public AnchorView {
     bool fileSplitting = true;
     bool smartSplitting = true;
     RecordingOptions options;
+    std::vector<Schedule> schedules;
     bool operator==(const EntrySettings&) const = default;
   };
 

@@ -18,6 +18,8 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/EntryCommands.h"
+#include "ui/ScheduleController.h"
+#include "ui/ScheduleText.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowState.h"
 
@@ -27,10 +29,12 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
 
   view = new CDriftharbourView(std::move(settingsPath), this);
   setCentralWidget(view);
+  schedules = new ScheduleController(view->Store(), this);
 
   QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
   addServerAction = server->addAction(QStringLiteral("&Add Server"));
   addServerAction->setShortcut(QKeySequence(Qt::Key_F3));
+  server->addAction(view->Commands()->ScheduleAction());
   server->addSeparator();
   saveServerListAction = server->addAction(QStringLiteral("&Save Server List"));
   saveServerListAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -42,7 +46,7 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   exitAction = server->addAction(QStringLiteral("E&xit"));
   aboutAction = menuBar()->addAction(QStringLiteral("&About"));
   // The shortcuts work wherever the focus is in this window.
-  for (QAction* action : {addServerAction, saveServerListAction}) {
+  for (QAction* action : {addServerAction, saveServerListAction, view->Commands()->ScheduleAction()}) {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
@@ -75,6 +79,9 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   connect(exitAction, &QAction::triggered, this, &CMainFrame::OnExit);
   connect(aboutAction, &QAction::triggered, this, &CMainFrame::OnAppAbout);
   connect(view, &CDriftharbourView::entriesChanged, this, &CMainFrame::UpdateCounts);
+  connect(schedules, &ScheduleController::changed, view, &CDriftharbourView::UpdateDetailPanel);
+  connect(schedules, &ScheduleController::lineReady, this,
+          [this](const QString& line) { statusBar()->showMessage(line, 15000); });
   // Saving the list rewrites the file without this window's section.
   connect(view, &CDriftharbourView::serverListSaved, this, [this] { SaveWindowState(); });
 
@@ -157,12 +164,16 @@ void CMainFrame::UpdateCounts() {
                            .arg(counts.recording)
                            .arg(counts.retrying)
                            .arg(counts.stopped);
-  if (countsLabel->text() != text) {
-    countsLabel->setText(text);
+  const QString nextShow = ScheduleText::Soonest(view->Store());
+  const QString line = nextShow.isEmpty() ? text : text + QStringLiteral("    ") + nextShow;
+  if (countsLabel->text() != line) {
+    countsLabel->setText(line);
   }
   if (tray != nullptr) {
     tray->SetRecordingCount(counts.recording);
+    tray->SetNextShow(nextShow);
   }
+  schedules->Flush();
 }
 
 void CMainFrame::RestoreWindowState() {

@@ -15,7 +15,7 @@ class QUrl;
 // The commands on the selected entries of the server list, as actions for
 // the list's context menu and the main window's toolbar: Start, Stop,
 // Remove (asking first, as the Delete key does), Open Download Folder, Copy
-// URL and Listen. Start and Stop act on every selected entry that is
+// URL, Listen and Schedule... (ScheduleDialog, Ctrl+K). Start and Stop act on every selected entry that is
 // stopped or running; the others need one selected entry. Update enables
 // each action for what is selected now; the view calls it whenever the
 // selection or an entry's state changes.
@@ -43,6 +43,7 @@ class EntryCommands : public QObject {
   QAction* OpenFolderAction() const { return openFolderAction; }
   QAction* CopyUrlAction() const { return copyUrlAction; }
   QAction* ListenAction() const { return listenAction; }
+  QAction* ScheduleAction() const { return scheduleAction; }
   // All of them in menu order.
   QList<QAction*> Actions() const;
 
@@ -56,6 +57,7 @@ class EntryCommands : public QObject {
   void OnOpenDownloadFolder();
   void OnCopyUrl();
   void OnListen();
+  void OnSchedule();
 
  private:
   // Starts (start true) or stops every selected entry not yet so.
@@ -76,4 +78,5 @@ class EntryCommands : public QObject {
   QAction* openFolderAction = nullptr;
   QAction* copyUrlAction = nullptr;
   QAction* listenAction = nullptr;
+  QAction* scheduleAction = nullptr;
 };

@@ -171,8 +171,8 @@ class MainFrameTest : public QObject {
         }
       }
     }
-    QCOMPARE(texts, (QStringList{"&Server", "&Add Server", "&Save Server List", "&Hide in Tray When Closed", "E&xit",
-                                 "&About"}));
+    QCOMPARE(texts, (QStringList{"&Server", "&Add Server", "Sch&edule...", "&Save Server List",
+                                 "&Hide in Tray When Closed", "E&xit", "&About"}));
     QCOMPARE(frame->AddServerAction()->shortcut(), QKeySequence(Qt::Key_F3));
     QCOMPARE(frame->SaveServerListAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     QVERIFY(!frame->windowIcon().isNull());
