@@ -1,6 +1,7 @@
 #include "app/ScheduleKeys.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
@@ -16,18 +17,10 @@ std::string EntryPrefix(int number) { return std::string(ScheduleKeys::kPrefix) 
 // The k of a key "Schedule_n_k"; false when what follows the prefix is not
 // a plain number.
 bool Index(const std::string& key, size_t prefixLength, uint64_t& index) {
-  const std::string_view digits = std::string_view(key).substr(prefixLength);
-  if (digits.empty() || digits.size() > 9) {
-    return false;
-  }
-  index = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') {
-      return false;
-    }
-    index = index * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return true;
+  const char* first = key.data() + prefixLength;
+  const char* last = key.data() + key.size();
+  const auto [end, error] = std::from_chars(first, last, index);
+  return first != last && error == std::errc() && end == last;
 }
 
 }  // namespace
