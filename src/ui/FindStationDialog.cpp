@@ -23,6 +23,7 @@
 #include "stream/StreamEvent.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/DisplayText.h"
+#include "ui/QtListControl.h"
 
 namespace {
 
