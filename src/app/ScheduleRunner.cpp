@@ -6,13 +6,13 @@
 ScheduleRunner::ScheduleRunner(const ShowClock& clock) : scheduler(clock) {}
 
 ScheduleRunner::Entry* ScheduleRunner::Find(const ServerStream* stream) {
-  const auto it = std::find_if(entries.begin(), entries.end(), [stream](const Entry& e) { return e.stream == stream; });
-  return it == entries.end() ? nullptr : &*it;
+  const auto it = entryIndex.find(stream);
+  return it == entryIndex.end() ? nullptr : &entries[it->second];
 }
 
 const ScheduleRunner::Entry* ScheduleRunner::Find(const ServerStream* stream) const {
-  const auto it = std::find_if(entries.begin(), entries.end(), [stream](const Entry& e) { return e.stream == stream; });
-  return it == entries.end() ? nullptr : &*it;
+  const auto it = entryIndex.find(stream);
+  return it == entryIndex.end() ? nullptr : &entries[it->second];
 }
 
 void ScheduleRunner::SetRolls(Rolls rolls) {
@@ -34,6 +34,7 @@ const ShowSwitch* ScheduleRunner::Attach(ServerStream* stream, RecordingWriter* 
   Entry entry;
   entry.stream = stream;
   entry.showSwitch = std::make_unique<ShowSwitch>(*writer, *stream, std::move(label));
+  entryIndex.emplace(stream, entries.size());
   entries.push_back(std::move(entry));
   return entries.back().showSwitch.get();
 }
@@ -50,17 +51,25 @@ void ScheduleRunner::SetSchedules(const ServerStream* stream, std::vector<Schedu
 }
 
 bool ScheduleRunner::Detach(const ServerStream* stream, bool closeFile) {
-  const auto it = std::find_if(entries.begin(), entries.end(), [stream](const Entry& e) { return e.stream == stream; });
-  if (it == entries.end()) {
+  const auto found = entryIndex.find(stream);
+  if (found == entryIndex.end()) {
     return false;
   }
-  scheduler.Remove(it->showSwitch.get(), false);
-  const bool onShow = it->showSwitch->OnShow();
-  it->showSwitch->CutShort("the entry was removed", closeFile);
-  auto lines = it->showSwitch->TakeLines();
+  const size_t index = found->second;
+  Entry& entry = entries[index];
+  scheduler.Remove(entry.showSwitch.get(), false);
+  const bool onShow = entry.showSwitch->OnShow();
+  entry.showSwitch->CutShort("the entry was removed", closeFile);
+  auto lines = entry.showSwitch->TakeLines();
   announcements.insert(announcements.end(), std::make_move_iterator(lines.begin()),
                        std::make_move_iterator(lines.end()));
-  entries.erase(it);
+  entryIndex.erase(found);
+  // The last entry takes the removed one's place.
+  if (index + 1 != entries.size()) {
+    entries[index] = std::move(entries.back());
+    entryIndex[entries[index].stream] = index;
+  }
+  entries.pop_back();
   Rearm();
   return onShow;
 }

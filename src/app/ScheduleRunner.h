@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -102,5 +103,6 @@ class ScheduleRunner {
   WallClockTimer timer;
   ShowScheduler scheduler;
   std::vector<Entry> entries;
+  std::unordered_map<const ServerStream*, size_t> entryIndex;  // into entries
   std::vector<Line> announcements;
 };

@@ -100,9 +100,13 @@ void Recorder::StartAll() {
 }
 
 size_t Recorder::StartWaiting(size_t most) {
-  for (; started < entries.size() && most > 0; ++started, --most) {
-    if (!entries[started]->scheduled && entries[started]->stream->IsStopped()) {
-      entries[started]->stream->Toggle();
+  for (; started < entries.size() && most > 0; ++started) {
+    // An entry with schedules starts with its shows: it takes no start.
+    if (!entries[started]->scheduled) {
+      if (entries[started]->stream->IsStopped()) {
+        entries[started]->stream->Toggle();
+      }
+      --most;
     }
   }
   return entries.size() - started;

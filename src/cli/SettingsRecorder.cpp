@@ -199,12 +199,15 @@ void SettingsRecorder::StartAll() {
 size_t SettingsRecorder::StartWaiting(size_t most) {
   for (auto it = entries.begin(); it != entries.end() && waiting > 0 && most > 0; ++it) {
     if (!it->started) {
-      if (it->server.schedules.empty() && it->stream->IsStopped()) {
-        it->stream->Toggle();
+      // An entry with schedules starts with its shows: it takes no start.
+      if (it->server.schedules.empty()) {
+        if (it->stream->IsStopped()) {
+          it->stream->Toggle();
+        }
+        --most;
       }
       it->started = true;
       --waiting;
-      --most;
     }
   }
   return waiting;

@@ -1,6 +1,5 @@
 #include "schedule/ShowScheduler.h"
 
-#include <algorithm>
 
 namespace {
 
@@ -13,13 +12,26 @@ constexpr std::chrono::seconds kLateAfter{1};
 ShowScheduler::ShowScheduler(const ShowClock& showClock, Rolls initialRolls) : clock(showClock), rolls(initialRolls) {}
 
 ShowScheduler::Track* ShowScheduler::Find(const ShowTarget* target) {
-  const auto it = std::find_if(tracks.begin(), tracks.end(), [target](const Track& t) { return t.target == target; });
-  return it == tracks.end() ? nullptr : &*it;
+  const auto it = trackIndex.find(target);
+  return it == trackIndex.end() ? nullptr : &tracks[it->second];
 }
 
 const ShowScheduler::Track* ShowScheduler::Find(const ShowTarget* target) const {
-  const auto it = std::find_if(tracks.begin(), tracks.end(), [target](const Track& t) { return t.target == target; });
-  return it == tracks.end() ? nullptr : &*it;
+  const auto it = trackIndex.find(target);
+  return it == trackIndex.end() ? nullptr : &tracks[it->second];
+}
+
+void ShowScheduler::SetDue(Track& track, date::sys_seconds due) {
+  if (track.due == due) {
+    return;
+  }
+  if (track.due != date::sys_seconds::max()) {
+    dues.erase(dues.find(track.due));
+  }
+  track.due = due;
+  if (due != date::sys_seconds::max()) {
+    dues.insert(due);
+  }
 }
 
 void ShowScheduler::Set(ShowTarget* target, std::vector<Schedule> schedules) {
@@ -32,6 +44,7 @@ void ShowScheduler::Set(ShowTarget* target, std::vector<Schedule> schedules) {
   }
   Track* track = Find(target);
   if (track == nullptr) {
+    trackIndex.emplace(target, tracks.size());
     tracks.push_back(Track{});
     track = &tracks.back();
     track->target = target;
@@ -41,14 +54,23 @@ void ShowScheduler::Set(ShowTarget* target, std::vector<Schedule> schedules) {
 }
 
 void ShowScheduler::Remove(ShowTarget* target, bool endShow) {
-  const auto it = std::find_if(tracks.begin(), tracks.end(), [target](const Track& t) { return t.target == target; });
-  if (it == tracks.end()) {
+  const auto found = trackIndex.find(target);
+  if (found == trackIndex.end()) {
     return;
   }
-  if (endShow && it->current) {
-    End(*it);
+  const size_t index = found->second;
+  Track& track = tracks[index];
+  if (endShow && track.current) {
+    End(track);
   }
-  tracks.erase(it);
+  SetDue(track, date::sys_seconds::max());
+  trackIndex.erase(found);
+  // The last track takes the removed one's place.
+  if (index + 1 != tracks.size()) {
+    tracks[index] = std::move(tracks.back());
+    trackIndex[tracks[index].target] = index;
+  }
+  tracks.pop_back();
 }
 
 bool ShowScheduler::Dismiss(ShowTarget* target) {
@@ -67,6 +89,9 @@ void ShowScheduler::SetRolls(Rolls newRolls) {
 
 void ShowScheduler::Update(bool everything) {
   const ShowClock::Instant now = clock.Now();
+  if (!everything && (dues.empty() || *dues.begin() > now)) {
+    return;
+  }
   for (Track& track : tracks) {
     if (everything || track.due <= now) {
       Evaluate(track, now);
@@ -107,21 +132,18 @@ void ShowScheduler::Evaluate(Track& track, ShowClock::Instant now) {
   }
   if (track.current) {
     track.next = ShowWindow::FirstEndingAfter(track.schedules, rolls, track.current->until);
-    track.due = track.current->until;
+    SetDue(track, track.current->until);
   } else {
     track.next = ShowWindow::FirstEndingAfter(track.schedules, rolls, second);
-    track.due = track.next ? track.next->from : date::sys_seconds::max();
+    SetDue(track, track.next ? track.next->from : date::sys_seconds::max());
   }
 }
 
 std::optional<date::sys_seconds> ShowScheduler::NextChange() const {
-  std::optional<date::sys_seconds> soonest;
-  for (const Track& track : tracks) {
-    if (track.due != date::sys_seconds::max() && (!soonest || track.due < *soonest)) {
-      soonest = track.due;
-    }
+  if (dues.empty()) {
+    return std::nullopt;
   }
-  return soonest;
+  return *dues.begin();
 }
 
 std::optional<ShowWindow> ShowScheduler::Current(const ShowTarget* target) const {

@@ -3,6 +3,8 @@
 #include <date/date.h>
 
 #include <optional>
+#include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -89,10 +91,15 @@ class ShowScheduler {
 
   void Evaluate(Track& track, ShowClock::Instant now);
   void End(Track& track);
+  void SetDue(Track& track, date::sys_seconds due);
   Track* Find(const ShowTarget* target);
   const Track* Find(const ShowTarget* target) const;
 
   const ShowClock& clock;
   Rolls rolls;
+  // Thousands of targets: found by a map, the next change kept sorted, so
+  // that neither adding them nor a wake-up looks at all of them.
   std::vector<Track> tracks;
+  std::unordered_map<const ShowTarget*, size_t> trackIndex;  // into tracks
+  std::multiset<date::sys_seconds> dues;                      // every track's due but max()
 };

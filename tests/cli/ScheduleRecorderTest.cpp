@@ -9,9 +9,13 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/Recorder.h"
+#include "cli/RecorderMetrics.h"
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
 #include "stream/ServerStream.h"
@@ -154,6 +158,28 @@ TEST(ScheduleRecorderTest, AReloadKeepsARunningShowWhileItIsStillPlanned) {
   // Joined late: its file is kept apart.
   EXPECT_FALSE(ReadFileBytes(dir.Path() / "a" / "incomplete" / showFile.filename()).empty());
   EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+TEST(ScheduleRecorderTest, MetricsTellEachScheduledEntrysNextShow) {
+  TempDir dir;
+  const auto metrics = std::make_shared<RecorderMetrics>();
+  Recorder recorder;
+  recorder.SetMetrics(metrics.get());
+  Schedule once;
+  std::string error;
+  ASSERT_TRUE(ParseScheduleOption("Once=2030-01-01 10:00+1h@UTC", once, error)) << error;
+  recorder.AddEntry({"http://127.0.0.1:9/a", dir.Path().string(), true, true, 0, -1, {}, 1, {once}});
+  recorder.AddEntry({"http://127.0.0.1:9/b", dir.Path().string(), true, true, 0, -1, {}, 2});
+  std::map<std::string, double> figures;
+  for (const auto& family : metrics->Collect()) {
+    for (const auto& metric : family.metric) {
+      figures[family.name + "/" + metric.label.at(0).value] = metric.gauge.value + metric.counter.value;
+    }
+  }
+  // The recording starts at the pre-roll, a minute before 10:00 UTC.
+  EXPECT_EQ(figures["driftharbour_show_next_start_seconds/1"], 1893491940.0);
+  EXPECT_EQ(figures.count("driftharbour_shows_missed_total/1"), 1u);
+  EXPECT_EQ(figures.count("driftharbour_show_next_start_seconds/2"), 0u);  // no schedules, no show figures
 }
 
 TEST(ScheduleRecorderTest, ScheduleOptionsAreReadAndCheckedBeforeAnythingRecords) {
