@@ -168,7 +168,7 @@ TEST(ScheduleRecorderTest, MetricsTellEachScheduledEntrysNextShow) {
   Schedule once;
   std::string error;
   ASSERT_TRUE(ParseScheduleOption("Once=2030-01-01 10:00+1h@UTC", once, error)) << error;
-  recorder.AddEntry({"http://127.0.0.1:9/a", dir.Path().string(), true, true, 0, -1, {}, 1, {once}});
+  recorder.AddEntry({"http://127.0.0.1:9/a", dir.Path().string(), true, true, 0, -1, {}, 1, "", {once}});
   recorder.AddEntry({"http://127.0.0.1:9/b", dir.Path().string(), true, true, 0, -1, {}, 2});
   std::map<std::string, double> figures;
   for (const auto& family : metrics->Collect()) {
