@@ -31,7 +31,15 @@ void ConsoleReporter::SetNumber(int32_t number) {
   prefix = shortPrefix + " " + escapedUrl;
 }
 
-void ConsoleReporter::OnAudio(const StreamBuffer&) { CheckWriter(); }
+void ConsoleReporter::OnAudio(const StreamBuffer&) {
+  if (audioAwaited.load(std::memory_order_relaxed)) {
+    MutexLock lock(mutex);
+    unrecovered = false;
+    repeating = false;
+    audioAwaited.store(false, std::memory_order_relaxed);
+  }
+  CheckWriter();
+}
 
 void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
   {
@@ -98,13 +106,18 @@ void ConsoleReporter::OnState(const std::string& text) {
   const auto now = std::chrono::steady_clock::now();
   if (IsFailure(text)) {
     const std::string shown = prefix + ": " + text + (reason.empty() ? "" : ": " + ByteText::EscapeControls(reason));
-    if (!failing || reason != failedReason) {
+    if ((!failing && !unrecovered) || reason != failedReason) {
       lines.Push(shown + "; retrying every second", LogLevel::Warning);
       failing = true;
+      unrecovered = true;
+      audioAwaited.store(true, std::memory_order_relaxed);
+      repeating = false;
       failedReason = reason;
       retries = 0;
       lastRetryReport = now;
     } else {
+      failing = true;
+      repeating = true;
       ++retries;
       if (now - lastRetryReport >= retryReportInterval) {
         lines.Push(shown + " (retried " + std::to_string(retries) + (retries == 1 ? " time)" : " times)"),
@@ -115,9 +128,17 @@ void ConsoleReporter::OnState(const std::string& text) {
     state = text;
     return;
   }
-  if (failing && text == StreamStateText(StreamState::Connecting)) {
+  if ((failing || repeating) && text == StreamStateText(StreamState::Connecting)) {
     state = text;  // the next attempt of a failing stream: no news
     return;
+  }
+  if (repeating && text == StreamStateText(StreamState::Connected)) {
+    state = text;  // connected again, to fail again as before: no news until audio comes
+    return;
+  }
+  if (text == StreamStateText(StreamState::Disconnected)) {
+    unrecovered = false;  // stopped: the next start is a new story
+    repeating = false;
   }
   failing = false;
   if (text != state) {

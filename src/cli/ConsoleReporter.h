@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -21,7 +22,9 @@ class RecordingWriter;
 // the rest informational. A failing stream says why once ("Error on
 // connecting: HTTP 404 Not Found; retrying every second"), again when the
 // reason changes, and otherwise at most every retryReportInterval how often it
-// has retried, instead of a line per attempt. A clean stop says "Disconnected"
+// has retried, instead of a line per attempt; a stream that connects and
+// then fails again for the same reason, with no audio between, is the same
+// streak, and its reconnects are no news either. A clean stop says "Disconnected"
 // once. Text that comes from a server (titles, names, reasons) is printed with
 // its control characters escaped (ByteText::EscapeControls), so no server can
 // steer the user's terminal.
@@ -96,6 +99,12 @@ class ConsoleReporter : public StreamObserver {
   std::string reason GUARDED_BY(mutex);        // from the last Reason event
   std::string failedReason GUARDED_BY(mutex);  // the reason the failure streak was reported with
   bool failing GUARDED_BY(mutex) = false;      // attempts fail one after the other
+  // A failure was reported and no audio has come since: a connection that
+  // is made and then fails again for the same reason (a bad metadata
+  // interval) is the same streak.
+  bool unrecovered GUARDED_BY(mutex) = false;
+  bool repeating GUARDED_BY(mutex) = false;  // the streak has failed again for its reason
+  std::atomic<bool> audioAwaited{false};     // unrecovered, for OnAudio without the lock
   int64_t retries GUARDED_BY(mutex) = 0;       // failed attempts in this streak after the first
   std::chrono::steady_clock::time_point lastRetryReport GUARDED_BY(mutex);
 };

@@ -152,8 +152,11 @@ std::string RecorderUsage() {
          "                         stopped unless --duration is given\n"
          "  --pre-roll SECONDS     start recording this long before a show (default 60)\n"
          "  --post-roll SECONDS    stop this long after its end (default 120)\n"
-         "  --help                 this text\n";
+         "  --help                 this text\n"
+         "  --version              the program's version\n";
 }
+
+std::string RecorderVersion() { return std::string("driftharbour-record ") + DRIFTHARBOUR_VERSION + "\n"; }
 
 RecorderArguments ParseRecorderArguments(const std::vector<std::string>& arguments) {
   RecorderArguments result;
@@ -189,6 +192,8 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
       onlyUrls = true;
     } else if (argument == "--help" || argument == "-h") {
       result.help = true;
+    } else if (argument == "--version") {
+      result.version = true;
     } else if (argument == "--dir") {
       entryOption = argument;
       if (!value(options.directory)) {
@@ -369,7 +374,7 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
       return result;
     }
   }
-  if (result.help) {
+  if (result.help || result.version) {
     return result;
   }
   if (options.find && (!options.settingsFile.empty() || !options.urls.empty())) {

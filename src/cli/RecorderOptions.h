@@ -44,6 +44,7 @@ struct RecorderOptions {
 struct RecorderArguments {
   RecorderOptions options;
   bool help = false;
+  bool version = false;  // --version: print the version and exit
   std::string error;  // empty when the arguments are usable
 };
 
@@ -51,3 +52,5 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
 
 // The usage text, ending with a newline.
 std::string RecorderUsage();
+// "driftharbour-record VERSION" and a newline.
+std::string RecorderVersion();

@@ -202,6 +202,10 @@ int main(int argc, char** argv) {
     std::fputs(RecorderUsage().c_str(), stdout);
     return 0;
   }
+  if (arguments.version) {
+    std::fputs(RecorderVersion().c_str(), stdout);
+    return 0;
+  }
   if (!arguments.error.empty()) {
     std::fprintf(stderr, "driftharbour-record: %s\n%s", arguments.error.c_str(), RecorderUsage().c_str());
     return 2;

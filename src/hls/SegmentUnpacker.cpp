@@ -16,6 +16,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "audio/AdtsHeader.h"
@@ -456,6 +457,13 @@ class Unpacking {
 }  // namespace
 
 SegmentUnpacker::Result SegmentUnpacker::Unpack(std::string_view segment, std::string_view init) {
+  // A container header may claim tables of any size: a few bytes of a
+  // hostile MP4 made libavformat ask for 400 MB. No segment within
+  // kMaxSegmentBytes needs a single allocation above kMaxAllocationBytes, so
+  // past it FFmpeg's allocator fails, and the segment is Malformed. The bound
+  // is FFmpeg's, for the whole process; decoding for cuts needs far less.
+  static std::once_flag bounded;
+  std::call_once(bounded, [] { av_max_alloc(kMaxAllocationBytes); });
   return Unpacking(segment, init).Run();
 }
 

@@ -36,6 +36,8 @@ class SegmentUnpacker {
  public:
   // The largest segment the program takes; the HlsReader fetches no more.
   static constexpr size_t kMaxSegmentBytes = size_t{32} * 1024 * 1024;
+  // The largest single allocation FFmpeg may make in this process.
+  static constexpr size_t kMaxAllocationBytes = 2 * kMaxSegmentBytes;
   // A title is kept up to this many bytes (cut at a UTF-8 character boundary).
   static constexpr size_t kMaxTitleBytes = 1024;
 

@@ -173,7 +173,13 @@ HlsPlaylist HlsPlaylist::Parse(std::string_view url, std::string_view text) {
     } else if (TagValue(line, "#EXT-X-TARGETDURATION", value)) {
       playlist.targetDuration = ToSeconds(value);
     } else if (TagValue(line, "#EXT-X-MEDIA-SEQUENCE", value)) {
+      // A number near the top of the range would overflow when segments
+      // are counted on from it; folded into the lower half, as players do,
+      // it still rises by one per segment.
       playlist.mediaSequence = std::max<int64_t>(0, ToInteger(value));
+      if (playlist.mediaSequence > kMaxMediaSequence) {
+        playlist.mediaSequence &= kMaxMediaSequence;
+      }
     } else if (TagValue(line, "#EXT-X-ENDLIST", value)) {
       playlist.endList = true;
     } else if (TagValue(line, "#EXT-X-DISCONTINUITY", value)) {

@@ -43,6 +43,11 @@ class HlsPlaylist {
     std::string keyMethod;       // the #EXT-X-KEY METHOD in effect; "" when clear
   };
 
+  // The largest media sequence number kept: one above it is folded into
+  // 0..kMaxMediaSequence, so that numbering the segments and stepping past
+  // the last never overflows.
+  static constexpr int64_t kMaxMediaSequence = INT64_MAX / 2;
+
   // Reads text, fetched from url. Throws std::runtime_error when the text
   // has neither #EXTM3U nor any #EXT-X- tag.
   static HlsPlaylist Parse(std::string_view url, std::string_view text);

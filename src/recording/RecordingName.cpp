@@ -28,8 +28,16 @@ std::string RecordingName::Stem(const std::string& title) {
     stem.front() = '_';  // a leading dot hides the file
   }
   stem.resize(ByteText::Utf8CutPoint(stem, kMaxStemBytes));
+  // "Bad .mp3" and "Title..mp3" are names no one means; a station's "';"
+  // inside a title leaves such ends.
+  stem.resize(ByteText::TrimEnd(stem, " \t.").size());
+  if (stem.empty()) {
+    stem = "_";
+  }
   return stem;
 }
+
+bool RecordingName::IsBlank(const std::string& title) { return ByteText::Trim(title).empty(); }
 
 std::string RecordingName::MakeUniquePath(const std::string& base, const std::string& extension) {
   std::string candidate = base + extension;

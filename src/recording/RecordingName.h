@@ -9,7 +9,8 @@
 // Titles are bytes; bytes that are not valid UTF-8 are read as Windows-1252
 // and written in UTF-8, so every name is valid UTF-8 (ByteText::ToUtf8). '/'
 // and the control characters become '_', and so does a leading '.', which
-// would hide the file. A title longer than kMaxStemBytes is cut there (never
+// would hide the file. Blanks and dots at the end go, so that nothing stands
+// between the title and the extension. A title longer than kMaxStemBytes is cut there (never
 // inside a UTF-8 sequence) so that title, "(n)" and the extension fit in the
 // 255 bytes a Linux file name may have. A name is never "." or "..", so a
 // title can never leave the download directory.
@@ -23,8 +24,11 @@ class RecordingName {
   // extension ".opus" and the longest "(n)" suffix, "(2147483647)".
   static constexpr size_t kMaxStemBytes = 255 - 5 - 12;
 
-  // The file name part for a non-empty title (see the rules above).
+  // The file name part for a title that is not blank (see the rules above).
   static std::string Stem(const std::string& title);
+  // True for a title that names no song: empty, or only blanks. Its audio is
+  // filed under the station's name.
+  static bool IsBlank(const std::string& title);
   // base + extension if nothing exists under that name (no file, directory
   // or symlink, not even a dangling one), otherwise the first free
   // base + "(n)" + extension for n = 1, 2, ...

@@ -285,7 +285,8 @@ bool RecordingWriter::CreateFile() {
       return false;
     }
   }
-  const std::string& name = currentTitle.empty() ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
+  const std::string& name =
+      RecordingName::IsBlank(currentTitle) ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
   const bool showFile = show && !show->splitTitles;
   std::string path;
   if (const int error = file.Create(

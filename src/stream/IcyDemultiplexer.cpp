@@ -277,6 +277,11 @@ std::string IcyDemultiplexer::ExtractValue(const std::string& text, const std::s
   if (e == std::string::npos) {
     return {};
   }
+  // An unquoted value ("StreamTitle=plain;") runs to the next ';'.
+  if (e == k + key.size() && e + 1 < text.size() && text[e + 1] != '\'') {
+    const size_t end = text.find(';', e + 1);
+    return text.substr(e + 1, end == std::string::npos ? std::string::npos : end - e - 1);
+  }
   const size_t q = text.find('\'', e + 1);
   if (q == std::string::npos) {
     return {};

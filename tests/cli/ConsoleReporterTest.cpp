@@ -44,6 +44,19 @@ TEST(ConsoleReporterTest, AFailingStreamSaysWhyOnceAndAgainOnlyWhenTheReasonChan
                           "[1] http://x/: Error on connecting: host not found (retried 2 times)"));
 }
 
+TEST(ConsoleReporterTest, AConnectionThatFailsAgainForTheSameReasonIsOnlyCounted) {
+  // A bad metadata interval: connected, then refused, every second.
+  std::vector<Event> events = {State("Connecting"), State("Connected")};
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    events.insert(events.end(), {Reason("metadata interval out of range (-5)"), State("Error on connecting"),
+                                 State("Connecting"), State("Connected")});
+  }
+  EXPECT_THAT(LinesFor(events),
+              ElementsAre("[1] http://x/: Connecting", "[1] http://x/: Connected",
+                          "[1] http://x/: Error on connecting: metadata interval out of range (-5); retrying every second",
+                          "[1] http://x/: Connected"));
+}
+
 TEST(ConsoleReporterTest, ACleanStopSaysDisconnectedOnce) {
   EXPECT_THAT(LinesFor({State("Connecting"), State("Connected"), State("Disconnected"), State("Disconnected"), {StreamEvent::Title, ""}}),
               ElementsAre("[1] http://x/: Connecting", "[1] http://x/: Connected", "[1] http://x/: Disconnected"));

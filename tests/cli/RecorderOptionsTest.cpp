@@ -123,9 +123,12 @@ TEST(RecorderOptionsTest, ServiceOptionsApplyToBothFormsAndStayOffUnlessGiven) {
   }
 }
 
-TEST(RecorderOptionsTest, HelpWinsOverMissingUrls) {
+TEST(RecorderOptionsTest, HelpAndVersionWinOverMissingUrls) {
   EXPECT_TRUE(Parse({"--help"}).help);
   EXPECT_TRUE(Parse({"--help"}).error.empty());
+  EXPECT_TRUE(Parse({"--version"}).version);
+  EXPECT_TRUE(Parse({"--version"}).error.empty());
+  EXPECT_EQ(RecorderVersion().rfind("driftharbour-record ", 0), 0U);
 }
 
 TEST(RecorderOptionsTest, UrlsAreTakenAsTheWindowTakesThem) {

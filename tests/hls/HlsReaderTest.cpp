@@ -227,6 +227,28 @@ TEST(HlsReaderTest, NumberingThatRestartsIsAGapAndAStaleCopyIsWaitedOut) {
   EXPECT_TRUE(sink.audio == Join(segments, 0, 3) + Join(segments, 6));
 }
 
+TEST(HlsReaderTest, NumbersAtTheTopOfTheRangeGiveEachSegmentOnceAndNoGap) {
+  // A server numbering near INT64_MAX, reloaded unchanged and then one
+  // segment on: each segment is fetched and written once, with no gap.
+  FakeFetcher fetcher;
+  RecordingSink sink;
+  const std::vector<std::string> segments = Segments(2);
+  fetcher.bodies["http://h/live/s0.aac"] = segments[0];
+  fetcher.bodies["http://h/live/s1.aac"] = segments[1];
+  const std::string one = MediaPlaylistText(INT64_MAX, {{"s0.aac", 2.0}}, 2, false);
+  const std::string two = MediaPlaylistText(INT64_MAX, {{"s0.aac", 2.0}, {"s1.aac", 2.0}}, 2, true);
+  const std::vector<std::string> reloads = {one, one, one, two};
+  size_t reload = 0;
+  HlsReader reader(fetcher, sink, [&](std::chrono::milliseconds) {
+    fetcher.bodies[kPlaylist] = reloads.at(reload++);
+    return true;
+  });
+  EXPECT_TRUE(reader.Run(kPlaylist, one));
+  EXPECT_EQ(sink.events, (Events{"format aac"}));
+  EXPECT_TRUE(sink.audio == Join(segments));
+  EXPECT_EQ(std::count(fetcher.fetched.begin(), fetcher.fetched.end(), "http://h/live/s0.aac"), 1);
+}
+
 TEST(HlsReaderTest, TitlesComeFromId3OrElseFromExtinf) {
   if (!FfmpegAvailable()) {
     GTEST_SKIP() << "ffmpeg is not installed";

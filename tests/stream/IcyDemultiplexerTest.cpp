@@ -319,7 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ValueCase{"StreamTitle='';", "StreamTitle", ""},
                     ValueCase{"StreamTitle='no terminator'", "StreamTitle", ""},
                     ValueCase{"StreamTitle='Don't stop';", "StreamTitle", "Don't stop"},
-                    ValueCase{"StreamTitle=plain;StreamUrl='http://x';", "StreamTitle", "http://x"},
+                    ValueCase{"StreamTitle=plain;StreamUrl='http://x';", "StreamTitle", "plain"},
+                    ValueCase{"StreamTitle=plain", "StreamTitle", "plain"},
                     ValueCase{"StreamUrl='u';", "StreamTitle", ""},
                     ValueCase{"StreamTitle", "StreamTitle", ""},
                     ValueCase{"StreamTitle='t';StreamUrl='http://a/b';", "StreamUrl", "http://a/b"}));
