@@ -9,6 +9,7 @@
 #include "recording/SilenceCutter.h"
 #include "stream/ServerStream.h"
 #include "app/ListControl.h"
+#include "app/ScheduleRunner.h"
 #include "app/ServerRowPresenter.h"
 #include "text/ByteText.h"
 
@@ -96,6 +97,7 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
   list = listControl;
   settings.Clear();
   ApplyDefaults(settings);
+  scheduleProblems.clear();
 
   IniDocument stored;
   fileRead = false;
@@ -121,6 +123,9 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
       // Gone since the first read: the narrowed directories serve.
     }
     settings.MergeFrom(stored);
+    if (scheduleRunner != nullptr) {
+      scheduleRunner->SetRolls(ScheduleKeys::ReadRolls(settings, kDefaultSection));
+    }
     if (use == FileUse::RewriteAtStartUp) {
       settings.Save(settingsPath, TextEncoding::Ansi);  // a failure leaves the file as it was
     }
@@ -157,7 +162,11 @@ void SettingsStore::LoadServerList(const IniDocument& document, const IniDocumen
         utf8Document->GetString(kDefaultSection, kDownloadDirectoryKey, writerDirectory);
       }
     }
-    AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1, ReadOptions(document, suffix));
+    if (AddEntry(url, directory, writerDirectory, fileSplitting == 1, smartSplitting == 1,
+                 ReadOptions(document, suffix))) {
+      entries.back().schedules = ScheduleKeys::Read(document, kServerSection, number, &scheduleProblems);
+      ApplySchedules(entries.back());
+    }
   }
 }
 
@@ -229,6 +238,7 @@ bool SettingsStore::SaveServerList() {
   IniDocument saved;
   int number = 0;
   for (const Entry& entry : entries) {
+    ScheduleKeys::Write(saved, kServerSection, number, entry.schedules);
     const std::string suffix = Suffix(number++);
     saved.SetString(kServerSection, kServerKey + suffix, entry.presenter->Url());
     saved.SetInt(kServerSection, kFileSplittingKey + suffix, entry.presenter->FileSplitting() ? 1 : 0);
@@ -267,15 +277,26 @@ void SettingsStore::ToggleRow(int row) {
   if (it == entries.end()) {
     return;
   }
+  const bool stopping = !it->stream->IsStopped();
+  // A show it records ends as partial once the worker has handed on its
+  // last audio and announced the stop (the stop does not wait for it); told
+  // before the stop, so that the announcement cannot come first.
+  const bool endsShow = stopping && scheduleRunner != nullptr && scheduleRunner->Current(it->stream.get());
+  if (endsShow) {
+    it->writer->EndShowAtStop();
+  }
   it->stream->Toggle();
   if (it->stream->IsStopped()) {
     // The worker announces the stop after the last audio it writes, which a
     // hanging disk may hold up: the row shows it now.
     it->presenter->OnText(StreamEvent::State, StreamStateText(StreamState::Disconnected));
   }
+  if (endsShow) {
+    scheduleRunner->UserStopped(it->stream.get(), false);
+  }
 }
 
-bool SettingsStore::RemoveRow(int row, std::shared_ptr<void> alsoRetire) {
+bool SettingsStore::RemoveRow(int row, std::shared_ptr<void> alsoRetire, bool endShow) {
   const auto found = FindRow(row);
   if (found == entries.end()) {
     return false;
@@ -288,11 +309,18 @@ bool SettingsStore::RemoveRow(int row, std::shared_ptr<void> alsoRetire) {
   // row that moves up into its place.
   removed.presenter->Detach();
   removed.stream->RequestStop();
+  // A show it records ends with it; its file closes as partial once the
+  // worker has written its last audio.
+  const bool showWasOn =
+      endShow || (scheduleRunner != nullptr && scheduleRunner->Detach(removed.stream.get(), false));
   // Its worker may still be writing (a disk that hangs): the parts go once
   // it has ended, stream first, off this thread.
   auto retired = std::make_shared<Entry>(std::move(removed));
-  reaper.Retire([retired, alsoRetire = std::move(alsoRetire)]() mutable {
+  reaper.Retire([retired, showWasOn, alsoRetire = std::move(alsoRetire)]() mutable {
     retired->stream->Stop();
+    if (showWasOn) {
+      retired->writer->EndShow(false);
+    }
     retired->stream->ClearObservers();
     retired->stream.reset();
     retired->cutter.reset();
@@ -356,6 +384,30 @@ bool SettingsStore::SetEntryOptions(int row, const RecordingOptions& options) {
   return true;
 }
 
+const std::vector<Schedule>* SettingsStore::EntrySchedules(int row) const {
+  const auto it = FindRow(row);
+  return it == entries.end() ? nullptr : &it->schedules;
+}
+
+bool SettingsStore::SetEntrySchedules(int row, std::vector<Schedule> schedules) {
+  const auto found = FindRow(row);
+  if (found == entries.end()) {
+    return false;
+  }
+  Entry& entry = entries[static_cast<size_t>(found - entries.begin())];
+  entry.schedules = std::move(schedules);
+  ApplySchedules(entry);
+  return true;
+}
+
+void SettingsStore::ApplySchedules(const Entry& entry) {
+  if (scheduleRunner == nullptr) {
+    return;
+  }
+  scheduleRunner->Attach(entry.stream.get(), entry.writer.get(), entry.presenter->Url() + ": ");
+  scheduleRunner->SetSchedules(entry.stream.get(), entry.schedules);
+}
+
 void SettingsStore::WireObservers(Entry& entry, const RecordingOptions& options) {
   entry.stream->ClearObservers();
   entry.cutter.reset();
@@ -388,6 +440,11 @@ void SettingsStore::DestroyEntries() {
   // Every worker ends first, with its observers still there: a stop hands on
   // the audio the stream still holds, and it must reach the files.
   WaitForStops();
+  if (scheduleRunner != nullptr) {
+    for (const Entry& entry : entries) {
+      scheduleRunner->Detach(entry.stream.get());
+    }
+  }
   for (Entry& entry : entries) {
     entry.stream->ClearObservers();
     entry.stream.reset();
@@ -436,6 +493,7 @@ std::vector<SettingsStore::StoredServer> SettingsStore::ReadServerList(const Ini
       document.GetString(kDefaultSection, kDownloadDirectoryKey, server.directory);
     }
     server.options = ReadOptions(document, suffix);
+    server.schedules = ScheduleKeys::Read(document, kServerSection, number, &server.scheduleProblems);
     servers.push_back(std::move(server));
   }
   return servers;
@@ -483,7 +541,9 @@ bool SettingsStore::AddStoredServer(const StoredServer& server) {
                 server.options)) {
     return false;
   }
-  const Entry& entry = entries.back();
+  Entry& entry = entries.back();
+  entry.schedules = server.schedules;
+  ApplySchedules(entry);
   entry.stream->SetReadSize(server.readSize);  // 0 or less gives the default
   if (server.syncIntervalSeconds) {
     entry.writer->SetSyncInterval(*server.syncIntervalSeconds);  // 0 or less: only at close

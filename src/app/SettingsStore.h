@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "app/ScheduleKeys.h"
 #include "config/IniDocument.h"
 #include "recording/RecordingOptions.h"
+#include "schedule/Schedule.h"
 #include "stream/StreamReaper.h"
 
 class ListControl;
+class ScheduleRunner;
 class RecordingWriter;
 class SilenceCutter;
 class ServerRowPresenter;
@@ -38,7 +41,10 @@ class ServerStream;
 // SilenceThreshold_n (dBFS), SplitOffset_n (ms) and MinLength_n (s) (missing
 // means the defaults of RecordingOptions). SaveServerList writes an option
 // key only where it differs from that missing reading, so a file written
-// before these options loads and saves unchanged; n counting 0, 1, 2, ... in list order. The
+// before these options loads and saves unchanged; n counting 0, 1, 2, ... in list order.
+// An entry's schedules are the keys Schedule_n_k (ScheduleKeys), written
+// only where it has some; a value that is no schedule is skipped and kept
+// for ScheduleProblems. The
 // first missing Server_n ends the list. Keys and sections the program does
 // not use are kept in "Default" and by the start-up rewrite, and dropped by
 // SaveServerList, which writes exactly "Default" and "Server".
@@ -63,6 +69,13 @@ class ServerStream;
 // takes no lock of its own. The streams' workers call into the writers and
 // presenters, which guard themselves. Nothing here throws for a malformed
 // or unreadable settings file.
+//
+// Schedules: with a ScheduleRunner set (the window's), every entry is known
+// to it with its schedules from the moment it is added; a stop by ToggleRow
+// during a show ends that show (ScheduleRunner::UserStopped), and a removed
+// entry leaves it at once (its show's file closes as partial on the reaper's
+// thread, after the worker's last audio). Without one (the recorder's
+// settings mode wires its own) the schedules are only read and written.
 //
 // Rows: an entry is found by the row index its presenter keeps (RowAt). The
 // list control has no removal of its own, so removing an entry takes two
@@ -154,8 +167,10 @@ class SettingsStore {
   // torn down on the reaper's thread once its worker has ended, so its
   // writer closes its file with every byte received. Returns at once. The
   // caller then deletes the row from the list (see above). False when no
-  // entry shows in row.
-  bool RemoveRow(int row, std::shared_ptr<void> alsoRetire = nullptr);
+  // entry shows in row. A show the entry records (the runner's, or endShow:
+  // the caller's own runner had one on) ends there too, after the worker's
+  // last audio, its file counting as partial.
+  bool RemoveRow(int row, std::shared_ptr<void> alsoRetire = nullptr, bool endShow = false);
 
   // Changes an entry's download directory or switches, in its presenter
   // (what SaveServerList writes) and in its writer (what the next file
@@ -167,6 +182,17 @@ class SettingsStore {
   // The same for the recording options; the stream's observers are wired
   // anew (a cutter in front of the writer, or none).
   bool SetEntryOptions(int row, const RecordingOptions& options);
+  // The entry's schedules (what SaveServerList writes), null when no entry
+  // shows in row. Setting them is allowed while the entry records: the
+  // caller hands them to its scheduler.
+  const std::vector<Schedule>* EntrySchedules(int row) const;
+  bool SetEntrySchedules(int row, std::vector<Schedule> schedules);
+  // Before LoadSettings: the runner that records the entries' shows (see
+  // above); not owned, and it must outlive the store. Null: none.
+  void SetScheduleRunner(ScheduleRunner* runner) { scheduleRunner = runner; }
+  ScheduleRunner* Runner() const { return scheduleRunner; }
+  // The schedule values the last LoadSettings skipped, in file order.
+  const std::vector<ScheduleProblem>& ScheduleProblems() const { return scheduleProblems; }
 
   // A server entry as the file stores it, read without adding it: for a
   // controller that picks the entries to record (the recorder's shards) and
@@ -178,6 +204,8 @@ class SettingsStore {
     bool fileSplitting = true;
     bool smartSplitting = true;
     RecordingOptions options;
+    std::vector<Schedule> schedules;
+    std::vector<ScheduleProblem> scheduleProblems;  // values skipped; compared by none
     // From "Default": the read size (Buffer) and the sync interval, when the
     // file names one.
     int32_t readSize = kDefaultBuffer;
@@ -228,6 +256,7 @@ class SettingsStore {
     std::unique_ptr<RecordingWriter> writer;
     std::unique_ptr<SilenceCutter> cutter;  // null unless cutting at silence
     std::unique_ptr<ServerStream> stream;
+    std::vector<Schedule> schedules;
   };
 
   // AddServer, with the writer recording into writerDirectory unless that is
@@ -243,6 +272,8 @@ class SettingsStore {
   const Entry* StoppedEntryAt(int row) const;
   // Teardown as described above; leaves no entries.
   void DestroyEntries();
+  // Hands the entry and its schedules to the runner, if there is one.
+  void ApplySchedules(const Entry& entry);
 
   // Removed entries being torn down; destroyed after the entries.
   StreamReaper reaper;
@@ -252,4 +283,6 @@ class SettingsStore {
   IniDocument settings;
   ListControl* list = nullptr;  // not owned; null until LoadSettings
   bool fileRead = false;
+  std::vector<ScheduleProblem> scheduleProblems;
+  ScheduleRunner* scheduleRunner = nullptr;  // not owned; may be null
 };

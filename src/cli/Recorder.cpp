@@ -18,6 +18,7 @@ struct Recorder::Entry {
   std::unique_ptr<ConsoleReporter> reporter;
   std::unique_ptr<StreamMetrics> metrics;  // null unless metrics are served
   std::unique_ptr<ServerStream> stream;
+  bool scheduled = false;
 
   ~Entry() {
     if (stream) {
@@ -35,6 +36,10 @@ Recorder::~Recorder() {
     for (const auto& entry : entries) {
       metrics->Remove(entry->metrics.get());
     }
+  }
+  // With every stream stopped: a show still on was cut short.
+  for (const auto& entry : entries) {
+    shows.Detach(entry->stream.get());
   }
   entries.clear();
 }
@@ -67,14 +72,27 @@ void Recorder::AddEntry(const EntrySettings& settings) {
   if (metrics != nullptr) {
     entry->metrics = std::make_unique<StreamMetrics>(number, settings.url, entry->writer.get());
     entry->stream->AddObserver(entry->metrics.get());
-    metrics->Add(entry->metrics.get());
   }
+  Entry& added = *entry;
   entries.push_back(std::move(entry));
+  if (!settings.schedules.empty()) {
+    added.scheduled = true;
+    const ShowSwitch* showSwitch =
+        shows.Attach(added.stream.get(), added.writer.get(), "[" + std::to_string(number) + "] " + settings.url + ": ");
+    if (added.metrics) {
+      added.metrics->SetShows(showSwitch);
+    }
+    // Last: a show on now starts the stream at once.
+    shows.SetSchedules(added.stream.get(), settings.schedules);
+  }
+  if (metrics != nullptr) {
+    metrics->Add(added.metrics.get());
+  }
 }
 
 void Recorder::StartAll() {
   for (auto& entry : entries) {
-    if (entry->stream->IsStopped()) {
+    if (!entry->scheduled && entry->stream->IsStopped()) {
       entry->stream->Toggle();
     }
   }
@@ -82,9 +100,13 @@ void Recorder::StartAll() {
 }
 
 size_t Recorder::StartWaiting(size_t most) {
-  for (; started < entries.size() && most > 0; ++started, --most) {
-    if (entries[started]->stream->IsStopped()) {
-      entries[started]->stream->Toggle();
+  for (; started < entries.size() && most > 0; ++started) {
+    // An entry with schedules starts with its shows: it takes no start.
+    if (!entries[started]->scheduled) {
+      if (entries[started]->stream->IsStopped()) {
+        entries[started]->stream->Toggle();
+      }
+      --most;
     }
   }
   return entries.size() - started;
@@ -109,7 +131,25 @@ std::vector<LogLine> Recorder::TakeLogLines() {
     auto taken = entry->reporter->TakeLogLines();
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
   }
+  for (auto& line : shows.TakeLines()) {
+    lines.push_back({line.warning ? LogLevel::Warning : LogLevel::Notice, std::move(line.text)});
+  }
   return lines;
+}
+
+bool Recorder::Idle() const {
+  // A stopped stream's worker may still be writing its last audio and lines.
+  return std::all_of(entries.begin(), entries.end(), [](const auto& entry) { return entry->stream->IsIdle(); });
+}
+
+std::vector<const ConsoleReporter*> Recorder::UnscheduledReporters() const {
+  std::vector<const ConsoleReporter*> reporters;
+  for (const auto& entry : entries) {
+    if (!entry->scheduled) {
+      reporters.push_back(entry->reporter.get());
+    }
+  }
+  return reporters;
 }
 
 std::vector<std::string> Recorder::ProgressLines(size_t most) const {

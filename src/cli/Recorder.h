@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/ScheduleRunner.h"
 #include "cli/LogLine.h"
 #include "recording/RecordingOptions.h"
+#include "schedule/Schedule.h"
 
 class ConsoleReporter;
 class RecorderMetrics;
@@ -23,6 +25,10 @@ class ServerStream;
 // runs, takes every entry off the metrics, and tears each entry down stream
 // first, so no worker or scrape ever calls into a destroyed writer or
 // reporter; files are closed with the writers.
+//
+// Entries with schedules record only during their shows: the start
+// functions leave them alone, and the schedule runner (Shows(), which the
+// main loop wakes) starts and stops them.
 class Recorder {
  public:
   struct EntrySettings {
@@ -35,6 +41,7 @@ class Recorder {
     RecordingOptions options;          // all off: files as they always were
     int32_t number = 0;                // in the lines and metrics; 0: one more than the last entry's
     std::string stationName{};         // names untitled audio until the server names itself; may be empty
+    std::vector<Schedule> schedules{};  // none: records from the start (an initialiser: older lists compile unchanged)
   };
 
   Recorder();
@@ -60,7 +67,16 @@ class Recorder {
   // stay open with File Splitting off until the recorder goes away.
   void StopAll();
 
-  // Lines of every entry since the last call, entry by entry.
+  // Whether no entry's stream runs: the main loop then sleeps until the
+  // next show.
+  bool Idle() const;
+  ScheduleRunner& Shows() { return shows; }
+  // Reporters of the entries without schedules, which must record something
+  // for a clean exit.
+  std::vector<const ConsoleReporter*> UnscheduledReporters() const;
+
+  // Lines of every entry since the last call, entry by entry, then those
+  // of the shows.
   std::vector<std::string> TakeLines();
   std::vector<LogLine> TakeLogLines();
   // The progress lines of the first `most` entries.
@@ -74,4 +90,5 @@ class Recorder {
   std::vector<std::unique_ptr<Entry>> entries;
   size_t started = 0;                  // entries before this one have been started
   RecorderMetrics* metrics = nullptr;  // not owned; may be null
+  ScheduleRunner shows;                // after the entries: detached before they go
 };

@@ -113,6 +113,14 @@ std::vector<MetricFamily> RecorderMetrics::Collect() const {
   MetricFamily byState = Family("driftharbour_streams", "Entries recording, by connection state", MetricType::Gauge,
                                 kStates.size());
 
+  MetricFamily nextShow = Family("driftharbour_show_next_start_seconds",
+                                 "Unix time at which the next scheduled show's recording starts (0: none)",
+                                 MetricType::Gauge, 0);
+  MetricFamily showsRecorded =
+      Family("driftharbour_shows_recorded_total", "Scheduled shows that recorded audio", MetricType::Counter, 0);
+  MetricFamily showsMissed = Family("driftharbour_shows_missed_total",
+                                    "Scheduled shows that could not connect throughout", MetricType::Counter, 0);
+
   std::array<int64_t, kStates.size()> counts{};
   for (const StreamMetrics::Sample& sample : samples) {
     const std::vector<ClientMetric::Label> labels = {{"entry", std::to_string(sample.number)},
@@ -124,6 +132,11 @@ std::vector<MetricFamily> RecorderMetrics::Collect() const {
     AddSample(reconnects, labels, static_cast<double>(sample.reconnects));
     AddSample(silence, labels, sample.secondsSinceAudio);
     AddSample(errors, labels, static_cast<double>(sample.writeErrors));
+    if (sample.scheduled) {
+      AddSample(nextShow, labels, static_cast<double>(sample.nextShowStart));
+      AddSample(showsRecorded, labels, static_cast<double>(sample.showsRecorded));
+      AddSample(showsMissed, labels, static_cast<double>(sample.showsMissed));
+    }
     for (size_t i = 0; i < kStates.size(); ++i) {
       if (sample.state == kStates[i]) {
         ++counts[i];
@@ -135,9 +148,14 @@ std::vector<MetricFamily> RecorderMetrics::Collect() const {
   }
 
   std::vector<MetricFamily> families;
-  families.reserve(8);
+  families.reserve(11);
   for (MetricFamily* family : {&state, &received, &written, &files, &reconnects, &silence, &errors, &byState}) {
     families.push_back(std::move(*family));
+  }
+  for (MetricFamily* family : {&nextShow, &showsRecorded, &showsMissed}) {
+    if (!family->metric.empty()) {
+      families.push_back(std::move(*family));
+    }
   }
   return families;
 }

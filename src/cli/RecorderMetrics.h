@@ -19,6 +19,10 @@
 //   driftharbour_stream_seconds_since_audio{entry,url}   see StreamMetrics::Sample
 //   driftharbour_stream_write_errors_total{entry,url}    failed creates, writes and syncs
 //   driftharbour_streams{state}                          entries per state
+//   driftharbour_show_next_start_seconds{entry,url}      Unix time the next show's recording starts (0: none)
+//   driftharbour_shows_recorded_total{entry,url}         shows that recorded audio
+//   driftharbour_shows_missed_total{entry,url}           shows that could not connect throughout
+// (the show figures only for entries with schedules)
 //
 // entry is the entry's number in its list, as in the console lines ("[3]"),
 // url its URL in UTF-8. State codes are StreamState's: 2 disconnected, 3

@@ -93,8 +93,10 @@ std::string RecorderUsage() {
          "                           [--buffer BYTES] [--duration SECONDS] [--sync-interval SECONDS]\n"
          "                           [--cut-at-silence[=BEFORE:AFTER]] [--split-offset MS] [--tags]\n"
          "                           [--keep-partial-apart] [--min-length SECONDS] [--quiet] URL...\n"
+         "                           [--schedule 'SHOW=DAYS HH:MM[:SS]+DURATION[@ZONE]']...\n"
          "       driftharbour-record --settings FILE [--duration SECONDS] [--sync-interval SECONDS] [--quiet]\n"
          "  either form also takes [--shard K/N] [--metrics [ADDRESS:]PORT] [--start-rate PER_SECOND]\n"
+         "                         [--pre-roll SECONDS] [--post-roll SECONDS]\n"
          "       driftharbour-record --find TEXT [--tag GENRE] [--country CC] [--codec CODEC] [--limit N]\n"
          "                           [--pick K [recording options]] [--directory URL]\n"
          "\n"
@@ -140,6 +142,16 @@ std::string RecorderUsage() {
          "  --limit N              list at most N stations (default 20)\n"
          "  --pick K               record the K-th station listed, as if its URL were given\n"
          "  --directory URL        ask this directory server instead of a public one\n"
+         "  --schedule 'SHOW=DAYS HH:MM[:SS]+DURATION[@ZONE]'\n"
+         "                         record only during this show (repeatable): DAYS is\n"
+         "                         daily, weekdays (Mon-Fri, Sat,Sun) or a date\n"
+         "                         YYYY-MM-DD; DURATION like 2h, 90m, 1h30m; ZONE an\n"
+         "                         IANA time zone (default: the system's), e.g.\n"
+         "                         'Night Jazz=Sat 23:00+3h@America/New_York'; one file\n"
+         "                         per show, 'SHOW YYYY-MM-DD HHMM.EXT'; runs until\n"
+         "                         stopped unless --duration is given\n"
+         "  --pre-roll SECONDS     start recording this long before a show (default 60)\n"
+         "  --post-roll SECONDS    stop this long after its end (default 120)\n"
          "  --help                 this text\n"
          "  --version              the program's version\n";
 }
@@ -327,6 +339,27 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
         return result;
       }
       findOption = argument;
+    } else if (argument == "--schedule") {
+      entryOption = argument;
+      if (!value(text)) {
+        return result;
+      }
+      Schedule schedule;
+      std::string reason;
+      if (!ParseScheduleOption(text, schedule, reason)) {
+        result.error = "--schedule: " + reason;
+        return result;
+      }
+      options.schedules.push_back(std::move(schedule));
+    } else if (argument == "--pre-roll" || argument == "--post-roll") {
+      if (!value(text)) {
+        return result;
+      }
+      if (!ParseNumber(text, 0, 3600, number)) {
+        result.error = argument + " takes seconds from 0 to 3600, not '" + text + "'";
+        return result;
+      }
+      (argument == "--pre-roll" ? options.preRollSeconds : options.postRollSeconds) = static_cast<int32_t>(number);
     } else if (argument == "--sync-interval") {
       if (!value(text)) {
         return result;

@@ -8,6 +8,7 @@
 #include "cli/StartPacer.h"
 #include "directory/DirectoryStation.h"
 #include "recording/RecordingOptions.h"
+#include "schedule/Schedule.h"
 
 // What driftharbour-record was asked to do.
 struct RecorderOptions {
@@ -33,6 +34,9 @@ struct RecorderOptions {
   int32_t pick = 0;
   std::string directoryUrl;  // --directory: the one directory server to ask
   std::string pickedStation;  // the picked station's name, once found: names untitled audio
+  std::vector<Schedule> schedules;  // every URL records only during these shows
+  int32_t preRollSeconds = -1;      // -1: the default, or the settings file's
+  int32_t postRollSeconds = -1;
 };
 
 // The outcome of reading the command line: options, a request for help, or

@@ -41,7 +41,12 @@ SettingsRecorder::~SettingsRecorder() {
       metrics->Remove(entry.metrics.get());
     }
   }
-  store.StopAll();
+  // Every worker ends first (the store's teardown would wait for them all
+  // the same): a show still on is cut short after its last audio.
+  store.WaitForStops();
+  for (const Entry& entry : entries) {
+    shows.Detach(entry.stream);
+  }
 }
 
 bool SettingsRecorder::Load(const std::string& path, std::string& error, int32_t syncIntervalSeconds) {
@@ -58,6 +63,8 @@ bool SettingsRecorder::Load(const std::string& path, std::string& error, int32_t
     return false;
   }
   listed = servers.size();
+  ReportScheduleProblems(servers);
+  shows.SetRolls(RollsOf(store.Settings()));
   std::vector<SettingsStore::StoredServer> wanted;
   std::vector<int32_t> numbers;
   Select(servers, wanted, numbers);
@@ -98,15 +105,66 @@ bool SettingsRecorder::MakeEntry(const SettingsStore::StoredServer& server, int3
   if (syncIntervalOverride >= 0) {
     writer->SetSyncInterval(syncIntervalOverride);
   }
+  entry.writer = writer;
   entry.reporter = std::make_unique<ConsoleReporter>(number, server.url, writer);
   entry.stream->AddObserver(entry.reporter.get());
   if (metrics != nullptr) {
     entry.metrics = std::make_unique<StreamMetrics>(number, server.url, writer);
     entry.stream->AddObserver(entry.metrics.get());
-    metrics->Add(entry.metrics.get());
   }
   entry.started = false;
+  entry.server.schedules.clear();
+  ApplySchedules(entry, server.schedules);
+  if (metrics != nullptr) {
+    metrics->Add(entry.metrics.get());
+  }
   return true;
+}
+
+void SettingsRecorder::ApplySchedules(Entry& entry, const std::vector<Schedule>& schedules) {
+  const bool had = !entry.server.schedules.empty();
+  entry.server.schedules = schedules;
+  if (schedules.empty() && !had) {
+    return;
+  }
+  const ShowSwitch* showSwitch = shows.Attach(entry.stream, entry.writer, Label(entry.number, entry.server.url));
+  if (entry.metrics) {
+    entry.metrics->SetShows(showSwitch);
+  }
+  if (!schedules.empty() && !had && !entry.stream->IsStopped()) {
+    // It records only during its shows from now on: a show on now starts
+    // it afresh, into the show's file.
+    entry.stream->Stop();
+  }
+  shows.SetSchedules(entry.stream, schedules);
+  if (schedules.empty() && had && entry.started) {
+    entry.started = false;  // it records all the time again: StartWaiting starts it
+    ++waiting;
+  }
+}
+
+Rolls SettingsRecorder::RollsOf(const IniDocument& document) const {
+  Rolls rolls = ScheduleKeys::ReadRolls(document, SettingsStore::kDefaultSection);
+  if (preRollOverride >= 0) {
+    rolls.pre = std::chrono::seconds{preRollOverride};
+  }
+  if (postRollOverride >= 0) {
+    rolls.post = std::chrono::seconds{postRollOverride};
+  }
+  return rolls;
+}
+
+void SettingsRecorder::ReportScheduleProblems(const std::vector<SettingsStore::StoredServer>& servers) {
+  for (const SettingsStore::StoredServer& server : servers) {
+    for (const ScheduleProblem& problem : server.scheduleProblems) {
+      problemLines.push_back(
+          {LogLevel::Warning, ScheduleKeys::Describe(settingsPath, SettingsStore::kServerSection, problem)});
+    }
+  }
+}
+
+std::string SettingsRecorder::Label(int32_t number, const std::string& url) {
+  return "[" + std::to_string(number) + "] " + url + ": ";
 }
 
 void SettingsRecorder::RemoveEntry(Entry& entry) {
@@ -114,10 +172,14 @@ void SettingsRecorder::RemoveEntry(Entry& entry) {
     // Before the store destroys the writer that a scrape reads.
     metrics->Remove(entry.metrics.get());
   }
+  // A show it records ends with it; the store closes the show's file once
+  // the stream's worker has written its last audio.
+  const bool showWasOn = shows.Detach(entry.stream, false);
   const int row = store.RowOf(entry.stream);
   std::shared_ptr<ConsoleReporter> reporter(std::move(entry.reporter));
   auto ended = std::make_shared<std::atomic<bool>>(false);
-  if (store.RemoveRow(row, std::make_shared<RetiredObservers>(reporter, std::move(entry.metrics), ended))) {
+  if (store.RemoveRow(row, std::make_shared<RetiredObservers>(reporter, std::move(entry.metrics), ended),
+                      showWasOn)) {
     list.RemoveRow(row);
   }
   entry.stream = nullptr;
@@ -126,7 +188,7 @@ void SettingsRecorder::RemoveEntry(Entry& entry) {
 
 void SettingsRecorder::StartAll() {
   for (Entry& entry : entries) {
-    if (entry.stream->IsStopped()) {
+    if (entry.server.schedules.empty() && entry.stream->IsStopped()) {
       entry.stream->Toggle();
     }
     entry.started = true;
@@ -137,12 +199,15 @@ void SettingsRecorder::StartAll() {
 size_t SettingsRecorder::StartWaiting(size_t most) {
   for (auto it = entries.begin(); it != entries.end() && waiting > 0 && most > 0; ++it) {
     if (!it->started) {
-      if (it->stream->IsStopped()) {
-        it->stream->Toggle();
+      // An entry with schedules starts with its shows: it takes no start.
+      if (it->server.schedules.empty()) {
+        if (it->stream->IsStopped()) {
+          it->stream->Toggle();
+        }
+        --most;
       }
       it->started = true;
       --waiting;
-      --most;
     }
   }
   return waiting;
@@ -159,6 +224,8 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
   }
   result.read = true;
   listed = servers.size();
+  ReportScheduleProblems(servers);
+  shows.SetRolls(RollsOf(document));
   std::vector<SettingsStore::StoredServer> wanted;
   std::vector<int32_t> numbers;
   Select(servers, wanted, numbers);
@@ -195,6 +262,12 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
       if (entry.metrics) {
         entry.metrics->SetNumber(entry.number);
       }
+      if (shows.Scheduled(entry.stream) || !entry.server.schedules.empty()) {
+        shows.Attach(entry.stream, entry.writer, Label(entry.number, entry.server.url));
+      }
+    }
+    if (entry.server.schedules != wanted[pair.wanted].schedules) {
+      ApplySchedules(entry, wanted[pair.wanted].schedules);
     }
     next[pair.wanted] = std::move(entry);
     filled[pair.wanted] = true;
@@ -234,11 +307,34 @@ std::vector<LogLine> SettingsRecorder::TakeLogLines() {
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
     it = ended ? retiring.erase(it) : it + 1;
   }
+  lines.insert(lines.end(), std::make_move_iterator(problemLines.begin()),
+               std::make_move_iterator(problemLines.end()));
+  problemLines.clear();
   for (Entry& entry : entries) {
     auto taken = entry.reporter->TakeLogLines();
     lines.insert(lines.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
   }
+  for (auto& line : shows.TakeLines()) {
+    lines.push_back({line.warning ? LogLevel::Warning : LogLevel::Notice, std::move(line.text)});
+  }
   return lines;
+}
+
+bool SettingsRecorder::Idle() const {
+  // A stopped stream's worker may still be writing its last audio and
+  // lines, and so may a removed entry's.
+  return retiring.empty() &&
+         std::all_of(entries.begin(), entries.end(), [](const Entry& entry) { return entry.stream->IsIdle(); });
+}
+
+std::vector<const ConsoleReporter*> SettingsRecorder::UnscheduledReporters() const {
+  std::vector<const ConsoleReporter*> reporters;
+  for (const Entry& entry : entries) {
+    if (entry.server.schedules.empty()) {
+      reporters.push_back(entry.reporter.get());
+    }
+  }
+  return reporters;
 }
 
 std::vector<std::string> SettingsRecorder::ProgressLines(size_t most) const {

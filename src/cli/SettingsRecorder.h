@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/ScheduleRunner.h"
 #include "app/SettingsStore.h"
 #include "app/ShardAssignment.h"
 #include "cli/ConsoleListControl.h"
@@ -40,6 +41,16 @@ class StreamMetrics;
 // the caller paces them. The file's read size and sync interval apply to
 // the entries a reload starts.
 //
+// Schedules: an entry with schedules (Schedule_n_k) records only during its
+// shows; the start functions leave it alone and the schedule runner
+// (Shows(), which the main loop wakes) starts and stops it. A reload hands
+// every entry that goes on its new schedules: a show still planned records
+// on, even when the schedules changed around it. An entry that gains
+// schedules between shows stops; one that loses them all starts. Values that
+// are no schedule are reported with their key and line, once per reading of
+// the file. The pre-roll and post-roll are the file's ("Default" PreRoll and
+// PostRoll) unless SetRolls gives them.
+//
 // Owns the settings store with its entries, the console list their
 // presenters write to, the reporters and the stream metrics; the store is
 // destroyed first, since its workers call the others, and every stream
@@ -57,6 +68,11 @@ class SettingsRecorder {
   // metrics (not owned, outlives the recorder; null: none).
   void SetShard(const ShardAssignment& newShard) { shard = newShard; }
   void SetMetrics(RecorderMetrics* recorderMetrics) { metrics = recorderMetrics; }
+  // Seconds that replace the file's pre-roll and post-roll; -1: the file's.
+  void SetRolls(int32_t preSeconds, int32_t postSeconds) {
+    preRollOverride = preSeconds;
+    postRollOverride = postSeconds;
+  }
 
   // Reads the file and adds its entries (the shard's), stopped. False, with
   // a one-line reason in error, when the file cannot be read or lists no
@@ -86,8 +102,17 @@ class SettingsRecorder {
   };
   ReloadResult Reload();
 
+  // Whether no entry's stream runs: the main loop then sleeps until the
+  // next show.
+  bool Idle() const;
+  ScheduleRunner& Shows() { return shows; }
+  // Reporters of the entries without schedules, which must record something
+  // for a clean exit.
+  std::vector<const ConsoleReporter*> UnscheduledReporters() const;
+
   // The lines of every entry since the last call, entry by entry, after
-  // those of entries a reload removed.
+  // those of entries a reload removed and of the file's schedule values
+  // that were skipped, and before those of the shows.
   std::vector<std::string> TakeLines();
   std::vector<LogLine> TakeLogLines();
   // The progress lines of the first `most` entries.
@@ -104,6 +129,7 @@ class SettingsRecorder {
     SettingsStore::StoredServer server;  // as it was read
     int32_t number = 0;                  // [n]: its place in the file, from 1
     ServerStream* stream = nullptr;      // the store's
+    RecordingWriter* writer = nullptr;   // the store's
     std::unique_ptr<ConsoleReporter> reporter;
     std::unique_ptr<StreamMetrics> metrics;  // null unless metrics are served
     bool started = false;
@@ -119,6 +145,15 @@ class SettingsRecorder {
   // Takes the entry off the metrics, removes it from the store (its stream
   // stopped, its files closed) and keeps its last lines.
   void RemoveEntry(Entry& entry);
+  // Hands the entry its schedules (attaching it to the runner when it gets
+  // its first ones); what that means for a running or stopped stream is
+  // above.
+  void ApplySchedules(Entry& entry, const std::vector<Schedule>& schedules);
+  // The pre-roll and post-roll of document, or the overrides.
+  Rolls RollsOf(const IniDocument& document) const;
+  // Warnings for the schedule values of servers that were skipped.
+  void ReportScheduleProblems(const std::vector<SettingsStore::StoredServer>& servers);
+  static std::string Label(int32_t number, const std::string& url);
 
   std::string settingsPath;
   int32_t syncIntervalOverride = -1;
@@ -136,5 +171,9 @@ class SettingsRecorder {
     std::shared_ptr<const std::atomic<bool>> ended;  // set on the reaper's thread once the worker has ended
   };
   std::vector<Retiring> retiring;
+  std::vector<LogLine> problemLines;  // skipped schedule values, not taken yet; before the entries'
+  int32_t preRollOverride = -1;
+  int32_t postRollOverride = -1;
+  ScheduleRunner shows;               // its switches borrow the store's writers and streams
   SettingsStore store;                // last: destroyed first
 };

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "recording/RecordingWriter.h"
+#include "schedule/ShowSwitch.h"
 #include "stream/StreamBuffer.h"
 
 namespace {
@@ -62,6 +63,12 @@ StreamMetrics::Sample StreamMetrics::Read(Clock::time_point now) const {
     sample.writtenBytes = writer->BytesWritten();
     sample.filesWritten = writer->FilesWritten();
     sample.writeErrors = writer->WriteErrors();
+  }
+  if (const ShowSwitch* showSwitch = shows.load(std::memory_order_acquire)) {
+    sample.scheduled = true;
+    sample.nextShowStart = showSwitch->NextStartSeconds();
+    sample.showsRecorded = showSwitch->ShowsRecorded();
+    sample.showsMissed = showSwitch->ShowsMissed();
   }
   return sample;
 }

@@ -9,6 +9,7 @@
 #include "stream/StreamState.h"
 
 class RecordingWriter;
+class ShowSwitch;
 
 // What the metrics endpoint tells about one stream: its connection state,
 // the audio bytes it received, how often it had to connect again and how
@@ -20,6 +21,10 @@ class RecordingWriter;
 // for the state of a stop). They only store into atomics, so a worker never
 // waits for a scrape. Read runs on the metrics endpoint's thread; SetNumber
 // on the recorder's main thread.
+//
+// The show figures come from the entry's ShowSwitch, when it has one (set
+// at most once, on the main thread, possibly while a scrape reads); it must
+// outlive every Read, as the writer must.
 //
 // writer may be null; when set it must outlive every Read (RecorderMetrics
 // removes the stream before its entry goes). The observer itself must
@@ -48,12 +53,18 @@ class StreamMetrics : public StreamObserver {
     // Since the last audio byte arrived, or, before any did, since the
     // stream first started; 0 before it started.
     double secondsSinceAudio = 0;
+    // Only for an entry with schedules.
+    bool scheduled = false;
+    int64_t nextShowStart = 0;  // Unix time of the next stretch's start; 0: none
+    int64_t showsRecorded = 0;
+    int64_t showsMissed = 0;
   };
   Sample Read(Clock::time_point now) const;
 
   // The entry's number from now on (a reload moved it).
   void SetNumber(int32_t newNumber) { number.store(newNumber, std::memory_order_relaxed); }
   const std::string& Url() const { return url; }
+  void SetShows(const ShowSwitch* showSwitch) { shows.store(showSwitch, std::memory_order_release); }
 
  private:
   static int64_t Ticks(Clock::time_point time) { return time.time_since_epoch().count(); }
@@ -69,4 +80,5 @@ class StreamMetrics : public StreamObserver {
   std::atomic<int64_t> attempts{0};        // Connecting events
   std::atomic<int64_t> lastAudioTicks{0};  // Clock ticks; 0: no audio yet
   std::atomic<int64_t> startTicks{0};      // Clock ticks of the first Connecting; 0: not started
+  std::atomic<const ShowSwitch*> shows{nullptr};  // not owned; null without schedules
 };

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "cli/RecorderMetrics.h"
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
+#include "cli/SignalWait.h"
 #include "cli/StartPacer.h"
 #include "cli/StationFinder.h"
 #include "recording/FileSyncer.h"
@@ -110,12 +112,16 @@ void Reload(SettingsRecorder& recorder, const RecorderOptions& options, ConsoleO
 }
 
 // Starts the entries (paced), shows the lines until the duration ends or a
-// stop signal arrives, reloads on SIGHUP, then stops every entry and shows
-// the last lines. Returns the exit status: 0 when every entry recorded
-// audio, else 1, after a last line that names the entries that recorded
-// nothing and why.
+// stop signal arrives, reloads on SIGHUP, switches shows when the schedule's
+// timer wakes it, then stops every entry and shows the last lines. While no
+// stream runs (between shows) it sleeps until the next show, a signal or
+// the end of the duration. Returns the exit status: 0 when every entry
+// without schedules recorded audio, else 1, after a last line that names
+// the entries that recorded nothing and why.
 template <typename AnyRecorder>
 int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& signals, ConsoleOutput& console) {
+  SignalWait sleeper(signals);
+  bool idleShown = false;
   const auto start = Clock::now();
   StartPacer pacer(options.startsPerSecond, start);
   size_t waiting = recorder.StartWaiting(pacer.Take(start));
@@ -123,14 +129,30 @@ int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t
   auto lastShow = start;
   auto lastProgress = start;
   for (;;) {
-    auto wait = kTick;
+    std::optional<std::chrono::milliseconds> wait = std::chrono::duration_cast<std::chrono::milliseconds>(kTick);
     if (waiting > 0) {
       wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(pacer.UntilNext()),
                         std::chrono::milliseconds(1), kStartSlice);
+    } else if (recorder.Idle()) {
+      // One more turn shows the last lines; then nothing runs until a show.
+      if (idleShown) {
+        wait.reset();
+      }
+      idleShown = true;
+    } else {
+      idleShown = false;
     }
-    const timespec timeout{0, std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count()};
-    siginfo_t info;
-    const int signal = sigtimedwait(&signals, &info, &timeout);
+    if (options.durationSeconds > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          start + std::chrono::seconds(options.durationSeconds) - Clock::now());
+      wait = std::min(wait.value_or(left), left);
+    }
+    const SignalWait::Result woke = sleeper.Wait(recorder.Shows().WakeFd(), wait);
+    const int signal = woke.signal;
+    if (woke.ready) {
+      recorder.Shows().OnWake();
+      idleShown = false;
+    }
     auto now = Clock::now();
     if (signal == SIGHUP) {
       Reload(recorder, options, console);
@@ -150,7 +172,7 @@ int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t
         paced = false;
       }
     }
-    if (now - lastShow < kTick && signal != SIGHUP) {
+    if (now - lastShow < kTick && signal != SIGHUP && !woke.ready) {
       continue;
     }
     lastShow = now;
@@ -164,7 +186,7 @@ int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t
   }
   recorder.StopAll();
   console.Finish(recorder.TakeLogLines(), recorder.ProgressLines());
-  const std::string nothing = ConsoleReporter::NothingRecordedLine(recorder.Reporters());
+  const std::string nothing = ConsoleReporter::NothingRecordedLine(recorder.UnscheduledReporters());
   if (nothing.empty()) {
     return 0;
   }
@@ -254,11 +276,15 @@ int main(int argc, char** argv) {
   if (!settingsMode) {
     Recorder recorder;
     recorder.SetMetrics(metrics.get());
+    Rolls rolls;
+    rolls.pre = options.preRollSeconds >= 0 ? std::chrono::seconds(options.preRollSeconds) : rolls.pre;
+    rolls.post = options.postRollSeconds >= 0 ? std::chrono::seconds(options.postRollSeconds) : rolls.post;
+    recorder.Shows().SetRolls(rolls);
     for (size_t i = 0; i < options.urls.size(); ++i) {
       if (options.shard.Owns(options.urls[i])) {
         recorder.AddEntry({options.urls[i], options.directory, options.fileSplitting, options.smartSplitting,
                            options.readSize, options.syncIntervalSeconds, options.recording,
-                           static_cast<int32_t>(i + 1), options.pickedStation});
+                           static_cast<int32_t>(i + 1), options.pickedStation, options.schedules});
       }
     }
     const std::string shard = ShardNote(options, recorder.EntryCount(), options.urls.size());
@@ -271,6 +297,7 @@ int main(int argc, char** argv) {
     SettingsRecorder recorder;
     recorder.SetShard(options.shard);
     recorder.SetMetrics(metrics.get());
+    recorder.SetRolls(options.preRollSeconds, options.postRollSeconds);
     std::string error;
     if (recorder.Load(options.settingsFile, error, options.syncIntervalSeconds)) {
       const std::string shard =

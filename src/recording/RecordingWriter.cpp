@@ -92,6 +92,10 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
         if (file.IsOpen()) {
           facts.interrupted = true;  // unless a reconnect goes on seamlessly
         }
+        if (show && showEndsAtStop.load(std::memory_order_acquire) &&
+            text == StreamStateText(StreamState::Disconnected)) {
+          FinishShow(false);
+        }
       }
       return;
     case StreamEvent::Gap:
@@ -112,7 +116,7 @@ void RecordingWriter::OnText(StreamEvent kind, std::string text) {
       bitrateKbps = std::max(0, std::atoi(text.c_str()));
       return;
     case StreamEvent::Title:
-      OnTitle(std::move(text), FileSplitting());
+      OnTitle(std::move(text), SplittingTitles());
       return;
     default:
       return;
@@ -268,6 +272,9 @@ bool RecordingWriter::CreateFile() {
     fileDirectory = ByteText::ToUtf8(directory);
     interval = syncInterval;
   }
+  if (show && show->splitTitles) {
+    fileDirectory = RecordingName::JoinPath(fileDirectory, show->Stem());
+  }
   if (!fileDirectory.empty()) {
     std::error_code error;
     std::filesystem::create_directories(fileDirectory, error);
@@ -280,9 +287,10 @@ bool RecordingWriter::CreateFile() {
   }
   const std::string& name =
       RecordingName::IsBlank(currentTitle) ? (stationName.empty() ? kUntitled : stationName) : currentTitle;
+  const bool showFile = show && !show->splitTitles;
   std::string path;
-  if (const int error =
-          file.Create(RecordingName::JoinPath(fileDirectory, RecordingName::Stem(name)), extension, path);
+  if (const int error = file.Create(
+          RecordingName::JoinPath(fileDirectory, showFile ? show->Stem() : RecordingName::Stem(name)), extension, path);
       error != 0) {
     RecordError(path, error);
     return false;
@@ -292,6 +300,15 @@ bool RecordingWriter::CreateFile() {
   facts.station = stationName;
   facts.date = SongFinish::Today();
   facts.startsPartial = responseFresh;
+  facts.showFile = showFile;
+  if (show) {
+    // The show is the album, on its own date; its one file is titled after
+    // it.
+    facts.station = show->name;
+    facts.date = show->date;
+    facts.title = showFile ? show->name + " " + show->date : facts.title;
+    facts.showPartial = show->partial;
+  }
   responseFresh = false;
   filesWritten.fetch_add(1, std::memory_order_relaxed);
   {
@@ -337,9 +354,9 @@ FileSyncer::Finish RecordingWriter::MakeFinish() const {
   {
     MutexLock guard(shared);
     wanted = options;
-    splitting = fileSplitting;
     url = sourceUrl;
   }
+  splitting = SplittingTitles();
   SongFinish::Song song = facts;
   song.extension = file.Extension();
   song.bytes = file.Bytes();

@@ -17,6 +17,7 @@
 #include "recording/OutputFile.h"
 #include "recording/RecordingName.h"
 #include "recording/RecordingOptions.h"
+#include "recording/ShowFile.h"
 #include "recording/SongFinish.h"
 #include "stream/StreamObserver.h"
 
@@ -76,6 +77,14 @@ class StreamBuffer;
 // does not hold a whole song is moved into incomplete/ inside the download
 // directory (SongFinish). Both happen on the syncer's thread, or at once
 // without a syncer.
+//
+// Shows: from BeginShow to EndShow the files belong to one show (ShowFile).
+// With the show's title splitting off, one file "SHOW YYYY-MM-DD HHMM.EXT"
+// in the download directory receives everything, whatever the entry's own
+// switch says; with it on, files by title as usual, in a folder of that
+// name. Tags name the show as album and carry its date. A show's one file
+// that misses its beginning (joined late) or its end (EndShow(false)) goes
+// into incomplete/, whatever the partial-songs option says.
 //
 // Failures: a file that cannot be created is not an exception; the writer
 // drops audio until the next file switch and keeps the path and the system's
@@ -176,6 +185,19 @@ class RecordingWriter : public StreamObserver {
   // The file being written, "" while none is open.
   std::string CurrentPath() const EXCLUDES(shared);
 
+  // The next file starts the show; the open one closes now (audio held for
+  // a reconnect written first). The controlling thread calls both; they
+  // take `lock`, so they wait for a write in progress.
+  void BeginShow(const ShowFile& show) EXCLUDES(lock, shared);
+  // The show's file closes now; whole: it ended as planned (else it counts
+  // as partial). Files after it are the entry's own again.
+  void EndShow(bool whole) EXCLUDES(lock, shared);
+  // EndShow(false) once the stream announces Disconnected, after the last
+  // audio of a stop that does not wait for its worker (a stop by hand).
+  // Takes no lock, so a write that hangs never holds up the caller; call it
+  // before the stop, while a show is on.
+  void EndShowAtStop();
+
   // RecordingName's, kept here for the callers that know the writer only.
   static std::string MakeUniquePath(const std::string& base, const std::string& extension) {
     return RecordingName::MakeUniquePath(base, extension);
@@ -208,6 +230,11 @@ class RecordingWriter : public StreamObserver {
   void OnTitle(std::string text, bool splitting) REQUIRES(lock) EXCLUDES(shared);
   void RecordError(const std::string& path, int error) EXCLUDES(shared);
   void Note(std::string text) EXCLUDES(shared);
+  // Whether titles start files: the show's choice while one is on, else
+  // the entry's File Splitting.
+  bool SplittingTitles() const REQUIRES(lock) EXCLUDES(shared);
+  // EndShow's work, under lock.
+  void FinishShow(bool whole) REQUIRES(lock) EXCLUDES(shared);
 
   mutable Mutex lock;
   mutable Mutex shared ACQUIRED_AFTER(lock);
@@ -240,6 +267,11 @@ class RecordingWriter : public StreamObserver {
   bool continuing GUARDED_BY(lock) = false;     // connected again without a Format: the open file goes on
   std::string gapNote GUARDED_BY(lock);         // what a Gap closed, for the note of the file after it
   int32_t bitrateKbps GUARDED_BY(lock) = 0;     // from the Bitrate event; 0: unknown
+  std::optional<ShowFile> show GUARDED_BY(lock);  // the show being recorded; nullopt: none
+
+  // EndShowAtStop: the show ends at the next Disconnected. Set by the
+  // controlling thread without a lock; read and cleared under lock.
+  std::atomic<bool> showEndsAtStop{false};
 
   // Shared with the syncer's queue, which may outlive the writer.
   const std::shared_ptr<SyncReport> syncReport;

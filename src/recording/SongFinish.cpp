@@ -28,7 +28,8 @@ FileSyncer::Finish SongFinish::Make(const RecordingOptions& options, bool fileSp
   }
   const bool tooShort = options.minLengthSeconds > 0 && song.bitrateKbps > 0 &&
                         song.bytes * 8 < int64_t{options.minLengthSeconds} * song.bitrateKbps * 1000;
-  if (options.keepPartialApart && fileSplitting && (song.startsPartial || song.interrupted || tooShort)) {
+  if (song.showFile ? song.showPartial
+                    : options.keepPartialApart && fileSplitting && (song.startsPartial || song.interrupted || tooShort)) {
     finish.afterClose = [report](const std::string& path) { return MoveToIncomplete(path, *report); };
   }
   return finish;

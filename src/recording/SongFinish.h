@@ -14,7 +14,8 @@
 // that does not hold a whole song is moved into incomplete/ beside it, under
 // a free name. Not whole: the first file of a connection, a file closed by a
 // stop or a lost connection, and one shorter than the minimum length (when
-// the bit rate is known).
+// the bit rate is known). A show's one file goes into incomplete/ exactly
+// when it misses its beginning or its end, whatever the options say.
 //
 // Stateless. Make runs wherever the writer closes the file; the work it
 // returns runs on the syncer's thread (or the writer's, without a syncer)
@@ -29,6 +30,8 @@ class SongFinish {
     std::string date;            // "YYYY-MM-DD", local time
     bool startsPartial = false;  // the first file of a connection, or after a gap
     bool interrupted = false;    // the connection was lost while it was open
+    bool showFile = false;       // the one file of a show
+    bool showPartial = false;    // ...which misses its beginning or its end
     std::string extension;       // without the dot
     int64_t bytes = 0;
     int32_t bitrateKbps = 0;  // 0: unknown

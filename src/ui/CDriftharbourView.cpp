@@ -64,6 +64,7 @@ CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
   connect(entries, &EntryList::contextMenuRequested, commands, &EntryCommands::PopUpContextMenu);
   connect(panel, &DetailPanel::refreshed, this, &CDriftharbourView::NotifyEntriesChanged);
   connect(commands, &EntryCommands::entriesToggled, this, &CDriftharbourView::UpdateDetailPanel);
+  connect(commands, &EntryCommands::schedulesChanged, this, &CDriftharbourView::UpdateDetailPanel);
   connect(commands, &EntryCommands::removeRequested, this, [this] { OnKeydownServerList(Qt::Key_Delete); });
   connect(drops, &UrlDropTarget::urlsDropped, this, &CDriftharbourView::AddUrls);
 }
@@ -284,7 +285,8 @@ std::vector<CDriftharbourView::EntrySettings> CDriftharbourView::CurrentSettings
   for (int row = 0; row < store.EntryCount(); ++row) {
     if (const ServerRowPresenter* presenter = store.RowAt(row)) {
       settings.push_back(EntrySettings{presenter->Url(), presenter->DownloadDirectory(), presenter->FileSplitting(),
-                                       presenter->SmartSplitting(), presenter->Options()});
+                                       presenter->SmartSplitting(), presenter->Options(),
+                                       *store.EntrySchedules(row)});
     }
   }
   return settings;

@@ -28,9 +28,9 @@ class UrlDropTarget;
 //   EntryList     the server list (rows, columns, selection, keys, clicks)
 //                 and the hint line under it;
 //   DetailPanel   the selected entry's directory, switches, options and
-//                 status line;
-//   EntryCommands the commands on the selected entries and the list's
-//                 context menu;
+//                 status line (which names its next show);
+//   EntryCommands the commands on the selected entries (Schedule... among
+//                 them) and the list's context menu;
 //   UrlDropTarget URLs and local playlist files dropped on the list.
 // The pieces never call one another back: they announce through signals,
 // which the form connects to what it does (toggle, remove, add entries,
@@ -162,6 +162,7 @@ class CDriftharbourView : public QWidget, public AnchorView {
     bool fileSplitting = true;
     bool smartSplitting = true;
     RecordingOptions options;
+    std::vector<Schedule> schedules;
     bool operator==(const EntrySettings&) const = default;
   };
 

@@ -21,6 +21,8 @@
 #include "ui/CDriftharbourView.h"
 #include "ui/EntryCommands.h"
 #include "ui/FindStationDialog.h"
+#include "ui/ScheduleController.h"
+#include "ui/ScheduleText.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowState.h"
 
@@ -30,6 +32,7 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
 
   view = new CDriftharbourView(std::move(settingsPath), this);
   setCentralWidget(view);
+  schedules = new ScheduleController(view->Store(), this);
 
   QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
   addServerAction = server->addAction(QStringLiteral("&Add Server"));
@@ -38,6 +41,7 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
                                         QStringLiteral("&Find Station\u2026"));
   findStationAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   findStationAction->setToolTip(QStringLiteral("Find a station by name in the community radio directory"));
+  server->addAction(view->Commands()->ScheduleAction());
   server->addSeparator();
   saveServerListAction = server->addAction(QStringLiteral("&Save Server List"));
   saveServerListAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -49,7 +53,8 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   exitAction = server->addAction(QStringLiteral("E&xit"));
   aboutAction = menuBar()->addAction(QStringLiteral("&About"));
   // The shortcuts work wherever the focus is in this window.
-  for (QAction* action : {addServerAction, findStationAction, saveServerListAction}) {
+  for (QAction* action :
+       {addServerAction, findStationAction, saveServerListAction, view->Commands()->ScheduleAction()}) {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
@@ -85,6 +90,9 @@ CMainFrame::CMainFrame(std::string settingsPath, QWidget* parent) : QMainWindow(
   connect(exitAction, &QAction::triggered, this, &CMainFrame::OnExit);
   connect(aboutAction, &QAction::triggered, this, &CMainFrame::OnAppAbout);
   connect(view, &CDriftharbourView::entriesChanged, this, &CMainFrame::UpdateCounts);
+  connect(schedules, &ScheduleController::changed, view, &CDriftharbourView::UpdateDetailPanel);
+  connect(schedules, &ScheduleController::lineReady, this,
+          [this](const QString& line) { statusBar()->showMessage(line, 15000); });
   // Saving the list rewrites the file without this window's section.
   connect(view, &CDriftharbourView::serverListSaved, this, [this] { SaveWindowState(); });
 
@@ -179,12 +187,16 @@ void CMainFrame::UpdateCounts() {
                            .arg(counts.recording)
                            .arg(counts.retrying)
                            .arg(counts.stopped);
-  if (countsLabel->text() != text) {
-    countsLabel->setText(text);
+  const QString nextShow = ScheduleText::Soonest(view->Store());
+  const QString line = nextShow.isEmpty() ? text : text + QStringLiteral("    ") + nextShow;
+  if (countsLabel->text() != line) {
+    countsLabel->setText(line);
   }
   if (tray != nullptr) {
     tray->SetRecordingCount(counts.recording);
+    tray->SetNextShow(nextShow);
   }
+  schedules->Flush();
 }
 
 void CMainFrame::RestoreWindowState() {

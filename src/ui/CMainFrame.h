@@ -9,12 +9,17 @@ class FindStationDialog;
 class QAction;
 class QLabel;
 class QToolBar;
+class ScheduleController;
 class TrayIcon;
 
 // The main window: the menu ("Server" with Add Server F3, Find Station...
-// Ctrl+F, Save Server List Ctrl+S, Hide in Tray When Closed and Exit;
-// "About"), a toolbar with Find Station and the entry commands, the main view as its client area and a status bar that
-// counts recording, retrying and stopped entries. Its move and resize
+// Ctrl+F, Schedule... Ctrl+K, Save Server List Ctrl+S, Hide in Tray When
+// Closed and Exit; "About"), a toolbar with Find Station and the entry
+// commands, the main view as its client area and a status bar that counts
+// recording, retrying and stopped entries and names the next show of all
+// entries (as the tray's tooltip does); the lines of the shows starting and
+// ending show in it for a while. The ScheduleController that records the
+// shows is made before the view loads its entries. Its move and resize
 // events drive the view's LayoutAnchor; the smallest size it can take is
 // its size after the view's initial update. It comes back where it was and
 // as large as it was (WindowState, read from the settings the view loaded;
@@ -50,6 +55,7 @@ class CMainFrame : public QMainWindow {
   QToolBar* EntryToolBar() const { return toolBar; }
   QLabel* CountsLabel() const { return countsLabel; }
   TrayIcon* Tray() const { return tray; }
+  ScheduleController* Schedules() const { return schedules; }
 
   // Opens Find Station (FindStationDialog), made at the first use and kept,
   // so that it keeps its last search; modal.
@@ -88,5 +94,6 @@ class CMainFrame : public QMainWindow {
   QToolBar* toolBar = nullptr;
   QLabel* countsLabel = nullptr;
   TrayIcon* tray = nullptr;  // owned through Qt; null without a tray
+  ScheduleController* schedules = nullptr;  // owned through Qt; after the view, so it outlives its store
   bool exitChosen = false;   // the close comes from Exit, not the close box
 };

@@ -22,6 +22,7 @@
 #include "ui/FormControls.h"
 #include "ui/RowDecoration.h"
 #include "ui/RowStatus.h"
+#include "ui/ScheduleText.h"
 
 namespace {
 
@@ -165,6 +166,10 @@ void DetailPanel::ShowStatus() {
     tip = status.toolTip;
     if (text.isEmpty()) {
       text = RowDecoration::SourceText(*presenter);
+      tip = text;
+    }
+    if (text.isEmpty()) {
+      text = ScheduleText::EntryLine(store, row);
       tip = text;
     }
     failure = !status.panel.isEmpty();

@@ -22,7 +22,7 @@ class SettingsStore;
 // its recording options (Cut at silence, Write tags, Keep partial songs
 // apart), and a status line under them saying why the entry does not
 // record, or else which stream it records when a playlist or HLS stands
-// between.
+// between, or else its next show (ScheduleText).
 //
 // Show fills the panel from the entry selected in the list. The switches,
 // options and Browse act only while that entry's stream is idle

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyle>
@@ -20,6 +21,7 @@
 #include "stream/ServerStream.h"
 #include "ui/DisplayText.h"
 #include "ui/EntryList.h"
+#include "ui/ScheduleDialog.h"
 
 namespace {
 
@@ -49,6 +51,10 @@ EntryCommands::EntryCommands(const EntryList& entryList, SettingsStore& settings
                              QStringLiteral("Copy the selected entry's URL"));
   listenAction = MakeAction(this, QStringLiteral("&Listen"), QStyle::SP_MediaVolume,
                             QStringLiteral("Play the selected stream in the desktop's default player"));
+  scheduleAction = MakeAction(this, QStringLiteral("Sch&edule..."), QStyle::SP_FileDialogDetailedView,
+                              QStringLiteral("Record the selected entry's shows at their times"));
+  scheduleAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+  connect(scheduleAction, &QAction::triggered, this, &EntryCommands::OnSchedule);
   connect(startAction, &QAction::triggered, this, &EntryCommands::OnStart);
   connect(stopAction, &QAction::triggered, this, &EntryCommands::OnStop);
   connect(removeAction, &QAction::triggered, this, &EntryCommands::OnRemove);
@@ -69,7 +75,7 @@ EntryCommands::EntryCommands(const EntryList& entryList, SettingsStore& settings
 EntryCommands::~EntryCommands() = default;
 
 QList<QAction*> EntryCommands::Actions() const {
-  return {startAction, stopAction, removeAction, openFolderAction, copyUrlAction, listenAction};
+  return {startAction, stopAction, removeAction, openFolderAction, copyUrlAction, listenAction, scheduleAction};
 }
 
 void EntryCommands::SetUrlOpener(UrlOpener urlOpener) { opener = std::move(urlOpener); }
@@ -95,6 +101,14 @@ void EntryCommands::Update() {
   openFolderAction->setEnabled(one);
   copyUrlAction->setEnabled(one);
   listenAction->setEnabled(one);
+  scheduleAction->setEnabled(one);
+}
+
+void EntryCommands::OnSchedule() {
+  const QList<int> rows = list.SelectedRows();
+  if (rows.size() == 1 && ScheduleDialog::EditEntry(store, rows.front(), owner)) {
+    emit schedulesChanged();
+  }
 }
 
 void EntryCommands::OnStart() { Toggle(true); }

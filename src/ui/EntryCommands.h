@@ -18,10 +18,12 @@ class SettingsStore;
 
 // The commands on the selected entries of the server list, as actions for
 // the list's context menu (which this object fills) and the main window's
-// toolbar: Start, Stop, Remove, Open Download Folder, Copy URL and Listen.
-// Start and Stop act on every selected entry that is stopped or running and
-// then announce entriesToggled; Remove announces removeRequested for the
-// form, which asks and removes as the Delete key does; the others need one
+// toolbar: Start, Stop, Remove, Open Download Folder, Copy URL, Listen and
+// Schedule... (ScheduleDialog, Ctrl+K). Start and Stop act on every
+// selected entry that is stopped or running and then announce
+// entriesToggled; Remove announces removeRequested for the form, which asks
+// and removes as the Delete key does; Schedule... announces
+// schedulesChanged when the entry's shows changed; the others need one
 // selected entry. Update enables each action for what is selected now; the
 // form calls it whenever the selection or an entry's state changes.
 //
@@ -50,6 +52,7 @@ class EntryCommands : public QObject {
   QAction* OpenFolderAction() const { return openFolderAction; }
   QAction* CopyUrlAction() const { return copyUrlAction; }
   QAction* ListenAction() const { return listenAction; }
+  QAction* ScheduleAction() const { return scheduleAction; }
   // All of them in menu order.
   QList<QAction*> Actions() const;
   // The list's context menu: every action, Remove between separators.
@@ -67,12 +70,15 @@ class EntryCommands : public QObject {
   void OnOpenDownloadFolder();
   void OnCopyUrl();
   void OnListen();
+  void OnSchedule();
 
  signals:
   // Start or Stop changed the selected entries.
   void entriesToggled();
   // Remove was chosen: the form asks, then removes the selected entries.
   void removeRequested();
+  // Schedule... gave the selected entry other shows.
+  void schedulesChanged();
 
  private:
   // Starts (start true) or stops every selected entry not yet so.
@@ -96,5 +102,6 @@ class EntryCommands : public QObject {
   QAction* openFolderAction = nullptr;
   QAction* copyUrlAction = nullptr;
   QAction* listenAction = nullptr;
+  QAction* scheduleAction = nullptr;
   QMenu* contextMenu = nullptr;  // owned by owner through Qt
 };

@@ -18,6 +18,7 @@
 #include "ui/FormControls.h"
 #include "ui/RowDecoration.h"
 #include "ui/RowStatus.h"
+#include "ui/ScheduleText.h"
 
 EntryList::EntryList(QWidget* form, const SettingsStore& settingsStore)
     : QObject(form),
@@ -183,7 +184,7 @@ void EntryList::DecorateRows(const QList<int>& rows) {
     QTreeWidgetItem* item = tree->topLevelItem(row);
     const ServerRowPresenter* presenter = store.RowAt(row);
     if (item != nullptr && presenter != nullptr) {
-      RowDecoration::Apply(*item, *presenter, notLive);
+      RowDecoration::Apply(*item, *presenter, notLive, ScheduleText::StateNote(store, presenter->Stream()));
     }
   }
   emit rowsDecorated();

@@ -18,7 +18,8 @@ constexpr int kLastTryRole = Qt::UserRole + 2;
 
 }  // namespace
 
-void RowDecoration::Apply(QTreeWidgetItem& item, const ServerRowPresenter& presenter, const QBrush& notLive) {
+void RowDecoration::Apply(QTreeWidgetItem& item, const ServerRowPresenter& presenter, const QBrush& notLive,
+                          const QString& showNote) {
   constexpr int kState = ServerRowPresenter::kStateColumn;
   constexpr int kTitle = ServerRowPresenter::kTitleColumn;
   const QString presenterState = DisplayText::FromBytes(presenter.StateText());
@@ -34,7 +35,9 @@ void RowDecoration::Apply(QTreeWidgetItem& item, const ServerRowPresenter& prese
   for (int column = 0; column < ServerRowPresenter::kColumnCount; ++column) {
     item.setToolTip(column, status.writeError ? status.toolTip : QString());
   }
-  item.setToolTip(kState, status.toolTip);
+  item.setToolTip(kState, showNote.isEmpty()          ? status.toolTip
+                          : status.toolTip.isEmpty() ? showNote
+                                                     : status.toolTip + QLatin1Char('\n') + showNote);
   // Where the audio really comes from, when a playlist or HLS stands between.
   if (!status.writeError) {
     item.setToolTip(ServerRowPresenter::kUrlColumn, SourceText(presenter));

@@ -9,7 +9,8 @@ class ServerRowPresenter;
 
 // What the window adds to a server list row after the entry's presenter
 // wrote it (RowStatus): the State cell's text and tool tip, a title cell
-// that names a file which could not be written, the URL cell's tool tip
+// that names a file which could not be written, the show an entry records
+// for in the State cell's tool tip, the URL cell's tool tip
 // naming the stream a playlist or HLS led to, and grey texts for what the
 // server announced while the entry is not connected. It also keeps, on the
 // row, when the entry was last seen failing to connect.
@@ -22,8 +23,10 @@ class ServerRowPresenter;
 class RowDecoration {
  public:
   // Decorates item after presenter wrote it. notLive: the brush for texts
-  // of an entry that is not connected.
-  static void Apply(QTreeWidgetItem& item, const ServerRowPresenter& presenter, const QBrush& notLive);
+  // of an entry that is not connected. showNote: a line the State cell's
+  // tool tip adds (the show the entry records now; ScheduleText), or empty.
+  static void Apply(QTreeWidgetItem& item, const ServerRowPresenter& presenter, const QBrush& notLive,
+                    const QString& showNote = {});
   // When the window last saw the row's entry fail to connect; invalid when
   // it never did.
   static QDateTime LastTry(const QTreeWidgetItem& item);

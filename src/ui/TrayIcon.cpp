@@ -45,9 +45,18 @@ void TrayIcon::SetRecordingCount(int count) {
   tray->setIcon(BadgedIcon());
 }
 
+void TrayIcon::SetNextShow(const QString& text) {
+  if (text == nextShow) {
+    return;
+  }
+  nextShow = text;
+  tray->setToolTip(ToolTip());
+}
+
 QString TrayIcon::ToolTip() const {
-  return recording == 1 ? QStringLiteral("Driftharbour: 1 entry recording")
-                        : QStringLiteral("Driftharbour: %1 entries recording").arg(recording);
+  const QString count = recording == 1 ? QStringLiteral("Driftharbour: 1 entry recording")
+                                       : QStringLiteral("Driftharbour: %1 entries recording").arg(recording);
+  return nextShow.isEmpty() ? count : count + QLatin1Char('\n') + nextShow;
 }
 
 QIcon TrayIcon::BadgedIcon() const {

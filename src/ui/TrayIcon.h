@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -29,6 +30,8 @@ class TrayIcon : public QObject {
   // Shows the icon when the desktop has a tray.
   void Show();
   void SetRecordingCount(int count);
+  // A second line of the tooltip: the next show of all entries ("" none).
+  void SetNextShow(const QString& text);
   int RecordingCount() const { return recording; }
   QString ToolTip() const;
   QMenu* Menu() const { return menu.get(); }
@@ -45,6 +48,7 @@ class TrayIcon : public QObject {
 
   const QIcon plainIcon;
   int recording = 0;
+  QString nextShow;
   // A menu has no widget to belong to here.
   std::unique_ptr<QMenu> menu;
   QAction* showAction = nullptr;

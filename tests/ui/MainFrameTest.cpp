@@ -159,8 +159,8 @@ class MainFrameTest : public QObject, private ViewFixture {
         }
       }
     }
-    QCOMPARE(texts, (QStringList{"&Server", "&Add Server", QStringLiteral("&Find Station\u2026"), "&Save Server List",
-                                 "&Hide in Tray When Closed", "E&xit", "&About"}));
+    QCOMPARE(texts, (QStringList{"&Server", "&Add Server", QStringLiteral("&Find Station\u2026"), "Sch&edule...",
+                                 "&Save Server List", "&Hide in Tray When Closed", "E&xit", "&About"}));
     QCOMPARE(frame->AddServerAction()->shortcut(), QKeySequence(Qt::Key_F3));
     QCOMPARE(frame->SaveServerListAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     QVERIFY(!frame->windowIcon().isNull());
