@@ -512,6 +512,12 @@ def LocateFiles(files, audio, metaint, smartSplitting=False):
 def AdtsFrameCount(data):
     """The whole ADTS frames in data, from the first of three headers that
     follow each other by their lengths (a file may begin inside a frame)."""
+    return AdtsFrames(data)[1]
+
+
+def AdtsFrames(data):
+    """Where the first whole ADTS frame of data starts (see AdtsFrameCount),
+    and how many whole frames follow from there."""
     def FrameLength(at):
         if at + 7 > len(data) or data[at] != 0xFF or (data[at + 1] & 0xF6) != 0xF0:
             return 0
@@ -525,12 +531,12 @@ def AdtsFrameCount(data):
         if chain == 3:
             break
     else:
-        return 0
+        return 0, 0
     count, at = 0, start
     while FrameLength(at) >= 7 and at + FrameLength(at) <= len(data):
         at += FrameLength(at)
         count += 1
-    return count
+    return start, count
 
 
 def TitleAt(titles, offset):
@@ -1254,14 +1260,22 @@ class Harness:
         decoder may stumble over that piece before it finds the first whole
         frame. A player must then play every whole frame after it: ffmpeg
         decodes all but at most one of the frames a walk of the headers
-        finds, and exits with 0."""
+        finds, from the first of them on, and exits with 0."""
         for name, data in files.items():
-            whole = AdtsFrameCount(data)
-            path = os.path.join(directory, name)
+            start, whole = AdtsFrames(data)
+            # The piece before the first whole frame is the server's bytes as
+            # they came; whether a decoder resynchronises on it at once is
+            # the decoder's luck (a false sync word in it can cost ffmpeg a
+            # dozen frames). What must play is every whole frame from there.
+            probe_directory = tempfile.mkdtemp(prefix="dh-adts-")
+            path = os.path.join(probe_directory, "from-first-frame.aac")
+            with open(path, "wb") as whole_frames:
+                whole_frames.write(data[start:])
             result = subprocess.run(
                 ["ffprobe", "-v", "error", "-count_frames", "-select_streams", "a:0",
                  "-show_entries", "stream=codec_name,nb_read_frames", "-of", "csv=p=0", path],
                 stdin=subprocess.DEVNULL, capture_output=True, env=self.env, timeout=kEventTimeout)
+            shutil.rmtree(probe_directory, ignore_errors=True)
             fields = result.stdout.decode("utf-8", "replace").strip().split(",")
             decoded = int(fields[1]) if len(fields) == 2 and fields[1].isdigit() else -1
             if result.returncode != 0 or fields[0] != "aac" or whole < 2 or decoded < whole - 1:
