@@ -14,6 +14,7 @@
 #include "net/CurlHandles.h"
 #include "net/HttpFailureText.h"
 #include "net/ResponseHead.h"
+#include "net/TrustStore.h"
 #include "text/ByteText.h"
 
 namespace {
@@ -294,6 +295,13 @@ struct HttpConnection::Impl {
     SetOption(handle, CURLOPT_URL, url.c_str());
     SetOption(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     SetOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    const TrustStore& trust = TrustStore::FromEnvironment();
+    if (!trust.caFile.empty()) {
+      SetOption(handle, CURLOPT_CAINFO, trust.caFile.c_str());
+    }
+    if (!trust.caDirectory.empty()) {
+      SetOption(handle, CURLOPT_CAPATH, trust.caDirectory.c_str());
+    }
     SetOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
     SetOption(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     SetOption(handle, CURLOPT_USERAGENT, kAgent);
