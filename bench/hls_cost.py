@@ -11,14 +11,21 @@ the run, / N; for ffmpeg also PSS, which shares the libraries out), and
 checks what each recorded against what the server handed out: every
 stream's audio bytes, with the ID3 tags left out.
 
+With --tls the stations are served over HTTPS: the script makes a CA and a
+certificate for 127.0.0.1 with the openssl tool, the recorder trusts the CA
+through CURL_CA_BUNDLE (ffmpeg does not check certificates unless told),
+and the server counts connections and TLS handshakes (full, and resumed
+from a session), reported per stream-minute.
+
 The stations are served by this script (a threaded http.server on
 127.0.0.1). Segments are packed ADTS with an ID3 title tag each (--container
 aac, the default: the title carries the stream number, so that one
 recorder's files can be told apart) or MPEG-TS cut by ffmpeg's hls muxer
 (--container ts, untitled).
 
-    bench/hls_cost.py [--streams 1,100] [--seconds 60] [--segment-seconds 4]
+    bench/hls_cost.py [--streams 1,100] [--seconds 60] [--segment-seconds 4] [--tls]
                       [--recorder build/default/src/cli/driftharbour-record]
+                      [--recorder another/build/driftharbour-record ...]
 """
 import argparse
 import http.server
@@ -27,6 +34,7 @@ import re
 import resource
 import shutil
 import signal
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -127,6 +135,23 @@ class Pool:
         return tag + audio, audio_bytes
 
 
+def make_certificates(work):
+    """A CA and a certificate for 127.0.0.1 signed by it: (ca file, cert
+    file, key file)."""
+    ca_key, ca_cert = os.path.join(work, "ca.key"), os.path.join(work, "ca.pem")
+    key, request, cert = (os.path.join(work, name) for name in ("server.key", "server.csr", "server.pem"))
+    extensions = os.path.join(work, "server.ext")
+    with open(extensions, "w") as file:
+        file.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca_cert,
+         "-days", "2", "-subj", "/CN=hls_cost loopback CA"])
+    run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", request,
+         "-subj", "/CN=127.0.0.1"])
+    run(["openssl", "x509", "-req", "-in", request, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial",
+         "-out", cert, "-days", "2", "-extfile", extensions])
+    return ca_cert, cert, key
+
+
 class Stations:
     """The live clock: at any time the playlist ends with the segment that
     the clock has reached and lists WINDOW of them."""
@@ -137,6 +162,17 @@ class Stations:
         self.start = time.monotonic()
         self.lock = threading.Lock()
         self.served = {}  # stream -> audio bytes handed out
+        self.connections = 0
+        self.handshakes = 0  # full TLS handshakes
+        self.resumed = 0  # TLS handshakes that resumed a session
+
+    def count_connection(self, handshake=None):
+        with self.lock:
+            self.connections += 1
+            if handshake == "full":
+                self.handshakes += 1
+            elif handshake == "resumed":
+                self.resumed += 1
 
     def newest(self):
         return WINDOW - 1 + int((time.monotonic() - self.start) / self.segment_seconds)
@@ -160,9 +196,23 @@ class Stations:
         return data
 
 
-def serve(stations, port):
+def serve(stations, port, tls=None):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"  # keep-alive for whoever asks for it
+
+        def setup(self):
+            if tls is not None:
+                # The handshake runs here, on the connection's own thread,
+                # not in the accepting one.
+                try:
+                    self.request.do_handshake()
+                except (OSError, ssl.SSLError):
+                    stations.count_connection()
+                    raise
+                stations.count_connection("resumed" if self.request.session_reused else "full")
+            else:
+                stations.count_connection()
+            super().setup()
 
         def do_GET(self):
             match = re.fullmatch(r"/s/(\d+)/(live\.m3u8|(\d+)\.(aac|ts))", self.path)
@@ -191,7 +241,12 @@ def serve(stations, port):
         request_queue_size = 1024
         daemon_threads = True
 
+        def handle_error(self, request, client_address):
+            pass  # a client that hung up or refused the certificate
+
     server = Server(("127.0.0.1", port), Handler)
+    if tls is not None:
+        server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -243,14 +298,31 @@ def check(recorded, served, segment_bytes):
     return problems
 
 
-def run_recorder(recorder, pool, args, n, out):
+class Site:
+    """Where the stations are served: the scheme, and for HTTPS the server's
+    TLS context and the environment that makes the recorder trust it."""
+
+    def __init__(self, work, tls):
+        self.tls, self.environment = None, dict(os.environ)
+        self.scheme = "https" if tls else "http"
+        if tls:
+            ca, cert, key = make_certificates(work)
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(cert, key)
+            self.environment["CURL_CA_BUNDLE"] = ca
+
+    def url(self, args, stream):
+        return f"{self.scheme}://127.0.0.1:{args.port}/s/{stream}/live.m3u8"
+
+
+def run_recorder(recorder, pool, site, args, n, out):
     stations = Stations(pool, args.segment_seconds)
-    server = serve(stations, args.port)
+    server = serve(stations, args.port, site.tls)
     try:
-        urls = [f"http://127.0.0.1:{args.port}/s/{i}/live.m3u8" for i in range(n)]
+        urls = [site.url(args, i) for i in range(n)]
         # Smart Splitting copies audio around a title change into both files.
         process = subprocess.Popen([recorder, "--quiet", "--no-smart-splitting", "--dir", out] + urls,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=site.environment)
         cpu, steady, rss, pss = measure([process], args.seconds)
         errors = process.stderr.read().decode(errors="replace").strip()
     finally:
@@ -265,18 +337,17 @@ def run_recorder(recorder, pool, args, n, out):
             problems.append("nothing recorded")
     if problems and errors:
         problems.append("recorder said: " + errors.splitlines()[-1][:200])
-    return cpu, steady, rss, pss, problems
+    return cpu, steady, rss, pss, stations, problems
 
 
-def run_ffmpeg(pool, args, n, out):
+def run_ffmpeg(pool, site, args, n, out):
     stations = Stations(pool, args.segment_seconds)
-    server = serve(stations, args.port)
+    server = serve(stations, args.port, site.tls)
     processes = []
     try:
         for i in range(n):
-            url = f"http://127.0.0.1:{args.port}/s/{i}/live.m3u8"
             processes.append(subprocess.Popen(
-                ["ffmpeg", "-nostdin", "-v", "error", "-i", url, "-c", "copy", "-f", "adts",
+                ["ffmpeg", "-nostdin", "-v", "error", "-i", site.url(args, i), "-c", "copy", "-f", "adts",
                  os.path.join(out, f"S{i:05d}.aac")],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         cpu, steady, rss, pss = measure(processes, args.seconds)
@@ -284,7 +355,7 @@ def run_ffmpeg(pool, args, n, out):
         server.shutdown()
         server.server_close()
     recorded = recorded_by_stream(out, n, r"S(\d{5})")
-    return cpu, steady, rss, pss, check(recorded, stations.served, len(pool.segments[0][0]))
+    return cpu, steady, rss, pss, stations, check(recorded, stations.served, len(pool.segments[0][0]))
 
 
 def main():
@@ -293,14 +364,20 @@ def main():
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--segment-seconds", type=float, default=4)
     parser.add_argument("--container", choices=("aac", "ts"), default="aac")
-    parser.add_argument("--recorder", default="build/default/src/cli/driftharbour-record")
+    parser.add_argument("--tls", action="store_true", help="serve the stations over HTTPS")
+    parser.add_argument("--recorder", action="append",
+                        help="a driftharbour-record to measure; give it again to compare builds in one run "
+                             "(default build/default/src/cli/driftharbour-record)")
     parser.add_argument("--no-recorder", action="store_true", help="measure ffmpeg only")
     parser.add_argument("--peers-max", type=int, default=100,
                         help="largest N at which one ffmpeg per stream runs (default 100)")
     parser.add_argument("--port", type=int, default=18300)
     args = parser.parse_args()
+    recorders = args.recorder or ["build/default/src/cli/driftharbour-record"]
     if shutil.which("ffmpeg") is None:
         sys.exit("ffmpeg is not installed")
+    if args.tls and shutil.which("openssl") is None:
+        sys.exit("--tls needs the openssl tool")
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
 
@@ -308,24 +385,29 @@ def main():
     rows, notes, failures = [], [], []
     try:
         pool = Pool(work, args.container, args.segment_seconds)
+        site = Site(work, args.tls)
         for n in [int(x) for x in args.streams.split(",")]:
             runs = []
-            if not args.no_recorder:
-                if os.access(args.recorder, os.X_OK):
-                    runs.append(("driftharbour-record", lambda out, n=n: run_recorder(args.recorder, pool, args, n, out)))
+            for recorder in ([] if args.no_recorder else recorders):
+                name = "driftharbour-record" + (f" #{recorders.index(recorder) + 1}" if len(recorders) > 1 else "")
+                if os.access(recorder, os.X_OK):
+                    runs.append((name, lambda out, n=n, r=recorder: run_recorder(r, pool, site, args, n, out)))
+                    if len(recorders) > 1:
+                        notes.append(f"{name}: {recorder}")
                 else:
-                    notes.append(f"N={n} driftharbour-record: skipped, {args.recorder} is not there")
+                    notes.append(f"N={n} {name}: skipped, {recorder} is not there")
             if n <= args.peers_max:
-                runs.append(("ffmpeg -c copy", lambda out, n=n: run_ffmpeg(pool, args, n, out)))
+                runs.append(("ffmpeg -c copy", lambda out, n=n: run_ffmpeg(pool, site, args, n, out)))
             else:
                 notes.append(f"N={n} ffmpeg: skipped, {n} processes are above --peers-max {args.peers_max}")
             for name, action in runs:
                 out = tempfile.mkdtemp(prefix="dh-hls-out-")
                 try:
-                    cpu, steady, rss, pss, problems = action(out)
+                    cpu, steady, rss, pss, stations, problems = action(out)
                 finally:
                     shutil.rmtree(out, ignore_errors=True)
-                rows.append((n, name, cpu, steady, rss, pss if name.startswith("ffmpeg") else None))
+                rows.append((n, name, cpu, steady, rss, pss if name.startswith("ffmpeg") else None,
+                             stations.connections, stations.handshakes, stations.resumed))
                 verdict = "every stream's audio as served" if not problems else \
                     f"{len(problems)} problems: " + "; ".join(problems[:3])
                 notes.append(f"N={n} {name}: {verdict}")
@@ -334,14 +416,19 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     print(f"HLS cost per stream: 128 kbit/s AAC, {args.container} segments of {args.segment_seconds:g} s, "
-          f"{WINDOW}-segment live window, {args.seconds:g} s per run")
+          f"{WINDOW}-segment live window, {args.seconds:g} s per run, over {site.scheme.upper()}")
     print("  CPU: ms per stream-minute over the whole run (start-up included), and in the steady state")
-    print(f"  {'N':>5}  {'recorder':24s} {'CPU whole run':>14s} {'CPU steady':>11s} {'RSS MB/str':>11s} {'PSS MB/str':>11s}")
-    for n, name, cpu, steady, rss, pss in rows:
-        per_minute = cpu * 1000 / n / (args.seconds / 60)
+    print("  conn/min, TLS full/min, TLS resumed/min: connections and handshakes the server saw, per stream-minute")
+    print(f"  {'N':>5}  {'recorder':24s} {'CPU whole run':>14s} {'CPU steady':>11s} {'RSS MB/str':>11s} "
+          f"{'PSS MB/str':>11s} {'conn/min':>9s} {'TLS full/min':>13s} {'TLS resumed/min':>16s}")
+    for n, name, cpu, steady, rss, pss, connections, handshakes, resumed in rows:
+        minutes = n * args.seconds / 60
+        per_minute = cpu * 1000 / minutes
         steady_minute = steady * 1000 * 60 / n
         pss_text = f"{pss / n:11.2f}" if pss is not None else f"{'(1 proc)':>11s}"
-        print(f"  {n:5d}  {name:24s} {per_minute:14.1f} {steady_minute:11.1f} {rss / n:11.2f} {pss_text}")
+        tls_text = f"{handshakes / minutes:13.2f} {resumed / minutes:16.2f}" if site.tls else f"{'-':>13s} {'-':>16s}"
+        print(f"  {n:5d}  {name:24s} {per_minute:14.1f} {steady_minute:11.1f} {rss / n:11.2f} {pss_text} "
+              f"{connections / minutes:9.2f} {tls_text}")
     for note in notes:
         print("  " + note)
     return 1 if failures else 0

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "net/ConnectionShare.h"
 #include "net/HttpConnection.h"
 #include "net/HttpFetcher.h"
 
@@ -14,13 +15,23 @@ bool HlsSession::Run(const std::string& url, const std::string& body, bool annou
 }
 
 HlsReader::Fetched HlsSession::Fetch(const std::string& url, size_t maxBytes) {
+  if (!share) {
+    share = std::make_shared<ConnectionShare>();
+  }
   const std::shared_ptr<HttpConnection> connection = connect();
+  // However the transfer ends, it ends here, on the worker: the share is
+  // not the stop's to touch.
+  struct Finish {
+    HttpConnection& connection;
+    ~Finish() { connection.Finish(); }
+  } finish{*connection};
+  connection->UseShare(share);
   connection->Open(url, "");
   HlsReader::Fetched fetched;
   fetched.contentType = connection->ContentType();
   fetched.finalUrl = connection->EffectiveUrl();
   fetched.body = HttpFetcher::ReadBody(*connection, maxBytes,
-                                       "an HLS file larger than " + std::to_string(maxBytes) + " bytes");
+                                       "an HLS file larger than " + HttpFetcher::SizeText(maxBytes));
   return fetched;
 }
 

@@ -9,6 +9,7 @@
 #include "audio/AudioFormat.h"
 #include "hls/HlsReader.h"
 
+class ConnectionShare;
 class HttpConnection;
 
 // A stream's HLS run: an HlsReader whose every transfer is a connection the
@@ -16,12 +17,22 @@ class HttpConnection;
 // published, so that a stop aborts it at once), and whose audio, titles
 // and gaps go on to the stream's sink.
 //
+// One connection for the station: every transfer runs over the session's
+// ConnectionShare, so playlist reloads and segments reuse one kept
+// connection (and, over HTTPS, one TLS session, resumed when the server
+// closed the connection). Each transfer is finished on the worker before
+// Fetch returns, also when it failed, so that the share is used by the
+// worker alone, whichever thread lets go of the connection object last (a
+// stop keeps a reference to the one it aborted). A segment's body is read
+// into the one string that the reader then unpacks.
+//
 // Kept across the stream's attempts, since the reader holds the place in
 // the playlist: a reconnect goes on where the last run stopped. A format is
 // passed on once per run and again only when it changes, unless the run is
 // told to announce it anew (after a stop, whose writer has closed its file).
 //
-// Owns its reader; the sink is borrowed and must outlive the session.
+// Owns its reader and the share; the sink is borrowed and must outlive the
+// session.
 // Threads: one thread (the stream's worker) constructs it and calls Run;
 // Connect, the wait and the sink are called on that thread, within Run. No
 // lock of its own.
@@ -54,6 +65,10 @@ class HlsSession : private HlsReader::Fetcher, private HlsReader::Sink {
   HlsReader::Sink& sink;
 
   HlsReader reader;
+  // Made on the first fetch; kept across Run calls, so that a reconnect
+  // after a lost playlist fetch still finds a kept connection if the
+  // server kept it.
+  std::shared_ptr<ConnectionShare> share;
   bool formatAnnounced = false;
   AudioFormat lastFormat = AudioFormat::Aac;
 };

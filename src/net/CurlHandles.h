@@ -18,6 +18,9 @@ struct CurlMultiDeleter {
 struct CurlListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+struct CurlShareDeleter {
+  void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+};
 struct CurlUrlDeleter {
   void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
 };
@@ -28,6 +31,7 @@ struct CurlTextDeleter {
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlText = std::unique_ptr<char, CurlTextDeleter>;
 

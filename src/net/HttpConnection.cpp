@@ -1,19 +1,19 @@
 #include "net/HttpConnection.h"
 
 #include <curl/curl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "net/ConnectionShare.h"
 #include "net/CurlHandles.h"
 #include "net/HttpFailureText.h"
 #include "net/ResponseHead.h"
+#include "net/SocketLedger.h"
 #include "net/TrustStore.h"
 #include "text/ByteText.h"
 
@@ -54,6 +54,11 @@ bool IsHttpUrl(std::string_view url) {
 }  // namespace
 
 struct HttpConnection::Impl {
+  // The kept connections the transfer may use and leaves its own to; null
+  // when it has its own. Set before Open; declared first, so that it
+  // outlives the handles.
+  std::shared_ptr<ConnectionShare> share;
+
   // Constant after construction (until the destructor); Abort uses it from
   // any thread.
   CurlMulti multi;
@@ -73,10 +78,10 @@ struct HttpConnection::Impl {
   int32_t stallBytesPerSecond = kStallBytesPerSecond;
   int32_t stallSeconds = kStallSeconds;
   std::string failure;  // our own reason for failing a callback, if any
-  // Every socket OpenSocket made that CloseSocket has not closed yet: only
-  // these are ours to touch. A descriptor number curl gave back may already
-  // belong to another part of the process.
-  std::vector<curl_socket_t> openSockets;
+  // The sockets curl holds for the transfer: our own ledger, or the
+  // share's, which outlives the connection.
+  SocketLedger ownSockets;
+  SocketLedger* sockets = &ownSockets;
 
   // The final response's header block, once it is in (then also queued).
   ResponseHead head{static_cast<size_t>(kMaxHeaderBytes)};
@@ -92,6 +97,7 @@ struct HttpConnection::Impl {
   std::vector<uint8_t> pending;
   size_t pendingStart = 0;
 
+  bool opened = false;   // Open was called
   bool added = false;    // easy is in multi
   bool done = false;     // curl reported the transfer finished
   bool paused = false;   // the body callback paused the transfer
@@ -110,6 +116,15 @@ struct HttpConnection::Impl {
   }
 
   ~Impl() {
+    ReleaseEasy();
+    // The multi handle closes the connections it keeps through the ledger:
+    // release it while every member is still there.
+    multi.reset();
+  }
+
+  // Ends the transfer and lets go of the easy handle (a finished response
+  // leaves its connection in the share, if any).
+  void ReleaseEasy() {
     if (added) {
       // A name look-up may still run in curl's resolver thread; after an
       // abort, leave it behind instead of waiting for it.
@@ -117,12 +132,9 @@ struct HttpConnection::Impl {
         curl_easy_setopt(easy.get(), CURLOPT_QUICK_EXIT, 1L);
       }
       curl_multi_remove_handle(multi.get(), easy.get());
+      added = false;
     }
-    // The multi handle closes the connections it keeps through CloseSocket,
-    // which needs openSockets: release the handles while every member is
-    // still there.
     easy.reset();
-    multi.reset();
   }
 
   size_t Queued() const { return pending.size() - pendingStart; }
@@ -239,38 +251,9 @@ struct HttpConnection::Impl {
 
   // A failure here only costs wakeups: the mark is a hint. Once the header
   // block is in, no new connection is made, and an earlier one that curl
-  // still keeps from a redirect is idle: the mark does it no harm.
-  void SetLowWater(int bytes) {
-    for (curl_socket_t fd : openSockets) {
-      ::setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes);
-    }
-  }
-
-  // curl's replacement for socket(): notes the socket as ours.
-  static curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
-    auto& sockets = static_cast<Impl*>(user)->openSockets;
-    try {
-      // Room first, so that a socket is never left made but unnoted.
-      sockets.reserve(sockets.size() + 1);
-    } catch (const std::bad_alloc&) {
-      return CURL_SOCKET_BAD;
-    }
-    // Close-on-exec, so that a child process never keeps a stream's
-    // connection open.
-    curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (fd != CURL_SOCKET_BAD) {
-      sockets.push_back(fd);
-    }
-    return fd;
-  }
-
-  // curl's replacement for close(): forgets the socket before its number
-  // can be reused.
-  static int CloseSocket(void* user, curl_socket_t fd) {
-    auto& sockets = static_cast<Impl*>(user)->openSockets;
-    sockets.erase(std::remove(sockets.begin(), sockets.end(), fd), sockets.end());
-    return ::close(fd) == 0 ? 0 : 1;
-  }
+  // still keeps from a redirect (or for a later transfer) is idle: the mark
+  // does it no harm.
+  void SetLowWater(int bytes) { sockets->SetLowWater(bytes); }
 
   void Configure(const std::string& url, const std::string& headerText) {
     CURL* handle = easy.get();
@@ -329,12 +312,15 @@ struct HttpConnection::Impl {
     // with happy eyeballs the socket it made last need not be the one that
     // won, nor still open. So the connection makes and closes the sockets
     // itself and knows which are open.
-    curl_opensocket_callback onOpen = &Impl::OpenSocket;
-    curl_closesocket_callback onClose = &Impl::CloseSocket;
+    curl_opensocket_callback onOpen = &SocketLedger::OpenSocket;
+    curl_closesocket_callback onClose = &SocketLedger::CloseSocket;
     SetOption(handle, CURLOPT_OPENSOCKETFUNCTION, onOpen);
-    SetOption(handle, CURLOPT_OPENSOCKETDATA, this);
+    SetOption(handle, CURLOPT_OPENSOCKETDATA, sockets);
     SetOption(handle, CURLOPT_CLOSESOCKETFUNCTION, onClose);
-    SetOption(handle, CURLOPT_CLOSESOCKETDATA, this);
+    SetOption(handle, CURLOPT_CLOSESOCKETDATA, sockets);
+    if (share) {
+      SetOption(handle, CURLOPT_SHARE, share->Handle());
+    }
     // A timeout before the request went out means the server never
     // answered; after it, the stream stalled.
     curl_prereq_callback onRequest = [](void* user, char*, char*, int, int) -> int {
@@ -353,9 +339,10 @@ HttpConnection::~HttpConnection() = default;
 void HttpConnection::Open(const std::string& url, const std::string& headerText) {
   Impl& c = *impl;
   c.ThrowIfAborted();
-  if (c.easy) {
+  if (c.opened) {
     throw std::logic_error("HttpConnection::Open called twice");
   }
+  c.opened = true;
   c.requestedUrl = url;
   c.easy.reset(curl_easy_init());
   if (!c.easy) {
@@ -365,6 +352,9 @@ void HttpConnection::Open(const std::string& url, const std::string& headerText)
     throw ConnectionError(HttpFailureText::kNotHttpUrl);
   }
   c.Configure(url, headerText);
+  // A kept connection still has the last response's low-water mark, which
+  // would hold a short answer back.
+  c.SetLowWater(1);
   CURLMcode code = curl_multi_add_handle(c.multi.get(), c.easy.get());
   if (code != CURLM_OK) {
     throw ConnectionError(curl_multi_strerror(code));
@@ -402,7 +392,7 @@ int32_t HttpConnection::Read(uint8_t* buffer, int32_t size) {
   }
   for (;;) {
     c.ThrowIfAborted();
-    if (!c.head.Complete() || !c.Succeeded()) {
+    if (!c.head.Complete() || !c.Succeeded() || !c.easy) {
       throw ConnectionError("connection not open");
     }
     if (c.Queued() > 0) {
@@ -460,6 +450,16 @@ void HttpConnection::SetStallLimit(int32_t bytesPerSecond, int32_t seconds) {
   impl->stallSeconds = seconds > 0 ? seconds : kStallSeconds;
 }
 
+void HttpConnection::UseShare(std::shared_ptr<ConnectionShare> kept) {
+  if (impl->opened) {
+    throw std::logic_error("HttpConnection::UseShare called after Open");
+  }
+  impl->share = std::move(kept);
+  impl->sockets = impl->share ? &impl->share->Sockets() : &impl->ownSockets;
+}
+
+void HttpConnection::Finish() { impl->ReleaseEasy(); }
+
 void HttpConnection::Abort() {
   impl->aborted.store(true);
   // Whatever the worker does right now, its next curl_multi_poll returns at
@@ -483,7 +483,8 @@ std::string HttpConnection::EffectiveUrl() const {
 }
 
 std::vector<int> HttpConnection::OpenSockets() const {
-  return std::vector<int>(impl->openSockets.begin(), impl->openSockets.end());
+  const std::vector<curl_socket_t>& open = impl->sockets->Open();
+  return std::vector<int>(open.begin(), open.end());
 }
 
 std::string HttpConnection::DescribeFailure(const TransferFailure& failure) {

@@ -70,6 +70,12 @@ class ConnectionError : public std::runtime_error {
 // descriptors are its own and open; the receive low-water mark above is set
 // on those only, never on a descriptor curl has already closed.
 //
+// Kept connections: a connection given a ConnectionShare before Open runs
+// its transfer over the share's kept connection when there is one (no new
+// TCP connection, no TLS handshake), resumes the share's TLS session when
+// it must connect anew, and leaves its connection in the share when its
+// response was read to the end. Its sockets are then the share's.
+//
 // Pieces: CurlHandles own curl's handles, ResponseHead puts the final
 // header block together, HttpFailureText words the failures.
 //
@@ -77,6 +83,8 @@ class ConnectionError : public std::runtime_error {
 // connection is created, while the process has one thread: main() does it
 // for the programs, and the test support library (tests/support/
 // IcyTestServer.cpp) does it for the test programs.
+class ConnectionShare;
+
 class HttpConnection {
  public:
   static constexpr int32_t kStallBytesPerSecond = 1;
@@ -134,6 +142,21 @@ class HttpConnection {
   // Any thread: makes Open and Read fail at once, now and from now on.
   void Abort();
 
+  // Before Open, on the thread that calls Open: the transfer uses share's
+  // kept connection, TLS sessions and name look-ups (see above). Null: the
+  // connection's own, as without the call. Throws std::logic_error after
+  // Open.
+  void UseShare(std::shared_ptr<ConnectionShare> share);
+
+  // On the thread that calls Open: ends the transfer now and lets go of its
+  // curl handle, so that a shared connection goes back to its share here
+  // and not on whichever thread destroys the object (a response read to
+  // its end leaves the connection kept; one cut short closes it). Read
+  // then throws; the status, the header block's values and EffectiveUrl
+  // (then the URL given to Open) stay. The destructor does the same for a
+  // connection not finished.
+  void Finish();
+
   // The final response's status code once Open has returned (also when it
   // threw for a status outside 2xx); 0 before.
   long StatusCode() const;
@@ -151,6 +174,7 @@ class HttpConnection {
   // The sockets curl holds open for this connection now, in the order they
   // were opened: one while a single connection is in use, more while a
   // redirect's earlier connection is still kept, none once curl closed them.
+  // With a share: the share's, kept connections included.
   // For tests; the connection owns them, so a caller must not close them.
   // The thread that calls Open and Read.
   std::vector<int> OpenSockets() const;

@@ -1,5 +1,8 @@
 #include "net/HttpFetcher.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
 #include <utility>
 
 #include "net/HttpConnection.h"
@@ -55,28 +58,47 @@ std::string HttpFetcher::Fetch(const std::string& url, size_t maxBytes) {
 }
 
 std::string HttpFetcher::ReadBody(HttpConnection& connection, size_t maxBytes, const std::string& tooLarge) {
-  // Read hands out the header block first; the body follows its empty line.
+  // Read hands out the header block first, the body after its empty line.
+  // Both are read straight into the string that is returned; the header
+  // block is cut off its front once, so the body is held once and never
+  // copied out. The string is sized ahead (its room zeroed once, when it
+  // grows) and received[0, filled) is what arrived.
+  constexpr size_t kFirstRoom = size_t{64} * 1024;
+  const size_t mostRoom = maxBytes + HttpConnection::kMaxHeaderBytes + 1;
   std::string received;
-  size_t bodyStart = std::string::npos;
-  uint8_t buffer[16384];
+  size_t filled = 0;
+  bool inBody = false;
   for (;;) {
-    const int32_t n = connection.Read(buffer, static_cast<int32_t>(sizeof buffer));
+    if (filled == received.size()) {
+      size_t room = std::min(std::max(kFirstRoom, 2 * received.size()), mostRoom);
+      received.resize(room > filled ? room : filled + kFirstRoom);
+    }
+    const size_t space = std::min(received.size() - filled, size_t{INT32_MAX});
+    const int32_t n = connection.Read(reinterpret_cast<uint8_t*>(received.data() + filled), static_cast<int32_t>(space));
     if (n == 0) {
       break;
     }
-    received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
-    if (bodyStart == std::string::npos) {
-      const size_t end = received.find(kHeaderEnd);
-      if (end != std::string::npos) {
-        bodyStart = end + kHeaderEnd.size();
+    const size_t searchFrom = filled >= kHeaderEnd.size() ? filled - (kHeaderEnd.size() - 1) : 0;
+    filled += static_cast<size_t>(n);
+    if (!inBody) {
+      const size_t end = std::string_view(received.data(), filled).find(kHeaderEnd, searchFrom);
+      if (end == std::string::npos) {
+        continue;
       }
+      received.erase(0, end + kHeaderEnd.size());
+      filled -= end + kHeaderEnd.size();
+      inBody = true;
     }
-    if (bodyStart != std::string::npos && received.size() - bodyStart > maxBytes) {
+    if (filled > maxBytes) {
       connection.Abort();
       throw ConnectionError(tooLarge);
     }
   }
-  return bodyStart == std::string::npos ? std::string() : received.substr(bodyStart);
+  if (!inBody) {
+    return std::string();
+  }
+  received.resize(filled);
+  return received;
 }
 
 void HttpFetcher::Cancel() {

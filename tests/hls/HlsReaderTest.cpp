@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "hls/HlsSession.h"
 #include "net/HttpConnection.h"
 #include "support/Eventually.h"
 #include "support/HlsFixture.h"
@@ -461,6 +463,103 @@ TEST_F(HlsReaderLoopbackTest, StopIsImmediateInAFetchAndInAWait) {
     EXPECT_FALSE(result.load());
     EXPECT_EQ(quiet.events, Events{"format aac"});
   }
+}
+
+// The stream's side of an HlsSession: each transfer's connection is
+// published, and a stop aborts the one published (and, when it comes
+// first, the next one at once).
+class PublishedConnections {
+ public:
+  HlsSession::Connect Connect() {
+    return [this] {
+      auto connection = std::make_shared<HttpConnection>();
+      std::lock_guard<std::mutex> lock(mutex);
+      current = connection;
+      if (stopped) {
+        connection->Abort();
+      }
+      return connection;
+    };
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopped = true;
+    if (current) {
+      current->Abort();
+    }
+  }
+  void Resume() {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopped = false;
+  }
+  bool Stopped() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return stopped;
+  }
+
+ private:
+  std::mutex mutex;
+  std::shared_ptr<HttpConnection> current;
+  bool stopped = false;
+};
+
+TEST_F(HlsReaderLoopbackTest, SessionCarriesReloadsAndSegmentsOverOneKeptConnection) {
+  const std::vector<std::string> segments = Segments(8);
+  for (const bool keepAlive : {true, false}) {
+    IcyTestServer local;
+    LiveHlsStation station(local, "/radio", segments, 3, 1);
+    station.SetKeepAlive(keepAlive);
+    PublishedConnections connections;
+    RecordingSink received;
+    HlsSession session(connections.Connect(), received, [&](std::chrono::milliseconds wait) {
+      if (wait > 0ms) {
+        station.Advance();
+        if (station.Published() == segments.size()) {
+          station.End();
+        }
+      }
+      return true;
+    });
+    EXPECT_TRUE(session.Run(station.PlaylistUrl(), station.PlaylistText(), true));
+    EXPECT_TRUE(received.audio == Join(segments)) << keepAlive;
+    // Eight segments and a reload per new one, at least.
+    const size_t requests = local.Requests().size();
+    EXPECT_GE(requests, 2 * segments.size() - 3) << keepAlive;
+    // A server that closes after each answer gets a new connection each
+    // time, and no fetch fails on a connection it closed.
+    EXPECT_EQ(local.ConnectionCount(), keepAlive ? 1u : requests) << keepAlive;
+  }
+}
+
+TEST_F(HlsReaderLoopbackTest, SessionStopAbortsTheKeptConnectionAndALaterRunConnectsAnew) {
+  IcyTestServer local;
+  const std::vector<std::string> segments = Segments(4);
+  LiveHlsStation station(local, "/radio", segments, 4, 30);
+  IcyResponse stalled{"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n", "x"};
+  stalled.stall = true;
+  local.Route(station.SegmentPath(2), stalled);
+  PublishedConnections connections;
+  RecordingSink received;
+  HlsSession session(connections.Connect(), received,
+                     [&](std::chrono::milliseconds) { return !connections.Stopped(); });
+  std::atomic<bool> result{true};
+  std::thread worker([&] { result = session.Run(station.PlaylistUrl(), station.PlaylistText(), true); });
+  EXPECT_TRUE(Eventually([&] { return local.RequestCount(station.SegmentPath(2)) == 1; }));
+  EXPECT_TRUE(ReturnsWithin([&] {
+    connections.Stop();
+    worker.join();
+  }));
+  EXPECT_FALSE(result.load());
+  // A live start three target durations behind the end: segment 1.
+  EXPECT_TRUE(received.audio == Join(segments, 1, 2));
+
+  // The aborted transfer took its connection along; the next Run goes on
+  // with segment 2 over a new one.
+  connections.Resume();
+  station.End();
+  EXPECT_TRUE(session.Run(station.PlaylistUrl(), station.PlaylistText(), false));
+  EXPECT_TRUE(received.audio == Join(segments, 1));
+  EXPECT_EQ(local.ConnectionCount(), 2u);
 }
 
 }  // namespace

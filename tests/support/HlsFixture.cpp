@@ -393,28 +393,37 @@ void LiveHlsStation::End() {
   Publish();
 }
 
+void LiveHlsStation::SetKeepAlive(bool keep) {
+  std::lock_guard<std::mutex> lock(mutex);
+  keepAlive = keep;
+  Publish();
+}
+
 size_t LiveHlsStation::Published() const {
   std::lock_guard<std::mutex> lock(mutex);
   return published;
 }
 
 void LiveHlsStation::Publish() {
+  // Kept open after each answer, as HLS servers do.
+  const auto answer = [this](const std::string& type, const std::string& body) {
+    IcyResponse response{"HTTP/1.1 200 OK\r\nContent-Type: " + type +
+                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n",
+                         body};
+    response.keepAlive = keepAlive;
+    return response;
+  };
   const size_t first = published > window ? published - window : 0;
   std::vector<PlaylistSegment> listed;
   for (size_t index = first; index < published; ++index) {
     // Segments are routed before the playlist names them.
-    server.Route(SegmentPath(index), {"HTTP/1.1 200 OK\r\nContent-Type: audio/aac\r\nContent-Length: " +
-                                          std::to_string(segments[index].size()) + "\r\n\r\n",
-                                      segments[index]});
+    server.Route(SegmentPath(index), answer("audio/aac", segments[index]));
     // A relative URI, as stations write them.
     listed.push_back({"seg" + std::to_string(index) + ".aac", static_cast<double>(targetDuration),
                       index < titles.size() ? titles[index] : ""});
   }
   text = MediaPlaylistText(static_cast<int64_t>(first), listed, targetDuration, ended);
-  server.Route(prefix + "/live.m3u8",
-               {"HTTP/1.1 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\nContent-Length: " +
-                    std::to_string(text.size()) + "\r\n\r\n",
-                text});
+  server.Route(prefix + "/live.m3u8", answer("application/vnd.apple.mpegurl", text));
 }
 
 HlsReader::Fetched LoopbackFetcher::Fetch(const std::string& url, size_t maxBytes) {

@@ -97,7 +97,8 @@ std::string MediaPlaylistText(int64_t firstSequence, const std::vector<PlaylistS
 // prefix + "/seg<i>.aac", the playlist at prefix + "/live.m3u8" lists the
 // last `window` segments published so far. Advance publishes more (they
 // are routed at once, the playlist is replaced while the server serves);
-// End adds #EXT-X-ENDLIST. Any thread.
+// End adds #EXT-X-ENDLIST. Answers keep the connection open (HTTP
+// keep-alive) unless SetKeepAlive(false). Any thread.
 class LiveHlsStation {
  public:
   // segments: each segment's bytes; titles: their #EXTINF texts (may be
@@ -112,6 +113,8 @@ class LiveHlsStation {
   // Publishes count more segments (never beyond the last).
   void Advance(size_t count = 1);
   void End();
+  // Whether answers published from now on keep their connection open.
+  void SetKeepAlive(bool keep);
   // Segments published so far.
   size_t Published() const;
 
@@ -128,6 +131,7 @@ class LiveHlsStation {
   mutable std::mutex mutex;
   size_t published = 0;  // guarded by mutex
   bool ended = false;    // guarded by mutex
+  bool keepAlive = true;  // guarded by mutex
   std::string text;      // guarded by mutex
 };
 

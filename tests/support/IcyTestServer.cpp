@@ -324,23 +324,26 @@ void IcyTestServer::Stall(int fd, uint64_t releaseMark) const {
 }
 
 void IcyTestServer::Serve(UniqueFd connection) {
-  int fd = connection.Get();
   uint64_t releaseMark;
   {
     std::lock_guard<std::mutex> lock(mutex);
     releaseMark = releases;
   }
+  while (ServeRequest(connection.Get(), releaseMark)) {
+  }
+}
 
+bool IcyTestServer::ServeRequest(int fd, uint64_t releaseMark) {
   // The request's header text, up to its empty line.
   std::string request;
   bool complete = false;
   while (!complete && request.size() < kMaxRequestBytes) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {stopRead.Get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
-      return;
+      return false;
     }
     if (fds[1].revents != 0) {
-      return;
+      return false;
     }
     char bytes[4096];
     ssize_t received = ::recv(fd, bytes, sizeof bytes, 0);
@@ -358,7 +361,7 @@ void IcyTestServer::Serve(UniqueFd connection) {
     }
   }
   if (request.empty()) {
-    return;
+    return false;
   }
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -373,15 +376,15 @@ void IcyTestServer::Serve(UniqueFd connection) {
   }
   const size_t unpaced = std::min(script.paceAfter, bytes.size());
   if (unpaced > 0 && !SendAll(fd, bytes.data(), unpaced)) {
-    return;
+    return false;
   }
   size_t piece = script.pieceSize == 0 ? bytes.size() : script.pieceSize;
   for (size_t start = unpaced; start < bytes.size(); start += piece) {
     if ((start > 0) && script.pieceDelay.count() > 0 && Sleep(static_cast<int>(script.pieceDelay.count()))) {
-      return;
+      return false;
     }
     if (!SendAll(fd, bytes.data() + start, std::min(piece, bytes.size() - start))) {
-      return;
+      return false;
     }
   }
   if (script.stall) {
@@ -391,9 +394,13 @@ void IcyTestServer::Serve(UniqueFd connection) {
     // A zero linger time makes close() send a reset and drop unsent bytes.
     linger abort{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    return;  // the descriptor closes with `connection`
+    return false;  // the descriptor closes with `connection`
+  }
+  if (script.keepAlive && !script.stall && script.closeAfter == IcyResponse::kEverything) {
+    return true;
   }
   ::shutdown(fd, SHUT_WR);
+  return false;
 }
 
 RefusingPort::RefusingPort() { socket = LoopbackSocket(port); }

@@ -12,7 +12,8 @@
 //   ...
 //   EXPECT_NE(server.Request(0).find("icy-metadata:1\r\n"), std::string::npos);
 //
-// Scripts: every new connection takes the next pushed IcyResponse; when none
+// Scripts: every new connection (and every further request on a connection
+// kept open, see IcyResponse::keepAlive) takes the next pushed IcyResponse; when none
 // is left, the one served last answers again (none ever pushed: a 404).
 // Routes come first: a request for a routed path (the request target
 // without its query) gets the route's response, every time, and takes no
@@ -75,6 +76,11 @@ struct IcyResponse {
   // End with a connection reset (RST, SO_LINGER 0) instead of an orderly
   // close; a stall, when set, comes first.
   bool reset = false;
+  // HTTP keep-alive: once sent whole, the connection stays open for the
+  // client's next request (answered as any request is) instead of closing.
+  // The head must give the body's Content-Length. Ignored with stall, reset
+  // or closeAfter.
+  bool keepAlive = false;
 
   // A redirect to location (a path of this server, or a whole URL).
   static IcyResponse Redirect(const std::string& location, int status = 302);
@@ -149,6 +155,9 @@ class IcyTestServer {
  private:
   void AcceptLoop();
   void Serve(UniqueFd connection);
+  // Reads one request on fd and answers it; true when the connection stays
+  // open for another.
+  bool ServeRequest(int fd, uint64_t releaseMark);
   // The route of the request's path, else the next script.
   IcyResponse NextScript(const std::string& request);
   // Waits for the stop pipe for at most timeoutMs; true when stopping.
