@@ -15,7 +15,9 @@ With --tls the stations are served over HTTPS: the script makes a CA and a
 certificate for 127.0.0.1 with the openssl tool, the recorder trusts the CA
 through CURL_CA_BUNDLE (ffmpeg does not check certificates unless told),
 and the server counts connections and TLS handshakes (full, and resumed
-from a session), reported per stream-minute.
+from a session), reported per stream-minute. --requests-per-connection N
+makes the server close each connection after N answers, as servers that
+limit keep-alive do, so that session resumption shows.
 
 The stations are served by this script (a threaded http.server on
 127.0.0.1). Segments are packed ADTS with an ID3 title tag each (--container
@@ -196,9 +198,10 @@ class Stations:
         return data
 
 
-def serve(stations, port, tls=None):
+def serve(stations, port, tls=None, per_connection=0):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"  # keep-alive for whoever asks for it
+        answered = 0  # on this connection
 
         def setup(self):
             if tls is not None:
@@ -228,6 +231,11 @@ def serve(stations, port, tls=None):
             self.send_response(200)
             self.send_header("Content-Type", kind)
             self.send_header("Content-Length", str(len(body)))
+            self.answered += 1
+            if per_connection and self.answered >= per_connection:
+                # As servers that limit their keep-alive do.
+                self.send_header("Connection", "close")
+                self.close_connection = True
             self.end_headers()
             try:
                 self.wfile.write(body)
@@ -317,7 +325,7 @@ class Site:
 
 def run_recorder(recorder, pool, site, args, n, out):
     stations = Stations(pool, args.segment_seconds)
-    server = serve(stations, args.port, site.tls)
+    server = serve(stations, args.port, site.tls, args.requests_per_connection)
     try:
         urls = [site.url(args, i) for i in range(n)]
         # Smart Splitting copies audio around a title change into both files.
@@ -342,7 +350,7 @@ def run_recorder(recorder, pool, site, args, n, out):
 
 def run_ffmpeg(pool, site, args, n, out):
     stations = Stations(pool, args.segment_seconds)
-    server = serve(stations, args.port, site.tls)
+    server = serve(stations, args.port, site.tls, args.requests_per_connection)
     processes = []
     try:
         for i in range(n):
@@ -365,6 +373,8 @@ def main():
     parser.add_argument("--segment-seconds", type=float, default=4)
     parser.add_argument("--container", choices=("aac", "ts"), default="aac")
     parser.add_argument("--tls", action="store_true", help="serve the stations over HTTPS")
+    parser.add_argument("--requests-per-connection", type=int, default=0,
+                        help="close a connection after this many answers (default 0: never)")
     parser.add_argument("--recorder", action="append",
                         help="a driftharbour-record to measure; give it again to compare builds in one run "
                              "(default build/default/src/cli/driftharbour-record)")
