@@ -11,6 +11,8 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/TempDir.h"
 
@@ -79,6 +81,22 @@ TEST(MediaLoaderTest, FirstFolderHoldingTheModuleWins) {
   for (const media::FrameCodec codec : {media::FrameCodec::Mpeg, media::FrameCodec::Aac}) {
     EXPECT_NE(codecs->NewFrameSplitter(codec), nullptr);
     EXPECT_NE(codecs->NewLevelMeter(codec, 3), nullptr);
+  }
+}
+
+TEST(MediaLoaderTest, StreamsNeedingItAtOnceShareOneLoad) {
+  MediaLoader loader({ModuleFolder()});
+  std::vector<const media::MediaCodecs*> seen(4, nullptr);
+  std::vector<std::thread> workers;
+  for (size_t index = 0; index < seen.size(); ++index) {
+    workers.emplace_back([&loader, &seen, index] { seen[index] = loader.Codecs(); });
+  }
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+  ASSERT_NE(seen.front(), nullptr) << loader.Failure();
+  for (const media::MediaCodecs* codecs : seen) {
+    EXPECT_EQ(codecs, seen.front());
   }
 }
 
