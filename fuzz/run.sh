@@ -22,13 +22,13 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -Werror -Isrc
        # date/tz as its CMake package builds it (the OS time-zone database);
        # the version the directory client sends.
        -DUSE_OS_TZDB=1 -DONLY_C_LOCALE=1 -DHAS_STRING_VIEW=1 -DDRIFTHARBOUR_VERSION=\"1.0\")
-# The core's libraries besides curl: FFmpeg (decoding, containers) and TagLib.
+# The libraries besides curl: FFmpeg (the media module's decoding and containers, linked in here) and TagLib.
 libraries=(libavcodec libavformat libavutil libswresample taglib)
 read -r -a library_cflags <<<"$(pkg-config --cflags "${libraries[@]}")"
 read -r -a library_libs <<<"$(pkg-config --libs "${libraries[@]}")"
 
 # The library sources the targets need, compiled without the fuzzer's main.
-sources=(src/{base,text,net,ogg,audio,playlist,hls,directory,stream,recording,schedule,config,app}/*.cpp)
+sources=(src/{base,text,net,ogg,audio,media,media/ffmpeg,playlist,hls,directory,stream,recording,schedule,config,app}/*.cpp)
 objects=()
 for source in "${sources[@]}"; do
   object=$out/obj/$(basename "${source%.cpp}").o
@@ -48,7 +48,7 @@ for pair in "${targets[@]}"; do
   target=${pair%%:*}
   name=${pair#*:}
   binary=$out/${target}Fuzzer
-  "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}Fuzzer.cpp" "${objects[@]}" -lcurl -ldate-tz "${library_libs[@]}" -o "$binary"
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}Fuzzer.cpp" "${objects[@]}" -lcurl -ldate-tz -ldl "${library_libs[@]}" -o "$binary"
   mkdir -p "$out/corpus/$name"
   echo "== fuzzing $target for ${seconds}s"
   # A small quarantine keeps the resident-memory limit meaningful.

@@ -24,6 +24,7 @@
 #include "cli/SignalWait.h"
 #include "cli/StartPacer.h"
 #include "cli/StationFinder.h"
+#include "media/MediaLoader.h"
 #include "recording/FileSyncer.h"
 #include "stream/WorkerThread.h"
 
@@ -122,6 +123,7 @@ template <typename AnyRecorder>
 int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t& signals, ConsoleOutput& console) {
   SignalWait sleeper(signals);
   bool idleShown = false;
+  bool mediaFailureShown = false;
   const auto start = Clock::now();
   StartPacer pacer(options.startsPerSecond, start);
   size_t waiting = recorder.StartWaiting(pacer.Take(start));
@@ -176,6 +178,15 @@ int Record(AnyRecorder& recorder, const RecorderOptions& options, const sigset_t
       continue;
     }
     lastShow = now;
+    // A stream needed FFmpeg and the media module would not load: said once.
+    // HLS streams also carry it as their reason; cutting at silence goes on
+    // with the titles where they came.
+    if (!mediaFailureShown) {
+      if (const std::string failure = MediaLoader::Process().Failure(); !failure.empty()) {
+        console.Say(LogLevel::Warning, "HLS and cutting at silence are unavailable: " + failure);
+        mediaFailureShown = true;
+      }
+    }
     const bool progressDue = now - lastProgress >= kPlainProgressInterval;
     if (progressDue) {
       lastProgress = now;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "media/MediaLoader.h"
+
 HlsReader::HlsReader(Fetcher& fetcher, Sink& sink, Wait wait) : fetcher(fetcher), sink(sink), wait(std::move(wait)) {}
 
 bool HlsReader::Run(const std::string& url, const std::string& body) {
@@ -172,7 +174,8 @@ HlsReader::Step HlsReader::ReadSegment(const HlsPlaylist::Segment& segment) {
     return Step::Read;
   }
   const std::string_view init = segment.mapUrl.empty() ? std::string_view() : std::string_view(initBytes);
-  const SegmentUnpacker::Result unpacked = SegmentUnpacker::Unpack(fetched.body, init);
+  // FFmpeg is loaded here, at the first segment, and only for HLS.
+  const SegmentUnpacker::Result unpacked = MediaLoader::Process().Require().Unpack(fetched.body, init);
   fetched.body.clear();
   fetched.body.shrink_to_fit();
   switch (unpacked.outcome) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/AudioFormat.h"
+#include "media/MediaCodecs.h"
 
 // Turns one HLS segment into audio as the program's files hold it: AAC as
 // ADTS frames, MPEG audio as its frames. A segment may be MPEG-TS,
@@ -30,6 +31,11 @@
 // express). Audio read before damage is kept. Memory: the output is about
 // the size of the input; input above kMaxSegmentBytes is refused unread.
 //
+// This class is compiled into the media module (libdriftharbour-media.so),
+// never into the core: the program reaches Unpack through
+// MediaLoader::Process().Codecs(), which loads FFmpeg on the first HLS
+// segment. The constants and types here are free to use anywhere.
+//
 // Stateless; any thread, and several threads at once (each call has its own
 // libavformat context).
 class SegmentUnpacker {
@@ -41,20 +47,10 @@ class SegmentUnpacker {
   // A title is kept up to this many bytes (cut at a UTF-8 character boundary).
   static constexpr size_t kMaxTitleBytes = 1024;
 
-  enum class Outcome { Audio, Malformed, Unsupported };
-
-  struct TitleMark {
-    int64_t audioOffset = 0;  // the title takes effect at this byte of audio
-    std::string title;
-  };
-
-  struct Result {
-    Outcome outcome = Outcome::Malformed;
-    std::string reason;  // in plain words, when outcome is not Audio
-    AudioFormat format = AudioFormat::Aac;
-    std::vector<uint8_t> audio;
-    std::vector<TitleMark> titles;  // in offset order; offsets never beyond audio.size()
-  };
+  // The result types cross the media module's interface (media/MediaCodecs.h).
+  using Outcome = media::UnpackOutcome;
+  using TitleMark = media::SegmentTitle;
+  using Result = media::UnpackedSegment;
 
   // segment: the segment's bytes; init: its #EXT-X-MAP init segment, empty
   // when it has none. Neither need outlive the call.

@@ -1,22 +1,15 @@
 #include "recording/FrameIndex.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include <algorithm>
 #include <cstring>
 
+#include "media/MediaLoader.h"
 #include "recording/HeldAudio.h"
 #include "recording/SilenceCutter.h"
 
 namespace {
 
 constexpr double kMicrosPerSecond = 1e6;
-// libavcodec's complaints about a stream that starts mid-frame are expected
-// here: raised by this much they stay below every log level but the most
-// verbose.
-constexpr int kQuietLogOffset = AV_LOG_TRACE;
 
 // What a frame header says about the frame's length in time.
 struct FrameTiming {
@@ -61,10 +54,6 @@ bool ReadAdtsHeader(const uint8_t* data, int32_t size, FrameTiming& timing) {
 
 }  // namespace
 
-void FrameIndex::ParserCloser::operator()(AVCodecParserContext* context) const { av_parser_close(context); }
-
-void FrameIndex::ContextFreer::operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-
 FrameIndex::FrameIndex() = default;
 
 FrameIndex::~FrameIndex() = default;
@@ -76,46 +65,26 @@ void FrameIndex::Begin(FrameCodec newCodec) {
   frameBytes = frameMicros = 0;
   trackOffset = -1;
   trackUs = 0;
-  parsedEnd = 0;
-  parser.reset();
-  parserContext.reset();
+  splitter.reset();
   mpegLayer = 3;
   if (codec == FrameCodec::None) {
     return;
   }
-  parser.reset(av_parser_init(codec == FrameCodec::Mpeg ? AV_CODEC_ID_MP3 : AV_CODEC_ID_AAC));
-  parserContext.reset(avcodec_alloc_context3(nullptr));
-  if (!parser || !parserContext) {
-    // Without a parser no frame is found: titles stay where they came.
-    parser.reset();
-    return;
+  // FFmpeg is loaded here, by the first response a cutter looks into.
+  MediaLoader& loader = MediaLoader::Process();
+  const media::MediaCodecs* codecs = loader.Codecs();
+  unavailable = codecs == nullptr ? loader.Failure() : std::string();
+  if (codecs != nullptr) {
+    // Without a splitter no frame is found: titles stay where they came.
+    splitter = codecs->NewFrameSplitter(codec);
   }
-  parserContext->log_level_offset = kQuietLogOffset;
 }
 
 void FrameIndex::Parse(const uint8_t* bytes, int32_t size, const HeldAudio& held) {
-  if (!parser) {
-    return;
-  }
-  // The parser reads ahead past its input, which must end in zeroed padding.
-  scratch.assign(bytes, bytes + size);
-  scratch.resize(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  const uint8_t* data = scratch.data();
-  while (size > 0) {
-    uint8_t* frame = nullptr;
-    int frameSize = 0;
-    const int used = av_parser_parse2(parser.get(), parserContext.get(), &frame, &frameSize, data, size,
-                                      AV_NOPTS_VALUE, AV_NOPTS_VALUE, parsedEnd);
-    if (used < 0 || (used == 0 && frameSize <= 0)) {
-      parser.reset();  // a parser that makes no progress would hold us forever
-      return;
-    }
-    data += used;
-    size -= used;
-    parsedEnd += used;
-    if (frameSize > 0 && frame != nullptr) {
-      Add(parsedEnd - frameSize, frame, frameSize, held);
-    }
+  if (splitter && !splitter->Feed(bytes, size, [&](int64_t end, const uint8_t* frame, int32_t frameSize) {
+        Add(end - frameSize, frame, frameSize, held);
+      })) {
+    splitter.reset();  // a parser that makes no progress would hold us forever
   }
 }
 

@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "media/MediaCodecs.h"
+
 class HeldAudio;
-struct AVCodecContext;
-struct AVCodecParserContext;
 
 // The codecs whose frames a SilenceCutter can find and decode.
-enum class FrameCodec { None, Mpeg, Aac };
+using FrameCodec = media::FrameCodec;
 
 // One frame of held audio: where it lies in the response, and when.
 struct AudioFrame {
@@ -24,13 +25,15 @@ struct AudioFrame {
 };
 
 // Finds the frames of MPEG audio (layers I to III) and ADTS AAC in a
-// response's audio as it arrives, with FFmpeg's parser, and keeps those of
+// response's audio as it arrives, with FFmpeg's parser (a FrameSplitter of
+// the media module, loaded at the first Begin with a codec), and keeps those of
 // the held audio, oldest first, each with its place on the time line: frame
 // headers give durations, and the bytes between frames count at the stream's
 // bit rate. A frame whose bytes the parser merged with junk (an ID3 tag, a
 // broken frame) is kept for decoding but is no boundary: a cut never goes
 // before it. A parser that fails or stops making progress finds nothing more
-// in that response.
+// in that response; so does a process without the media module
+// (Unavailable() then says why, and every title stays where it came).
 //
 // The bit rate is the frames' own; before any is found, the fallback (the
 // stream's Bitrate event), or SilenceCutter::kDefaultBytesPerSecond.
@@ -56,6 +59,10 @@ class FrameIndex {
   // Forgets the frames that begin before position.
   void DropBefore(int64_t position);
 
+  // Why no frames are looked for in this response: the media module could
+  // not be loaded. Empty otherwise.
+  const std::string& Unavailable() const { return unavailable; }
+
   const std::deque<AudioFrame>& Frames() const { return frames; }
   // Whether Frames().front() is the response's first frame.
   bool FromStart() const { return fromStart; }
@@ -66,13 +73,6 @@ class FrameIndex {
   int64_t TimeAt(int64_t position) const;
 
  private:
-  struct ParserCloser {
-    void operator()(AVCodecParserContext* parser) const;
-  };
-  struct ContextFreer {
-    void operator()(AVCodecContext* context) const;
-  };
-
   void Add(int64_t offset, const uint8_t* bytes, int32_t size, const HeldAudio& held);
 
   FrameCodec codec = FrameCodec::None;
@@ -84,8 +84,6 @@ class FrameIndex {
   int64_t trackOffset = -1;  // where the last frame found ended (-1: none yet)
   int64_t trackUs = 0;       // and when
   int32_t mpegLayer = 3;
-  std::unique_ptr<AVCodecParserContext, ParserCloser> parser;
-  std::unique_ptr<AVCodecContext, ContextFreer> parserContext;
-  int64_t parsedEnd = 0;  // bytes the parser has consumed
-  std::vector<uint8_t> scratch;
+  std::unique_ptr<media::FrameSplitter> splitter;  // null: no frames looked for
+  std::string unavailable;
 };

@@ -10,7 +10,6 @@
 #include "recording/FrameIndex.h"
 
 class HeldAudio;
-struct AVCodecContext;
 
 // Decodes held frames with FFmpeg's libavcodec and measures how loud they
 // are: the mean square level (channels averaged, as fractions of full scale)
@@ -18,19 +17,18 @@ struct AVCodecContext;
 // will not decode counts as loud, so it is never taken for silence; so does
 // a sample format the meter cannot read.
 //
-// The decoder is opened at the first Measure of a response (for the codec
-// and MPEG layer then known) and flushed before each later one. Owns it. Not
-// thread-safe: the cutter's thread alone uses it.
+// The decoder lives in the media module (a media::LevelMeter, loaded through
+// MediaLoader): it is opened at the first Measure of a response (for the
+// codec and MPEG layer then known) and flushed before each later one. Owns
+// it. Without the module nothing is measured. Not thread-safe: the cutter's
+// thread alone uses it.
 class LoudnessMeter {
  public:
-  struct Levels {
-    std::vector<double> blocks;  // mean square level of each block
-    int64_t blockLength = 0;     // samples in a block
-    int32_t rate = 0;            // samples per second
-    // The decoded sample at which each measured frame begins, and after
-    // the last one the count of all measured samples.
-    std::vector<int64_t> starts;
-  };
+  // blocks (mean square level of each block), blockLength (samples in a
+  // block), rate (samples per second), and starts: the decoded sample at
+  // which each measured frame begins, and after the last one the count of
+  // all measured samples.
+  using Levels = media::SampleLevels;
 
   LoudnessMeter();
   ~LoudnessMeter();
@@ -47,12 +45,9 @@ class LoudnessMeter {
                                 const HeldAudio& held, FrameCodec codec, int32_t mpegLayer);
 
  private:
-  struct ContextFreer {
-    void operator()(AVCodecContext* context) const;
-  };
-
   bool Open(FrameCodec codec, int32_t mpegLayer);
 
-  std::unique_ptr<AVCodecContext, ContextFreer> decoder;
+  std::unique_ptr<media::LevelMeter> decoder;
   bool failed = false;  // the decoder would not open: no second try this response
+  std::vector<media::FrameBytes> spans;  // the frames of one Measure
 };

@@ -1,0 +1,117 @@
+// The recorder maps FFmpeg (the media module) only for a stream that needs
+// it, and a stream that needs it without the module says which file is
+// missing. On the real executable, read from /proc/PID/maps.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/Eventually.h"
+#include "support/HlsFixture.h"
+#include "support/IcyTestServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr const char* kModule = "libdriftharbour-media.so";
+
+// Runs the recorder with arguments, its output in outputFile; mediaDir, when
+// not empty, replaces the folder the module is looked for in.
+pid_t StartRecorder(const std::vector<std::string>& arguments, const std::string& outputFile,
+                    const std::string& mediaDir) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(output, STDOUT_FILENO);
+    dup2(output, STDERR_FILENO);
+    if (!mediaDir.empty()) {
+      setenv("DRIFTHARBOUR_MEDIA_DIR", mediaDir.c_str(), 1);
+    }
+    std::vector<std::string> copies = arguments;
+    std::string program = DRIFTHARBOUR_RECORD_PATH;
+    std::vector<char*> argv{program.data()};
+    for (std::string& argument : copies) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+std::string MapsOf(pid_t pid) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  std::stringstream text;
+  text << maps.rdbuf();
+  return text.str();
+}
+
+bool MapsFfmpeg(pid_t pid) {
+  const std::string maps = MapsOf(pid);
+  return maps.find(kModule) != std::string::npos || maps.find("libavcodec") != std::string::npos;
+}
+
+TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
+  struct Row {
+    const char* name;
+    bool hls;
+    std::vector<std::string> options;
+    bool emptyModuleFolder;
+    bool maps;            // whether the process ends up mapping FFmpeg
+    const char* says;     // in the output, when not null
+  };
+  const Row rows[] = {
+      {"plain ICY", false, {}, false, false, nullptr},
+      {"plain ICY cut at silence", false, {"--cut-at-silence"}, false, true, nullptr},
+      {"plain ICY cut at silence without the module", false, {"--cut-at-silence"}, true, false, kModule},
+      {"HLS", true, {}, false, true, nullptr},
+      {"HLS without the module", true, {}, true, false, kModule},
+  };
+  for (const Row& row : rows) {
+    IcyTestServer server;
+    TempDir dir;
+    std::string url;
+    std::unique_ptr<LiveHlsStation> station;
+    if (row.hls) {
+      station = std::make_unique<LiveHlsStation>(server, "/live",
+                                                 PackedAdtsSegments(SyntheticAdtsFrames(30, 1), 3), 3, 2);
+      url = station->PlaylistUrl();
+    } else {
+      server.Push({"ICY 200 OK\r\ncontent-type:audio/mpeg\r\nicy-metaint:1000\r\n\r\n",
+                   InterleaveMetadata(TestBytes(20000), 1000, {{0, "Song"}}), IcyResponse::kEverything, true});
+      url = server.Url("/stream");
+    }
+    TempDir empty;
+    const std::string outputFile = (dir.Path() / "output.txt").string();
+    std::vector<std::string> arguments{"--dir", dir.Path().string()};
+    arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+    arguments.push_back(url);
+    const pid_t pid = StartRecorder(arguments, outputFile, row.emptyModuleFolder ? empty.Path().string() : "");
+    ASSERT_GT(pid, 0);
+
+    if (row.says != nullptr) {
+      EXPECT_TRUE(Eventually([&] { return ReadFileBytes(outputFile).find(row.says) != std::string::npos; }))
+          << row.name << ":\n" << ReadFileBytes(outputFile);
+    } else if (row.maps) {
+      EXPECT_TRUE(Eventually([&] { return MapsFfmpeg(pid); })) << row.name;
+    } else {
+      // By the time audio reaches the file, a stream that needed FFmpeg would have loaded it.
+      EXPECT_TRUE(Eventually([&] { return ReadFileBytes(dir.Path() / "Song.mp3").size() >= 10000; })) << row.name;
+    }
+    EXPECT_EQ(MapsFfmpeg(pid), row.maps) << row.name;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+}
+
+}  // namespace
