@@ -9,17 +9,31 @@
 #include <utility>
 #include <vector>
 
+#include "recording/RecordingWriter.h"
+#include "stream/StreamBuffer.h"
+#include "support/TempDir.h"
+
 namespace {
 
 using namespace std::chrono_literals;
 using testing::ElementsAre;
+using testing::ElementsAreArray;
 
+// A stream event, or a block of audio.
 using Event = std::pair<StreamEvent, std::string>;
 
+constexpr StreamEvent kAudioKind = static_cast<StreamEvent>(0);
+const Event kAudio{kAudioKind, ""};
+
 std::vector<std::string> LinesFor(const std::vector<Event>& events, std::chrono::milliseconds retryReport = 10s) {
-  ConsoleReporter reporter(1, "http://x/", nullptr, retryReport);
+  ConsoleReporter reporter("1", "http://x/", nullptr, retryReport);
+  const StreamBuffer audio("abcd", 4);
   for (const auto& [kind, text] : events) {
-    reporter.OnText(kind, text);
+    if (kind == kAudioKind) {
+      reporter.OnAudio(audio);
+    } else {
+      reporter.OnText(kind, text);
+    }
   }
   return reporter.TakeLines();
 }
@@ -27,34 +41,114 @@ std::vector<std::string> LinesFor(const std::vector<Event>& events, std::chrono:
 Event State(const char* text) { return {StreamEvent::State, text}; }
 Event Reason(const std::string& text) { return {StreamEvent::Reason, text}; }
 
-TEST(ConsoleReporterTest, AFailingStreamSaysWhyOnceAndAgainOnlyWhenTheReasonChanges) {
-  EXPECT_THAT(LinesFor({State("Connecting"), Reason("HTTP 404 Not Found"), State("Error on connecting"), State("Connecting"), Reason("HTTP 404 Not Found"),
-                        State("Error on connecting"), State("Connecting"), Reason("connection refused"), State("Error on connecting"), State("Connecting"), Reason(""),
-                        State("Connected")}),
-              ElementsAre("[1] http://x/: Connecting",
-                          "[1] http://x/: Error on connecting: HTTP 404 Not Found; retrying every second",
-                          "[1] http://x/: Error on connecting: connection refused; retrying every second",
-                          "[1] http://x/: Connected"));
-  // With the report interval passed at every attempt, the retries are counted.
-  EXPECT_THAT(LinesFor({State("Connecting"), Reason("host not found"), State("Error on connecting"), State("Connecting"), State("Error on connecting"), State("Connecting"), State("Error on connecting")},
-                       0ms),
-              ElementsAre("[1] http://x/: Connecting",
-                          "[1] http://x/: Error on connecting: host not found; retrying every second",
-                          "[1] http://x/: Error on connecting: host not found (retried 1 time)",
-                          "[1] http://x/: Error on connecting: host not found (retried 2 times)"));
+// One attempt as the stream makes it: its reason, then the state.
+std::vector<Event> Refused(const std::string& why, int times = 1) {
+  std::vector<Event> events;
+  for (int i = 0; i < times; ++i) {
+    events.insert(events.end(), {State("Connecting"), Reason(why), State("Error on connecting")});
+  }
+  return events;
 }
 
-TEST(ConsoleReporterTest, AConnectionThatFailsAgainForTheSameReasonIsOnlyCounted) {
-  // A bad metadata interval: connected, then refused, every second.
-  std::vector<Event> events = {State("Connecting"), State("Connected")};
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    events.insert(events.end(), {Reason("metadata interval out of range (-5)"), State("Error on connecting"),
-                                 State("Connecting"), State("Connected")});
+// A connection made, then refused for what it sent (a bad icy-metaint).
+std::vector<Event> ConnectedThenRefused(const std::string& why, int times) {
+  std::vector<Event> events;
+  for (int i = 0; i < times; ++i) {
+    events.insert(events.end(), {State("Connecting"), Reason(""), State("Connected"), Reason(why),
+                                 State("Error on connecting")});
   }
-  EXPECT_THAT(LinesFor(events),
-              ElementsAre("[1] http://x/: Connecting", "[1] http://x/: Connected",
-                          "[1] http://x/: Error on connecting: metadata interval out of range (-5); retrying every second",
-                          "[1] http://x/: Connected"));
+  return events;
+}
+
+std::vector<Event> Join(std::initializer_list<std::vector<Event>> parts) {
+  std::vector<Event> all;
+  for (const auto& part : parts) {
+    all.insert(all.end(), part.begin(), part.end());
+  }
+  return all;
+}
+
+struct FailureRow {
+  const char* what;
+  std::vector<Event> events;
+  std::vector<std::string> lines;  // after "[1] http://x/: "
+  std::chrono::milliseconds reminder = 10s;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.what; }
+
+class ConsoleReporterFailureTest : public testing::TestWithParam<FailureRow> {};
+
+TEST_P(ConsoleReporterFailureTest, AReasonIsSaidOnceThenCountedAndTheCountSaidWhenItEnds) {
+  std::vector<std::string> expected;
+  for (const auto& line : GetParam().lines) {
+    expected.push_back("[1] http://x/: " + line);
+  }
+  EXPECT_THAT(LinesFor(GetParam().events, GetParam().reminder), ElementsAreArray(expected)) << GetParam().what;
+}
+
+const char* const kBadInterval = "metadata interval out of range (-5)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, ConsoleReporterFailureTest,
+    testing::Values(
+        FailureRow{"refused, then recovered",
+                   Join({Refused("connection refused", 5), {State("Connecting"), Reason(""), State("Connected"), kAudio}}),
+                   {"Connecting", "Error on connecting: connection refused; retrying every second",
+                    "Error on connecting: connection refused (repeated 4 times)", "Connected"}},
+        FailureRow{"a bad header value, connected and refused every second, then stopped",
+                   Join({{State("Connecting"), State("Connected")}, {Reason(kBadInterval), State("Error on connecting")},
+                         ConnectedThenRefused(kBadInterval, 40), {State("Disconnected")}}),
+                   {"Connecting", "Connected",
+                    std::string("Error on connecting: ") + kBadInterval + "; retrying every second",
+                    std::string("Error on connecting: ") + kBadInterval + " (repeated 40 times)", "Disconnected"}},
+        FailureRow{"the reason changes: the old one's count, then the new one",
+                   Join({Refused("HTTP 404 Not Found", 3), Refused("connection refused", 1),
+                         Refused("HTTP 404 Not Found", 1)}),
+                   {"Connecting", "Error on connecting: HTTP 404 Not Found; retrying every second",
+                    "Error on connecting: HTTP 404 Not Found (repeated 2 times)",
+                    "Error on connecting: connection refused; retrying every second",
+                    "Error on connecting: HTTP 404 Not Found; retrying every second"}},
+        FailureRow{"another state with the same reason is another failure",
+                   Join({Refused("out of memory"), {Reason("out of memory"), State("Error when preparing buffer")}}),
+                   {"Connecting", "Error on connecting: out of memory; retrying every second",
+                    "Error when preparing buffer: out of memory; retrying every second"}},
+        FailureRow{"audio between two failures: the second is news",
+                   Join({ConnectedThenRefused(kBadInterval, 1), {State("Connecting"), State("Connected"), kAudio},
+                         {Reason(kBadInterval), State("Error on connecting")}}),
+                   {"Connecting", "Connected", std::string("Error on connecting: ") + kBadInterval +
+                                                   "; retrying every second",
+                    "Connected", std::string("Error on connecting: ") + kBadInterval + "; retrying every second"}},
+        FailureRow{"a long streak is recalled with its count so far",
+                   Refused("host not found", 3),
+                   {"Connecting", "Error on connecting: host not found; retrying every second",
+                    "Error on connecting: host not found (repeated 1 time so far)",
+                    "Error on connecting: host not found (repeated 2 times so far)"},
+                   0ms}),
+    [](const testing::TestParamInfo<FailureRow>& info) { return "Row" + std::to_string(info.index); });
+
+TEST(ConsoleReporterTest, AFileFailureForFileAfterFileIsSaidOnceAndCountedUntilAFileCanBeCreated) {
+  TempDir dir;
+  WriteFileBytes(dir.Path() / "blocked", "x");
+  RecordingWriter writer;
+  writer.SetDirectory((dir.Path() / "blocked" / "sub").string());
+  ConsoleReporter reporter("1", "http://x/", &writer);
+  const StreamBuffer audio("abcd", 4);
+  const auto song = [&](const std::string& title) {
+    for (StreamObserver* observer : {static_cast<StreamObserver*>(&writer), static_cast<StreamObserver*>(&reporter)}) {
+      observer->OnText(StreamEvent::Title, title);
+      observer->OnAudio(audio);
+    }
+  };
+  for (const char* title : {"A", "B", "C"}) {
+    song(title);
+  }
+  writer.SetDirectory(dir.Path().string());
+  song("D");
+  const std::string failure = "[1] http://x/: cannot record to " + (dir.Path() / "blocked" / "sub").string() + ": Not a directory";
+  EXPECT_THAT(reporter.TakeLines(),
+              ElementsAre("[1] http://x/: title \"A\"", failure, "[1] http://x/: title \"B\"",
+                          "[1] http://x/: title \"C\"", "[1] http://x/: title \"D\"", failure + " (repeated 2 times)"));
 }
 
 TEST(ConsoleReporterTest, ACleanStopSaysDisconnectedOnce) {
@@ -90,8 +184,8 @@ TEST(ConsoleReporterTest, AStreamAPlaylistLedToIsNamedWhenItChangesWithThePlayli
 }
 
 TEST(ConsoleReporterTest, TheLastLineNamesEveryEntryThatRecordedNothing) {
-  ConsoleReporter first(1, "http://a/", nullptr);
-  ConsoleReporter second(2, "http://b/\x1b", nullptr);
+  ConsoleReporter first("1", "http://a/", nullptr);
+  ConsoleReporter second("2", "http://b/\x1b", nullptr);
   second.OnText(StreamEvent::Reason, "HTTP 404 Not Found");
   EXPECT_EQ(ConsoleReporter::NothingRecordedLine({&first, &second}),
             "nothing recorded from http://a/ (no audio arrived), http://b/\\x1b (HTTP 404 Not Found)");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/ReloadPlan.h"
+#include "cli/EntryIds.h"
 #include "cli/SettingsRecorder.h"
 #include "stream/ServerStream.h"
 #include "support/Eventually.h"
@@ -173,8 +174,11 @@ TEST(ReloadTest, UnchangedEntryRecordsOnByteForByteWhileTheOthersStopRestartAndS
     EXPECT_TRUE(recorded == audio.substr(0, recorded.size())) << path;
   }
   EXPECT_TRUE(ReadFileBytes(dir.File("change-b/Tune.mp3")) == audio);
-  EXPECT_TRUE(Contains(lines, "[1] " + server.Url("/gone") + ": Disconnected"));
-  EXPECT_TRUE(Contains(lines, "[3] " + server.Url("/new") + ": Connected"));
+  const auto label = [&](const std::string& path, const char* directory) {
+    return "[" + EntryIds::Of(server.Url(path), dir.File(directory)) + "] " + server.Url(path);
+  };
+  EXPECT_TRUE(Contains(lines, label("/gone", "gone") + ": Disconnected"));
+  EXPECT_TRUE(Contains(lines, label("/new", "new") + ": Connected"));
 }
 
 TEST(ReloadTest, AnUnreadableFileChangesNothing) {
