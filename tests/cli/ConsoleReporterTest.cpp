@@ -41,32 +41,26 @@ std::vector<std::string> LinesFor(const std::vector<Event>& events, std::chrono:
 Event State(const char* text) { return {StreamEvent::State, text}; }
 Event Reason(const std::string& text) { return {StreamEvent::Reason, text}; }
 
-// One attempt as the stream makes it: its reason, then the state.
+// Attempts as the stream makes them, times over.
+std::vector<Event> Times(int times, const std::vector<Event>& attempt) {
+  std::vector<Event> events;
+  for (int i = 0; i < times; ++i) {
+    events.insert(events.end(), attempt.begin(), attempt.end());
+  }
+  return events;
+}
+std::vector<Event> operator+(std::vector<Event> first, const std::vector<Event>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
 std::vector<Event> Refused(const std::string& why, int times = 1) {
-  std::vector<Event> events;
-  for (int i = 0; i < times; ++i) {
-    events.insert(events.end(), {State("Connecting"), Reason(why), State("Error on connecting")});
-  }
-  return events;
+  return Times(times, {State("Connecting"), Reason(why), State("Error on connecting")});
 }
-
-// A connection made, then refused for what it sent (a bad icy-metaint).
-std::vector<Event> ConnectedThenRefused(const std::string& why, int times) {
-  std::vector<Event> events;
-  for (int i = 0; i < times; ++i) {
-    events.insert(events.end(), {State("Connecting"), Reason(""), State("Connected"), Reason(why),
-                                 State("Error on connecting")});
-  }
-  return events;
-}
-
-std::vector<Event> Join(std::initializer_list<std::vector<Event>> parts) {
-  std::vector<Event> all;
-  for (const auto& part : parts) {
-    all.insert(all.end(), part.begin(), part.end());
-  }
-  return all;
-}
+const char* const kBad = "metadata interval out of range (-5)";
+// Connected, then refused for what the server sent (a bad icy-metaint).
+const std::vector<Event> kConnectedThenRefused = {State("Connecting"), Reason(""), State("Connected"), Reason(kBad),
+                                                  State("Error on connecting")};
+const std::string kBadLine = std::string("Error on connecting: ") + kBad;
 
 struct FailureRow {
   const char* what;
@@ -74,7 +68,6 @@ struct FailureRow {
   std::vector<std::string> lines;  // after "[1] http://x/: "
   std::chrono::milliseconds reminder = 10s;
 };
-
 void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.what; }
 
 class ConsoleReporterFailureTest : public testing::TestWithParam<FailureRow> {};
@@ -84,48 +77,41 @@ TEST_P(ConsoleReporterFailureTest, AReasonIsSaidOnceThenCountedAndTheCountSaidWh
   for (const auto& line : GetParam().lines) {
     expected.push_back("[1] http://x/: " + line);
   }
-  EXPECT_THAT(LinesFor(GetParam().events, GetParam().reminder), ElementsAreArray(expected)) << GetParam().what;
+  EXPECT_THAT(LinesFor(GetParam().events, GetParam().reminder), ElementsAreArray(expected));
 }
-
-const char* const kBadInterval = "metadata interval out of range (-5)";
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, ConsoleReporterFailureTest,
     testing::Values(
         FailureRow{"refused, then recovered",
-                   Join({Refused("connection refused", 5), {State("Connecting"), Reason(""), State("Connected"), kAudio}}),
-                   {"Connecting", "Error on connecting: connection refused; retrying every second",
-                    "Error on connecting: connection refused (repeated 4 times)", "Connected"}},
-        FailureRow{"a bad header value, connected and refused every second, then stopped",
-                   Join({{State("Connecting"), State("Connected")}, {Reason(kBadInterval), State("Error on connecting")},
-                         ConnectedThenRefused(kBadInterval, 40), {State("Disconnected")}}),
-                   {"Connecting", "Connected",
-                    std::string("Error on connecting: ") + kBadInterval + "; retrying every second",
-                    std::string("Error on connecting: ") + kBadInterval + " (repeated 40 times)", "Disconnected"}},
-        FailureRow{"the reason changes: the old one's count, then the new one",
-                   Join({Refused("HTTP 404 Not Found", 3), Refused("connection refused", 1),
-                         Refused("HTTP 404 Not Found", 1)}),
-                   {"Connecting", "Error on connecting: HTTP 404 Not Found; retrying every second",
-                    "Error on connecting: HTTP 404 Not Found (repeated 2 times)",
-                    "Error on connecting: connection refused; retrying every second",
-                    "Error on connecting: HTTP 404 Not Found; retrying every second"}},
-        FailureRow{"another state with the same reason is another failure",
-                   Join({Refused("out of memory"), {Reason("out of memory"), State("Error when preparing buffer")}}),
-                   {"Connecting", "Error on connecting: out of memory; retrying every second",
-                    "Error when preparing buffer: out of memory; retrying every second"}},
-        FailureRow{"audio between two failures: the second is news",
-                   Join({ConnectedThenRefused(kBadInterval, 1), {State("Connecting"), State("Connected"), kAudio},
-                         {Reason(kBadInterval), State("Error on connecting")}}),
-                   {"Connecting", "Connected", std::string("Error on connecting: ") + kBadInterval +
-                                                   "; retrying every second",
-                    "Connected", std::string("Error on connecting: ") + kBadInterval + "; retrying every second"}},
-        FailureRow{"a long streak is recalled with its count so far",
+                   Refused("refused", 5) + std::vector<Event>{State("Connecting"), State("Connected"), kAudio},
+                   {"Connecting", "Error on connecting: refused; retrying every second",
+                    "Error on connecting: refused (repeated 4 times)", "Connected"}},
+        FailureRow{"a bad header value every second, then stopped",
+                   Times(41, kConnectedThenRefused) + std::vector<Event>{State("Disconnected")},
+                   {"Connecting", "Connected", kBadLine + "; retrying every second", kBadLine + " (repeated 40 times)",
+                    "Disconnected"}},
+        FailureRow{"the reason changes",
+                   Refused("HTTP 404", 3) + Refused("refused") + Refused("HTTP 404"),
+                   {"Connecting", "Error on connecting: HTTP 404; retrying every second",
+                    "Error on connecting: HTTP 404 (repeated 2 times)",
+                    "Error on connecting: refused; retrying every second",
+                    "Error on connecting: HTTP 404; retrying every second"}},
+        FailureRow{"another state, same reason",
+                   Refused("no memory") + std::vector<Event>{State("Error when preparing buffer")},
+                   {"Connecting", "Error on connecting: no memory; retrying every second",
+                    "Error when preparing buffer: no memory; retrying every second"}},
+        FailureRow{"audio between two failures",
+                   kConnectedThenRefused + std::vector<Event>{State("Connecting"), State("Connected"), kAudio} +
+                       std::vector<Event>{State("Error on connecting")},
+                   {"Connecting", "Connected", kBadLine + "; retrying every second", "Connected",
+                    kBadLine + "; retrying every second"}},
+        FailureRow{"a long streak is recalled",
                    Refused("host not found", 3),
                    {"Connecting", "Error on connecting: host not found; retrying every second",
                     "Error on connecting: host not found (repeated 1 time so far)",
                     "Error on connecting: host not found (repeated 2 times so far)"},
-                   0ms}),
-    [](const testing::TestParamInfo<FailureRow>& info) { return "Row" + std::to_string(info.index); });
+                   0ms}));
 
 TEST(ConsoleReporterTest, AFileFailureForFileAfterFileIsSaidOnceAndCountedUntilAFileCanBeCreated) {
   TempDir dir;
