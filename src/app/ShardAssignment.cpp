@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
+#include "base/Fnv1a.h"
+
 namespace {
 
-constexpr uint64_t kFnvOffset = 14695981039346656037ULL;
-constexpr uint64_t kFnvPrime = 1099511628211ULL;
 constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
 // Far more shards than any list needs; keeps "K/N" parsing away from
 // overflow.
@@ -17,14 +17,6 @@ uint64_t Mix(uint64_t value) {
   value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
   value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
   return value ^ (value >> 31);
-}
-
-uint64_t Fnv1a(std::string_view text) {
-  uint64_t hash = kFnvOffset;
-  for (const char c : text) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-  }
-  return hash;
 }
 
 uint64_t WeightOfHash(uint64_t urlHash, int32_t shard) {

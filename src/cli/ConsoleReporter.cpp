@@ -16,29 +16,45 @@ std::string Quoted(const std::string& text) { return "\"" + ByteText::EscapeCont
 
 }  // namespace
 
-ConsoleReporter::ConsoleReporter(int32_t number, const std::string& url, RecordingWriter* writer,
+ConsoleReporter::ConsoleReporter(const std::string& label, const std::string& url, RecordingWriter* writer,
                                  std::chrono::milliseconds retryReportInterval)
     : url(url),
-      escapedUrl(ByteText::EscapeControls(url)),
+      prefix("[" + label + "] " + ByteText::EscapeControls(url)),
+      shortPrefix("[" + label + "]"),
       writer(writer),
-      retryReportInterval(retryReportInterval) {
-  SetNumber(number);
-}
+      connecting(retryReportInterval),
+      files(retryReportInterval) {}
 
-void ConsoleReporter::SetNumber(int32_t number) {
-  MutexLock lock(mutex);
-  shortPrefix = "[" + std::to_string(number) + "]";
-  prefix = shortPrefix + " " + escapedUrl;
-}
+void ConsoleReporter::Push(const std::string& text, LogLevel level) { lines.Push(prefix + text, level); }
 
 void ConsoleReporter::OnAudio(const StreamBuffer&) {
   if (audioAwaited.load(std::memory_order_relaxed)) {
     MutexLock lock(mutex);
-    unrecovered = false;
-    repeating = false;
-    audioAwaited.store(false, std::memory_order_relaxed);
+    Recovered();
   }
   CheckWriter();
+}
+
+void ConsoleReporter::Recovered() {
+  audioAwaited.store(false, std::memory_order_relaxed);
+  Tell(connecting.Recover(), "", "", LogLevel::Warning);
+  if (state == StreamStateText(StreamState::Connected) && shownState != state) {
+    shownState = state;
+    Push(": " + state);
+  }
+}
+
+void ConsoleReporter::Tell(const FailureTally::Say& say, const std::string& text, const std::string& newSuffix,
+                           LogLevel level) {
+  if (say.endedRepeats > 0) {
+    Push(say.endedText + " (" + FailureTally::RepeatedText(say.endedRepeats) + ")", level);
+  }
+  if (say.sayNew) {
+    Push(text + newSuffix, level);
+  }
+  if (say.reminder > 0) {
+    Push(text + " (" + FailureTally::RepeatedText(say.reminder) + " so far)", level);
+  }
 }
 
 void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
@@ -55,12 +71,12 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
         if (text != title) {
           title = text;
           if (!text.empty()) {
-            lines.Push(prefix + ": title " + Quoted(text));
+            Push(": title " + Quoted(text));
           }
         }
         break;
       case StreamEvent::Name:
-        lines.Push(prefix + ": station " + Quoted(text));
+        Push(": station " + Quoted(text));
         shownStation = std::move(text);
         break;
       case StreamEvent::Source:
@@ -69,19 +85,19 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
         if (text != source) {
           source = std::move(text);
           if (source != url) {  // an HLS playlist given directly is its own source
-            lines.Push(prefix + ": stream " + ByteText::EscapeControls(source));
+            Push(": stream " + ByteText::EscapeControls(source));
           }
         }
         break;
       case StreamEvent::Station:
         // Behind a playlist, the station may be the playlist's name for it.
         if (!source.empty() && source != url && !text.empty() && text != shownStation) {
-          lines.Push(prefix + ": station " + Quoted(text));
+          Push(": station " + Quoted(text));
           shownStation = std::move(text);
         }
         break;
       case StreamEvent::Bitrate:
-        lines.Push(prefix + ": bit rate " + ByteText::EscapeControls(text) + " kbit/s");
+        Push(": bit rate " + ByteText::EscapeControls(text) + " kbit/s");
         break;
       case StreamEvent::Received:
         received = text;
@@ -103,47 +119,26 @@ void ConsoleReporter::OnText(StreamEvent kind, std::string text) {
 }
 
 void ConsoleReporter::OnState(const std::string& text) {
-  const auto now = std::chrono::steady_clock::now();
+  state = text;
   if (IsFailure(text)) {
-    const std::string shown = prefix + ": " + text + (reason.empty() ? "" : ": " + ByteText::EscapeControls(reason));
-    if ((!failing && !unrecovered) || reason != failedReason) {
-      lines.Push(shown + "; retrying every second", LogLevel::Warning);
-      failing = true;
-      unrecovered = true;
-      audioAwaited.store(true, std::memory_order_relaxed);
-      repeating = false;
-      failedReason = reason;
-      retries = 0;
-      lastRetryReport = now;
-    } else {
-      failing = true;
-      repeating = true;
-      ++retries;
-      if (now - lastRetryReport >= retryReportInterval) {
-        lines.Push(shown + " (retried " + std::to_string(retries) + (retries == 1 ? " time)" : " times)"),
-                   LogLevel::Warning);
-        lastRetryReport = now;
-      }
-    }
-    state = text;
+    const std::string shown = ": " + text + (reason.empty() ? "" : ": " + ByteText::EscapeControls(reason));
+    Tell(connecting.Fail(text + '\n' + reason, shown, std::chrono::steady_clock::now()), shown,
+         "; retrying every second", LogLevel::Warning);
+    shownState = text;
+    audioAwaited.store(true, std::memory_order_relaxed);
     return;
   }
-  if ((failing || repeating) && text == StreamStateText(StreamState::Connecting)) {
-    state = text;  // the next attempt of a failing stream: no news
-    return;
-  }
-  if (repeating && text == StreamStateText(StreamState::Connected)) {
-    state = text;  // connected again, to fail again as before: no news until audio comes
+  if (connecting.Failing() && (text == StreamStateText(StreamState::Connecting) ||
+                               text == StreamStateText(StreamState::Connected))) {
+    // The next attempt of a failing stream: no news until audio comes.
     return;
   }
   if (text == StreamStateText(StreamState::Disconnected)) {
-    unrecovered = false;  // stopped: the next start is a new story
-    repeating = false;
+    Recovered();  // stopped: the next start is a new story
   }
-  failing = false;
-  if (text != state) {
-    state = text;
-    lines.Push(prefix + ": " + text);
+  if (text != shownState) {
+    shownState = text;
+    Push(": " + text);
   }
 }
 
@@ -152,18 +147,27 @@ void ConsoleReporter::CheckWriter() {
     return;
   }
   const auto error = writer->LastError();
+  const int64_t errorCount = writer->WriteErrors();
   const std::vector<std::string> notes = writer->TakeNotes();
   MutexLock lock(mutex);
   for (const auto& note : notes) {
-    lines.Push(prefix + ": " + ByteText::EscapeControls(note), LogLevel::Notice);
+    Push(": " + ByteText::EscapeControls(note), LogLevel::Notice);
   }
   const std::string text = error ? error->path + ": " + error->reason : std::string();
-  if (text != lastError) {
-    lastError = text;
-    if (!text.empty()) {
-      lines.Push(prefix + kCannotRecordText + ByteText::EscapeControls(text), LogLevel::Error);
-    }
+  const bool more = errorCount != writeErrors;
+  writeErrors = errorCount;
+  if (text == lastError && !more) {
+    return;
   }
+  lastError = text;
+  if (text.empty()) {
+    Tell(files.Recover(), "", "", LogLevel::Error);
+    return;
+  }
+  // The same reason for file after file (a full disk, a folder without
+  // write permission) is one failure, whatever the files are called.
+  const std::string shown = kCannotRecordText + ByteText::EscapeControls(text);
+  Tell(files.Fail(error->reason, shown, std::chrono::steady_clock::now()), shown, "", LogLevel::Error);
 }
 
 std::vector<std::string> ConsoleReporter::TakeLines() { return LineTexts(TakeLogLines()); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/Mutex.h"
+#include "cli/FailureTally.h"
 #include "cli/LineQueue.h"
 #include "stream/StreamObserver.h"
 
@@ -16,23 +17,29 @@ class RecordingWriter;
 // mode and in --settings mode: one line per state change, per new title, per
 // station name and bit rate, per stream a playlist led to, per file that could
 // not be created or written, and per reconnect the writer joined or split;
-// each line begins with "[n] URL: ", n being the entry's number in its list
-// (SetNumber renumbers it when a reload moved it). Each line carries a level:
-// errors for files, warnings for failing connections, notices for reconnects,
-// the rest informational. A failing stream says why once ("Error on
-// connecting: HTTP 404 Not Found; retrying every second"), again when the
-// reason changes, and otherwise at most every retryReportInterval how often it
-// has retried, instead of a line per attempt; a stream that connects and
-// then fails again for the same reason, with no audio between, is the same
-// streak, and its reconnects are no news either. A clean stop says "Disconnected"
-// once. Text that comes from a server (titles, names, reasons) is printed with
-// its control characters escaped (ByteText::EscapeControls), so no server can
-// steer the user's terminal.
+// each line begins with "[label] URL: ", label being the entry's name in the
+// lines and the metrics (its number in URL mode, its EntryIds id in
+// --settings mode; it never changes). Each line carries a level: errors for
+// files, warnings for failing connections, notices for reconnects, the rest
+// informational.
+//
+// Failures follow FailureTally's rule, connections and files alike: a new
+// reason is said once ("Error on connecting: HTTP 404 Not Found; retrying
+// every second"), the same reason again only counted, and the count said
+// when the reason changes or the failure ends ("... (repeated 41 times)"),
+// with a reminder at most every retryReportInterval. A failing stream has
+// recovered when audio comes again: a connection made only to fail again
+// for the same reason (a bad metadata interval) is a repeat, and its
+// "Connected" is said only with the first audio. A file failure ends with
+// the next file the writer can create. A clean stop says "Disconnected"
+// once. Text that comes from a server (titles, names, reasons) is printed
+// with its control characters escaped (ByteText::EscapeControls), so no
+// server can steer the user's terminal.
 //
 // The stream's worker calls OnText and OnAudio (and the controlling thread
 // does for the state of a stop); they only queue lines, so a slow terminal
 // never holds up a recording. The main thread takes the lines with
-// TakeLines or TakeLogLines, renumbers with SetNumber and asks for
+// TakeLines or TakeLogLines and asks for
 // ProgressLine, Recorded and LastReason. At most kMaxQueuedLines wait; past
 // that the oldest are dropped and counted.
 //
@@ -49,7 +56,7 @@ class ConsoleReporter : public StreamObserver {
   static constexpr size_t kMaxQueuedLines = 256;
   static constexpr std::chrono::seconds kRetryReportInterval{10};
 
-  ConsoleReporter(int32_t number, const std::string& url, RecordingWriter* writer,
+  ConsoleReporter(const std::string& label, const std::string& url, RecordingWriter* writer,
                   std::chrono::milliseconds retryReportInterval = kRetryReportInterval);
 
   void OnAudio(const StreamBuffer& audio) override EXCLUDES(mutex);
@@ -58,9 +65,7 @@ class ConsoleReporter : public StreamObserver {
   // The lines queued since the last call, oldest first.
   std::vector<std::string> TakeLines() EXCLUDES(mutex);
   std::vector<LogLine> TakeLogLines() EXCLUDES(mutex);
-  // The entry's number from now on; lines already queued keep theirs.
-  void SetNumber(int32_t number) EXCLUDES(mutex);
-  // "[n] <title>: <bytes of this title> / <bytes in all>", in the list view's
+  // "[label] <title>: <bytes of this title> / <bytes in all>", in the list view's
   // "Bytes"/"MBytes" forms.
   std::string ProgressLine() const EXCLUDES(mutex);
 
@@ -78,33 +83,33 @@ class ConsoleReporter : public StreamObserver {
  private:
   void CheckWriter() EXCLUDES(mutex);
   void OnState(const std::string& text) REQUIRES(mutex);
+  // Says what the tally decided; text is the failure's own line.
+  void Tell(const FailureTally::Say& say, const std::string& text, const std::string& newSuffix, LogLevel level)
+      REQUIRES(mutex);
+  // The stream failed before and audio came: says the count and the
+  // "Connected" held back.
+  void Recovered() REQUIRES(mutex);
+  void Push(const std::string& text, LogLevel level = LogLevel::Info) REQUIRES(mutex);
 
   // Constant after construction.
   const std::string url;
-  const std::string escapedUrl;
+  const std::string prefix;       // "[label] url", escaped
+  const std::string shortPrefix;  // "[label]"
   RecordingWriter* const writer;  // not owned; may be null
-  const std::chrono::milliseconds retryReportInterval;
 
   mutable Mutex mutex;
-  std::string prefix GUARDED_BY(mutex);       // "[n] url", escaped
-  std::string shortPrefix GUARDED_BY(mutex);  // "[n]"
   LineQueue lines GUARDED_BY(mutex){kMaxQueuedLines};
-  std::string state GUARDED_BY(mutex);
+  std::string state GUARDED_BY(mutex);       // the stream's state, for the progress line
+  std::string shownState GUARDED_BY(mutex);  // the state last said
   std::string title GUARDED_BY(mutex);
   std::string received GUARDED_BY(mutex) = "0";
   std::string receivedComplete GUARDED_BY(mutex) = "0";
-  std::string lastError GUARDED_BY(mutex);
+  std::string lastError GUARDED_BY(mutex);     // the writer's, as last seen
+  int64_t writeErrors GUARDED_BY(mutex) = 0;   // the writer's count, as last seen
   std::string source GUARDED_BY(mutex);        // the stream a playlist named; "" for the entry's own URL
   std::string shownStation GUARDED_BY(mutex);  // the station name last printed
   std::string reason GUARDED_BY(mutex);        // from the last Reason event
-  std::string failedReason GUARDED_BY(mutex);  // the reason the failure streak was reported with
-  bool failing GUARDED_BY(mutex) = false;      // attempts fail one after the other
-  // A failure was reported and no audio has come since: a connection that
-  // is made and then fails again for the same reason (a bad metadata
-  // interval) is the same streak.
-  bool unrecovered GUARDED_BY(mutex) = false;
-  bool repeating GUARDED_BY(mutex) = false;  // the streak has failed again for its reason
-  std::atomic<bool> audioAwaited{false};     // unrecovered, for OnAudio without the lock
-  int64_t retries GUARDED_BY(mutex) = 0;       // failed attempts in this streak after the first
-  std::chrono::steady_clock::time_point lastRetryReport GUARDED_BY(mutex);
+  FailureTally connecting GUARDED_BY(mutex);   // failed attempts; ends with audio or a stop
+  FailureTally files GUARDED_BY(mutex);        // files not created or written; ends with a good file
+  std::atomic<bool> audioAwaited{false};       // connecting.Failing(), for OnAudio without the lock
 };

@@ -59,7 +59,7 @@ void Recorder::AddEntry(const EntrySettings& settings) {
     entry->cutter = std::make_unique<SilenceCutter>(*entry->writer, settings.options);
   }
   const auto number = settings.number > 0 ? settings.number : static_cast<int32_t>(entries.size() + 1);
-  entry->reporter = std::make_unique<ConsoleReporter>(number, settings.url, entry->writer.get());
+  entry->reporter = std::make_unique<ConsoleReporter>(std::to_string(number), settings.url, entry->writer.get());
   entry->stream = std::make_unique<ServerStream>();
   if (settings.readSize > 0) {
     entry->stream->SetReadSize(settings.readSize);
@@ -70,7 +70,7 @@ void Recorder::AddEntry(const EntrySettings& settings) {
                                            : static_cast<StreamObserver*>(entry->writer.get()));
   entry->stream->AddObserver(entry->reporter.get());
   if (metrics != nullptr) {
-    entry->metrics = std::make_unique<StreamMetrics>(number, settings.url, entry->writer.get());
+    entry->metrics = std::make_unique<StreamMetrics>(number, std::to_string(number), settings.url, entry->writer.get());
     entry->stream->AddObserver(entry->metrics.get());
   }
   Entry& added = *entry;

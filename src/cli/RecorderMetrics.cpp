@@ -87,8 +87,8 @@ std::vector<MetricFamily> RecorderMetrics::Collect() const {
       samples.push_back(stream->Read(now));
     }
   }
-  // Sorted by entry, so that a reader of the page finds an entry where the
-  // console lines would put it.
+  // In list order, so that a reader of the page finds an entry where the
+  // list has it.
   std::sort(samples.begin(), samples.end(),
             [](const StreamMetrics::Sample& a, const StreamMetrics::Sample& b) { return a.number < b.number; });
 
@@ -123,7 +123,7 @@ std::vector<MetricFamily> RecorderMetrics::Collect() const {
 
   std::array<int64_t, kStates.size()> counts{};
   for (const StreamMetrics::Sample& sample : samples) {
-    const std::vector<ClientMetric::Label> labels = {{"entry", std::to_string(sample.number)},
+    const std::vector<ClientMetric::Label> labels = {{"entry", sample.id},
                                                      {"url", ByteText::ToUtf8(sample.url)}};
     AddSample(state, labels, static_cast<double>(sample.state));
     AddSample(received, labels, static_cast<double>(sample.receivedBytes));

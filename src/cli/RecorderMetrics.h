@@ -24,8 +24,9 @@
 //   driftharbour_shows_missed_total{entry,url}           shows that could not connect throughout
 // (the show figures only for entries with schedules)
 //
-// entry is the entry's number in its list, as in the console lines ("[3]"),
-// url its URL in UTF-8. State codes are StreamState's: 2 disconnected, 3
+// entry is the entry's name in the console lines ("[3]" in URL mode,
+// "[3f09a1c2]" in --settings mode, see EntryIds), which a reload that only
+// renumbers the list leaves alone; url is its URL in UTF-8. State codes are StreamState's: 2 disconnected, 3
 // connecting, 4 connected, 5 error on connecting, 6 error when preparing
 // the buffer. The per-entry counters start from 0 when an entry (re)starts.
 //

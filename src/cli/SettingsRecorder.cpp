@@ -106,10 +106,11 @@ bool SettingsRecorder::MakeEntry(const SettingsStore::StoredServer& server, int3
     writer->SetSyncInterval(syncIntervalOverride);
   }
   entry.writer = writer;
-  entry.reporter = std::make_unique<ConsoleReporter>(number, server.url, writer);
+  entry.id = ids.Take(server.url, server.directory);
+  entry.reporter = std::make_unique<ConsoleReporter>(entry.id, server.url, writer);
   entry.stream->AddObserver(entry.reporter.get());
   if (metrics != nullptr) {
-    entry.metrics = std::make_unique<StreamMetrics>(number, server.url, writer);
+    entry.metrics = std::make_unique<StreamMetrics>(number, entry.id, server.url, writer);
     entry.stream->AddObserver(entry.metrics.get());
   }
   entry.started = false;
@@ -127,7 +128,7 @@ void SettingsRecorder::ApplySchedules(Entry& entry, const std::vector<Schedule>&
   if (schedules.empty() && !had) {
     return;
   }
-  const ShowSwitch* showSwitch = shows.Attach(entry.stream, entry.writer, Label(entry.number, entry.server.url));
+  const ShowSwitch* showSwitch = shows.Attach(entry.stream, entry.writer, Label(entry.id, entry.server.url));
   if (entry.metrics) {
     entry.metrics->SetShows(showSwitch);
   }
@@ -163,8 +164,8 @@ void SettingsRecorder::ReportScheduleProblems(const std::vector<SettingsStore::S
   }
 }
 
-std::string SettingsRecorder::Label(int32_t number, const std::string& url) {
-  return "[" + std::to_string(number) + "] " + url + ": ";
+std::string SettingsRecorder::Label(const std::string& id, const std::string& url) {
+  return "[" + id + "] " + url + ": ";
 }
 
 void SettingsRecorder::RemoveEntry(Entry& entry) {
@@ -183,6 +184,7 @@ void SettingsRecorder::RemoveEntry(Entry& entry) {
     list.RemoveRow(row);
   }
   entry.stream = nullptr;
+  ids.Release(entry.id);
   retiring.push_back({std::move(reporter), std::move(ended)});
 }
 
@@ -257,13 +259,10 @@ SettingsRecorder::ReloadResult SettingsRecorder::Reload() {
   for (const ReloadPlan::Pair& pair : plan.unchanged) {
     Entry& entry = entries[pair.running];
     if (entry.number != numbers[pair.wanted]) {
+      // Its name stays: only the order of the metrics page follows.
       entry.number = numbers[pair.wanted];
-      entry.reporter->SetNumber(entry.number);
       if (entry.metrics) {
         entry.metrics->SetNumber(entry.number);
-      }
-      if (shows.Scheduled(entry.stream) || !entry.server.schedules.empty()) {
-        shows.Attach(entry.stream, entry.writer, Label(entry.number, entry.server.url));
       }
     }
     if (entry.server.schedules != wanted[pair.wanted].schedules) {
@@ -362,4 +361,13 @@ std::vector<std::pair<int32_t, const ServerStream*>> SettingsRecorder::Streams()
     streams.emplace_back(entry.number, entry.stream);
   }
   return streams;
+}
+
+std::vector<std::string> SettingsRecorder::Ids() const {
+  std::vector<std::string> all;
+  all.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    all.push_back(entry.id);
+  }
+  return all;
 }

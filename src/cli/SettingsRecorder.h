@@ -12,6 +12,7 @@
 #include "app/ShardAssignment.h"
 #include "cli/ConsoleListControl.h"
 #include "cli/ConsoleReporter.h"
+#include "cli/EntryIds.h"
 #include "cli/LogLine.h"
 
 class RecorderMetrics;
@@ -27,11 +28,15 @@ class StreamMetrics;
 // Each entry's stream reports to a ConsoleReporter as well (after its writer
 // and row presenter), so the lines look as in URL mode, and, when metrics
 // are served, to a StreamMetrics after that. Entries are numbered by their
-// place in the file (Server_0 is [1]), also when a shard skips some.
+// place in the file (Server_0 is 1), also when a shard skips some; the
+// number orders the lines and the metrics page. Their lines and metrics
+// name them by an EntryIds id, from their URL and directory, which they
+// keep while they record.
 //
 // Reload reads the file again and applies what changed (ReloadPlan): entries
 // that record as before go on, untouched (their streams, writers and open
-// files never notice), and are renumbered where the list moved them;
+// files never notice), and are renumbered where the list moved them, their
+// ids unchanged;
 // entries that left the list stop, their files closed as by a stop; entries
 // whose URL, directory, switches or recording options changed stop and
 // start afresh; new entries start. A reload waits for no stream: the
@@ -122,12 +127,15 @@ class SettingsRecorder {
 
   // Entry by entry: its number and its stream (the store's), for tests.
   std::vector<std::pair<int32_t, const ServerStream*>> Streams() const;
+  // Entry by entry, the name its lines and metrics carry.
+  std::vector<std::string> Ids() const;
   const SettingsStore& Store() const { return store; }
 
  private:
   struct Entry {
     SettingsStore::StoredServer server;  // as it was read
-    int32_t number = 0;                  // [n]: its place in the file, from 1
+    int32_t number = 0;                  // its place in the file, from 1
+    std::string id;                      // ids' name for it, while it records
     ServerStream* stream = nullptr;      // the store's
     RecordingWriter* writer = nullptr;   // the store's
     std::unique_ptr<ConsoleReporter> reporter;
@@ -153,7 +161,7 @@ class SettingsRecorder {
   Rolls RollsOf(const IniDocument& document) const;
   // Warnings for the schedule values of servers that were skipped.
   void ReportScheduleProblems(const std::vector<SettingsStore::StoredServer>& servers);
-  static std::string Label(int32_t number, const std::string& url);
+  static std::string Label(const std::string& id, const std::string& url);
 
   std::string settingsPath;
   int32_t syncIntervalOverride = -1;
@@ -161,6 +169,7 @@ class SettingsRecorder {
   RecorderMetrics* metrics = nullptr;  // not owned; may be null
   size_t listed = 0;
 
+  EntryIds ids;
   ConsoleListControl list;
   std::vector<Entry> entries;         // in file order
   size_t waiting = 0;                 // entries not started yet

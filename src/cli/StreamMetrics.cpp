@@ -22,8 +22,8 @@ StreamState StateOfText(const std::string& text) {
 
 }  // namespace
 
-StreamMetrics::StreamMetrics(int32_t number, std::string url, const RecordingWriter* writer)
-    : url(std::move(url)), writer(writer), number(number) {}
+StreamMetrics::StreamMetrics(int32_t number, std::string id, std::string url, const RecordingWriter* writer)
+    : id(std::move(id)), url(std::move(url)), writer(writer), number(number) {}
 
 void StreamMetrics::OnAudio(const StreamBuffer& audio) {
   received.fetch_add(audio.Size(), std::memory_order_relaxed);
@@ -46,6 +46,7 @@ void StreamMetrics::OnText(StreamEvent kind, std::string text) {
 StreamMetrics::Sample StreamMetrics::Read(Clock::time_point now) const {
   Sample sample;
   sample.number = number.load(std::memory_order_relaxed);
+  sample.id = id;
   sample.url = url;
   sample.state = state.load(std::memory_order_relaxed);
   sample.receivedBytes = received.load(std::memory_order_relaxed);

@@ -20,7 +20,8 @@ class ShowSwitch;
 // The stream's worker calls OnText and OnAudio (the controlling thread does
 // for the state of a stop). They only store into atomics, so a worker never
 // waits for a scrape. Read runs on the metrics endpoint's thread; SetNumber
-// on the recorder's main thread.
+// on the recorder's main thread. The id (the entry label) never changes;
+// the number only orders the page.
 //
 // The show figures come from the entry's ShowSwitch, when it has one (set
 // at most once, on the main thread, possibly while a scrape reads); it must
@@ -33,7 +34,7 @@ class StreamMetrics : public StreamObserver {
  public:
   using Clock = std::chrono::steady_clock;
 
-  StreamMetrics(int32_t number, std::string url, const RecordingWriter* writer);
+  StreamMetrics(int32_t number, std::string id, std::string url, const RecordingWriter* writer);
 
   void OnAudio(const StreamBuffer& audio) override;
   void OnText(StreamEvent kind, std::string text) override;
@@ -41,6 +42,7 @@ class StreamMetrics : public StreamObserver {
   // One reading of every figure.
   struct Sample {
     int32_t number = 0;
+    std::string id;
     std::string url;
     StreamState state = StreamState::Disconnected;
     int64_t receivedBytes = 0;
@@ -61,7 +63,7 @@ class StreamMetrics : public StreamObserver {
   };
   Sample Read(Clock::time_point now) const;
 
-  // The entry's number from now on (a reload moved it).
+  // The entry's place in the list from now on (a reload moved it).
   void SetNumber(int32_t newNumber) { number.store(newNumber, std::memory_order_relaxed); }
   const std::string& Url() const { return url; }
   void SetShows(const ShowSwitch* showSwitch) { shows.store(showSwitch, std::memory_order_release); }
@@ -70,6 +72,7 @@ class StreamMetrics : public StreamObserver {
   static int64_t Ticks(Clock::time_point time) { return time.time_since_epoch().count(); }
 
   // Constant after construction.
+  const std::string id;
   const std::string url;
   const RecordingWriter* const writer;  // not owned; may be null
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/UniqueFd.h"
+#include "cli/EntryIds.h"
 #include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
@@ -139,8 +140,8 @@ TEST(RecorderExitTest, StatusIsOneAndTheLastLineSaysWhenAUrlRecordedNothing) {
             1);
   EXPECT_NE(output.find("[3] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
   // One line for the failure, not one per attempt.
-  EXPECT_EQ(output.find("Error on connecting: connection refused"),
-            output.rfind("Error on connecting: connection refused")) << output;
+  EXPECT_EQ(output.find("Error on connecting: connection refused;"),
+            output.rfind("Error on connecting: connection refused;")) << output;
   const std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
   EXPECT_EQ(last, "driftharbour-record: nothing recorded from " + missing.Url("/b") +
                       " (HTTP 404 Not Found), http://127.0.0.1:9/stream (connection refused)\n")
@@ -209,7 +210,8 @@ TEST(RecorderExitTest, SettingsFileIsRecordedNeverRewrittenAndRefusedWhenUseless
   WriteFileBytes(file, text);
   std::string output;
   EXPECT_EQ(Finish(Spawn({"--settings", file, "--duration", "1"}), output), 1);
-  EXPECT_NE(output.find("[1] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
+  const std::string id = EntryIds::Of("http://127.0.0.1:9/stream", dir.File("rec"));
+  EXPECT_NE(output.find("[" + id + "] http://127.0.0.1:9/stream: Connecting"), std::string::npos) << output;
   EXPECT_EQ(ReadFileBytes(file), text);
 
   output.clear();
@@ -238,13 +240,14 @@ TEST(RecorderExitTest, HangUpReadsTheSettingsAgainAndTheJournalGetsOneLinePerEve
   kill(child.pid, SIGHUP);
   // The new entry's first attempt fails before the stop, so that the last
   // line gives its reason (under ThreadSanitizer the stop could come first).
-  EXPECT_TRUE(ReadUntil(child, "[2] http://127.0.0.1:9/b: Error on connecting", output)) << output;
+  const auto label = [&](const char* url) { return "[" + EntryIds::Of(url, dir.File("rec")) + "] " + url; };
+  EXPECT_TRUE(ReadUntil(child, label("http://127.0.0.1:9/b") + ": Error on connecting", output)) << output;
   kill(child.pid, SIGTERM);
   EXPECT_EQ(Finish(child, output), 1) << output;
 
   for (const std::string& line : std::vector<std::string>{
-           "<6>[1] http://127.0.0.1:9/a: Connecting\n",
-        "<4>[1] http://127.0.0.1:9/a: Error on connecting: connection refused; retrying every second\n",
+           "<6>" + label("http://127.0.0.1:9/a") + ": Connecting\n",
+        "<4>" + label("http://127.0.0.1:9/a") + ": Error on connecting: connection refused; retrying every second\n",
         "<5>reloaded " + file + ": 1 unchanged, 0 restarted, 0 stopped, 1 added\n",
         "<3>driftharbour-record: nothing recorded from http://127.0.0.1:9/a (connection refused), "
         "http://127.0.0.1:9/b (connection refused)\n"}) {

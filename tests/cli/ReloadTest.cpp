@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/ReloadPlan.h"
+#include "cli/EntryIds.h"
+#include "cli/RecorderMetrics.h"
 #include "cli/SettingsRecorder.h"
 #include "stream/ServerStream.h"
 #include "support/Eventually.h"
@@ -173,8 +176,11 @@ TEST(ReloadTest, UnchangedEntryRecordsOnByteForByteWhileTheOthersStopRestartAndS
     EXPECT_TRUE(recorded == audio.substr(0, recorded.size())) << path;
   }
   EXPECT_TRUE(ReadFileBytes(dir.File("change-b/Tune.mp3")) == audio);
-  EXPECT_TRUE(Contains(lines, "[1] " + server.Url("/gone") + ": Disconnected"));
-  EXPECT_TRUE(Contains(lines, "[3] " + server.Url("/new") + ": Connected"));
+  const auto label = [&](const std::string& path, const char* directory) {
+    return "[" + EntryIds::Of(server.Url(path), dir.File(directory)) + "] " + server.Url(path);
+  };
+  EXPECT_TRUE(Contains(lines, label("/gone", "gone") + ": Disconnected"));
+  EXPECT_TRUE(Contains(lines, label("/new", "new") + ": Connected"));
 }
 
 TEST(ReloadTest, AnUnreadableFileChangesNothing) {
@@ -188,6 +194,68 @@ TEST(ReloadTest, AnUnreadableFileChangesNothing) {
   std::filesystem::remove(file);
   EXPECT_FALSE(recorder.Reload().read);
   EXPECT_EQ(recorder.Streams(), before);
+}
+
+// The entry label of every URL on the metrics page.
+std::map<std::string, std::string> LabelsByUrl(const RecorderMetrics& metrics) {
+  std::map<std::string, std::string> labels;
+  const auto families = metrics.Collect();
+  for (const auto& metric : families.front().metric) {
+    labels[metric.label.at(1).value] = metric.label.at(0).value;  // {entry, url}
+  }
+  return labels;
+}
+
+TEST(ReloadTest, ARenumberedEntryKeepsItsMetricsLabelAndConsolePrefix) {
+  TempDir dir;
+  const std::string file = dir.File("Driftharbour.ini");
+  const std::string a = "http://127.0.0.1:9/a", b = "http://127.0.0.1:9/b", rec = dir.File("rec");
+  WriteFileBytes(file, Ini({{a, rec}, {b, rec}}));
+  RecorderMetrics metrics;
+  SettingsRecorder recorder;
+  recorder.SetMetrics(&metrics);
+  std::string error;
+  ASSERT_TRUE(recorder.Load(file, error)) << error;
+  const auto labels = LabelsByUrl(metrics);
+  EXPECT_EQ(labels.at(a), EntryIds::Of(a, rec));
+  // A new entry above both, then the first one gone: a is 1, then 2, then 1.
+  for (const std::vector<std::pair<std::string, std::string>>& list :
+       {std::vector<std::pair<std::string, std::string>>{{"http://127.0.0.1:9/new", rec}, {a, rec}, {b, rec}},
+        {{b, rec}, {a, rec}},
+        {{a, rec}, {a, rec}}}) {  // one URL twice into one directory: told apart
+    WriteFileBytes(file, Ini(list));
+    ASSERT_TRUE(recorder.Reload().read);
+    const auto after = LabelsByUrl(metrics);
+    const auto ids = recorder.Ids();
+    const auto lines = recorder.ProgressLines();
+    ASSERT_EQ(ids.size(), list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+      EXPECT_EQ(lines[i].rfind("[" + ids[i] + "] ", 0), 0u) << lines[i];
+      if (labels.count(list[i].first) == 0) {
+        continue;  // the new one
+      }
+      const bool twin = i == 1 && list[0] == list[1];
+      EXPECT_EQ(ids[i], labels.at(list[i].first) + (twin ? "-2" : "")) << i;
+      if (list[0] != list[1]) {
+        EXPECT_EQ(after.at(list[i].first), ids[i]);  // the metrics page names it alike
+      }
+    }
+  }
+  recorder.StopAll();
+}
+
+TEST(ReloadTest, AnIdTakenTwiceGetsASuffixUntilReleased) {
+  EXPECT_NE(EntryIds::Of("ab", "c"), EntryIds::Of("a", "bc"));
+  EntryIds ids;
+  const std::string base = EntryIds::Of("u", "d");
+  for (const auto& [take, id] : std::vector<std::pair<bool, std::string>>{
+           {true, base}, {true, base + "-2"}, {true, base + "-3"}, {false, base}, {true, base}}) {
+    if (take) {
+      EXPECT_EQ(ids.Take("u", "d"), id);
+    } else {
+      ids.Release(id);
+    }
+  }
 }
 
 }  // namespace

@@ -72,8 +72,10 @@ TEST(SettingsRecorderTest, EveryEntryRecordsWithItsOwnDirectoryAndSwitchesAndThe
   lines.insert(lines.end(), taken.begin(), taken.end());
 
   // The same lines as in URL mode.
-  EXPECT_TRUE(Contains(lines, "[1] " + server.Url("/a") + ": Connected"));
-  EXPECT_TRUE(Contains(lines, "[2] " + server.Url("/b") + ": title \"Tune\""));
+  const auto ids = recorder.Ids();
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_TRUE(Contains(lines, "[" + ids[0] + "] " + server.Url("/a") + ": Connected"));
+  EXPECT_TRUE(Contains(lines, "[" + ids[1] + "] " + server.Url("/b") + ": title \"Tune\""));
   for (const auto& path : {firstFile, secondFile}) {
     const std::string recorded = ReadFileBytes(path);
     EXPECT_TRUE(recorded == audio) << path << " is not the stream's audio";
