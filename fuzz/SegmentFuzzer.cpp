@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "hls/SegmentUnpacker.h"
+#include "media/SegmentUnpacker.h"
 
 namespace {
 

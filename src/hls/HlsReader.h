@@ -10,7 +10,7 @@
 
 #include "audio/AudioFormat.h"
 #include "playlist/HlsPlaylist.h"
-#include "hls/SegmentUnpacker.h"
+#include "media/SegmentUnpacker.h"
 
 // Follows an HLS stream: from a master playlist to its audio (HlsPlaylist::
 // AudioUrl), then the media playlist, reloaded as HLS asks (the target

@@ -14,10 +14,10 @@
 // What the program asks of FFmpeg, as one interface: unpacking HLS segment
 // containers, finding the frames of MPEG audio and ADTS AAC, and decoding
 // frames to measure how loud they are. The code behind it lives in our
-// shared module (libdriftharbour-media.so, built from src/media/ffmpeg/ and
-// hls/SegmentUnpacker.cpp), which MediaLoader opens on first use, so that a
-// plain ICY or Ogg stream never maps FFmpeg's libraries. Nothing outside the
-// module sees a libav header; only the types below cross.
+// shared module (libdriftharbour-media.so, built from src/media/ffmpeg/),
+// which MediaLoader opens on first use, so that a plain ICY or Ogg stream
+// never maps FFmpeg's libraries. Nothing outside the module sees a libav
+// header; only the types below cross.
 //
 // The module and the programs come from one build: kInterfaceVersion is
 // checked at load, and the types use the same C++ standard library.
@@ -104,7 +104,7 @@ class LevelMeter {
 // their caller. Lives as long as the process (the module is never closed).
 class MediaCodecs {
  public:
-  // Unpacks one HLS segment (see hls/SegmentUnpacker.h for what comes out).
+  // Unpacks one HLS segment (see media/SegmentUnpacker.h for what comes out).
   virtual UnpackedSegment Unpack(std::string_view segment, std::string_view init) const = 0;
   // A frame splitter for codec (not None); null when FFmpeg has no parser.
   virtual std::unique_ptr<FrameSplitter> NewFrameSplitter(FrameCodec codec) const = 0;

@@ -2,7 +2,7 @@
 // Everything else in libdriftharbour-media.so is hidden, so the module's
 // copies of our helpers never bind to a program's.
 
-#include "hls/SegmentUnpacker.h"
+#include "media/SegmentUnpacker.h"
 #include "media/MediaCodecs.h"
 #include "media/ffmpeg/FfmpegFrameSplitter.h"
 #include "media/ffmpeg/FfmpegLevelMeter.h"

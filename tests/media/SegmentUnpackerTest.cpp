@@ -1,4 +1,4 @@
-#include "hls/SegmentUnpacker.h"
+#include "media/SegmentUnpacker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "hls/SegmentUnpacker.h"
+#include "media/SegmentUnpacker.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
