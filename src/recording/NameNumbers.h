@@ -15,9 +15,10 @@
 //
 // Only names that needed a number are remembered, and at most
 // kMaxRemembered of them; past that the memory starts over (the cost of a
-// forgotten name is one search from "(1)", as without any memory). A file
-// deleted behind the program's back frees its number for the next start of
-// the program, not for this one.
+// forgotten name is one search from "(1)", as without any memory). A
+// numbered file deleted behind the program's back frees its number for the
+// next start of the program, not for this one; the plain name is always
+// tried first, so it is taken again at once.
 //
 // Threads: any. `mutex` guards the table; every caller takes it for one
 // lookup or store, never across a system call.
