@@ -26,6 +26,7 @@
 namespace {
 
 constexpr size_t kCopyChunk = size_t{64} * 1024;
+constexpr const char* kCopyPattern = ".dh-tag-XXXXXX";
 
 // Spaces and tabs only: a title's other control bytes are its own.
 std::string TrimTitle(std::string_view text) { return std::string(ByteText::Trim(text, " \t")); }
@@ -59,14 +60,16 @@ class Replacement {
   Replacement& operator=(const Replacement&) = delete;
 
   bool Create(std::string& reason) {
-    const std::filesystem::path file(target);
-    // Hidden, so that nobody takes a half-written copy for a recording.
-    std::string pattern = (file.parent_path() / ("." + file.filename().string() + ".tagging-XXXXXX")).string();
+    // Hidden, so that nobody takes a half-written copy for a recording, and
+    // short whatever the recording's name: a name at the 255-byte limit
+    // leaves no room for anything around it.
+    std::string pattern = (std::filesystem::path(target).parent_path() / kCopyPattern).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
     if (!fd.Valid()) {
-      reason = "cannot create a file next to " + target + ": " + SystemReason(errno);
+      const int error = errno;  // before the text is built
+      reason = "cannot create a file next to " + target + ": " + SystemReason(error);
       return false;
     }
     path = name.data();
@@ -80,7 +83,8 @@ class Replacement {
         continue;
       }
       if (written <= 0) {
-        reason = "cannot write " + path + ": " + SystemReason(written < 0 ? errno : EIO);
+        const int error = written < 0 ? errno : EIO;
+        reason = "cannot write " + path + ": " + SystemReason(error);
         return false;
       }
       data += written;
@@ -98,7 +102,8 @@ class Replacement {
         continue;
       }
       if (got < 0) {
-        reason = "cannot read " + target + ": " + SystemReason(errno);
+        const int error = errno;  // before the text is built
+        reason = "cannot read " + target + ": " + SystemReason(error);
         return false;
       }
       if (got == 0) {
@@ -114,12 +119,14 @@ class Replacement {
   // The copy takes the file's permission bits and place.
   bool Commit(mode_t mode, std::string& reason) {
     if (::fchmod(fd.Get(), mode & 07777) != 0 || ::fdatasync(fd.Get()) != 0) {
-      reason = "cannot finish " + path + ": " + SystemReason(errno);
+      const int error = errno;  // before the text is built
+      reason = "cannot finish " + path + ": " + SystemReason(error);
       return false;
     }
     fd.Reset();
     if (::rename(path.c_str(), target.c_str()) != 0) {
-      reason = "cannot replace " + target + ": " + SystemReason(errno);
+      const int error = errno;  // before the text is built
+      reason = "cannot replace " + target + ": " + SystemReason(error);
       return false;
     }
     committed = true;
@@ -139,7 +146,8 @@ bool TagId3(const std::string& path, const AudioTagger::Tags& tags, std::string&
   const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
   if (!source.Valid() || ::fstat(source.Get(), &status) != 0) {
-    reason = "cannot read " + path + ": " + SystemReason(errno);
+    const int error = errno;  // before the text is built
+    reason = "cannot read " + path + ": " + SystemReason(error);
     return false;
   }
   std::array<char, 10> head{};
@@ -175,7 +183,8 @@ bool TagOgg(const std::string& path, const AudioTagger::Tags& tags, std::string&
   const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
   if (!source.Valid() || ::fstat(source.Get(), &status) != 0) {
-    reason = "cannot read " + path + ": " + SystemReason(errno);
+    const int error = errno;  // before the text is built
+    reason = "cannot read " + path + ": " + SystemReason(error);
     return false;
   }
   // TagLib rewrites in place: it works on the copy.

@@ -21,8 +21,10 @@
 // them (their packets unchanged).
 //
 // The file is replaced in one step: the tagged copy is written next to it
-// (a hidden ".name.tagging-XXXXXX"), synced, given the file's permission bits
-// and renamed over it, so a failure at any point leaves the file as it was.
+// (a hidden ".dh-tag-XXXXXX", short so that any name can be tagged), synced,
+// given the file's permission bits and renamed over it, so a failure at any
+// point leaves the file as it was. After a success the name holds a new,
+// synced file: a descriptor of the old one reaches only the unlinked copy.
 //
 // Stateless; any thread (the file must not be written by anyone else
 // meanwhile: the writer has closed it, or hands it over to the syncer's
@@ -46,6 +48,7 @@ class AudioTagger {
 
   // Tags the file at path; false (with a reason in error, if not null) when
   // the file cannot be read or tagged, in which case its bytes are unchanged.
+  // The reason names the file and says why (the system's error text).
   // Empty fields are left out.
   static bool Tag(const std::string& path, AudioFormat format, const Tags& tags, std::string* error = nullptr);
 };

@@ -31,6 +31,12 @@ void SyncReport::SetFailure(std::string path, std::string reason) {
   MutexLock lock(mutex);
   failedPath = std::move(path);
   failure = std::move(reason);
+  ++failures;
+}
+
+uint64_t SyncReport::Failures() const {
+  MutexLock lock(mutex);
+  return failures;
 }
 
 void SyncReport::Clear() {
@@ -65,7 +71,7 @@ void FileSyncer::SyncAndClose(UniqueFd file, std::string path, std::shared_ptr<S
 void FileSyncer::FinishWithoutSync(UniqueFd file, const std::string& path, const Finish& finish,
                                    const std::shared_ptr<SyncReport>& report) {
   if (finish.beforeSync) {
-    finish.beforeSync(path);
+    (void)finish.beforeSync(path);
   }
   if (const int error = file.Close(); error != 0 && report) {
     report->SetFailure(path, ErrorText(error));
@@ -81,7 +87,9 @@ bool FileSyncer::SyncOpenFile(int fd, std::string path, const std::shared_ptr<Sy
   }
   UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   if (!copy.Valid()) {
+    const int error = errno;
     if (report) {
+      report->SetFailure(std::move(path), "cannot sync: " + ErrorText(error));
       report->queued.store(false);
     }
     return false;
@@ -90,7 +98,9 @@ bool FileSyncer::SyncOpenFile(int fd, std::string path, const std::shared_ptr<Sy
   return true;
 }
 
-void FileSyncer::SyncDirectory(std::string path) { Push(Job{UniqueFd(), std::move(path), true, false, nullptr, {}}); }
+void FileSyncer::SyncDirectory(std::string path, std::shared_ptr<SyncReport> report) {
+  Push(Job{UniqueFd(), std::move(path), true, false, std::move(report), {}});
+}
 
 void FileSyncer::Push(Job job) {
   {
@@ -129,29 +139,37 @@ void FileSyncer::Run() {
   }
 }
 
-void FileSyncer::SyncDirectoryNow(const std::string& path) {
+void FileSyncer::SyncDirectoryNow(const std::string& path, SyncReport* report) {
   const UniqueFd directory(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!directory.Valid()) {
     return;  // the directory is gone or closed to us: nothing to keep safe
   }
-  // A directory that cannot be synced (some file systems refuse) costs
-  // only the name's safety, and says nothing about the recording.
-  (void)sync(directory.Get(), true);
+  const int error = sync(directory.Get(), true);
+  // Some file systems refuse to sync a directory at all: that is how they
+  // are, not a failure worth a word each time.
+  if (error != 0 && error != EINVAL && error != EROFS && error != ENOTSUP && report != nullptr) {
+    report->SetFailure(path.empty() ? "." : path, "cannot sync the directory: " + ErrorText(error));
+  }
 }
 
 void FileSyncer::Do(Job& job) {
   if (job.directory) {
-    SyncDirectoryNow(job.path);
+    SyncDirectoryNow(job.path, job.report.get());
     return;
   }
+  bool replaced = false;
   if (job.finish.beforeSync) {
-    job.finish.beforeSync(job.path);
-    // Tagging puts a tagged copy in the file's place: its name must be on
-    // the disk as well.
-    SyncDirectoryNow(std::filesystem::path(job.path).parent_path().string());
+    replaced = job.finish.beforeSync(job.path);
   }
-  int error = sync(job.file.Get(), false);
-  if (const int closeError = job.file.Close(); closeError != 0 && error == 0 && !job.periodic) {
+  if (replaced) {
+    // Tagging put a synced copy in the file's place: its name must be on
+    // the disk as well.
+    SyncDirectoryNow(std::filesystem::path(job.path).parent_path().string(), job.report.get());
+  }
+  // The descriptor of a replaced file reaches only the unlinked old copy:
+  // syncing it would write what nobody will read.
+  int error = replaced ? 0 : sync(job.file.Get(), false);
+  if (const int closeError = job.file.Close(); closeError != 0 && error == 0 && !job.periodic && !replaced) {
     error = closeError;
   }
   if (job.report) {
@@ -166,8 +184,8 @@ void FileSyncer::Do(Job& job) {
     const std::string moved = job.finish.afterClose(job.path);
     if (!moved.empty() && moved != job.path) {
       // The new name must survive a crash as well as the old one's removal.
-      SyncDirectoryNow(std::filesystem::path(moved).parent_path().string());
-      SyncDirectoryNow(std::filesystem::path(job.path).parent_path().string());
+      SyncDirectoryNow(std::filesystem::path(moved).parent_path().string(), job.report.get());
+      SyncDirectoryNow(std::filesystem::path(job.path).parent_path().string(), job.report.get());
     }
   }
 }

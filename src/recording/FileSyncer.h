@@ -14,8 +14,10 @@
 
 // What a writer and the syncer share about the writer's files: whether a
 // sync of its open file is waiting in the queue (so that a slow disk does not
-// pile up syncs of one file), and the last failure to sync or close one of
-// them, which the writer shows as its last error.
+// pile up syncs of one file), and the last failure to sync, close, tag or
+// move one of them, which the writer shows as its last error. Each failure
+// is set once, with the file and the reason (the system's error text), and
+// counted, so that a reader can tell a new failure from one it has shown.
 //
 // Threads: the writer's stream worker and the window read and clear it, the
 // syncer's thread sets failures. `mutex` guards the failure and is taken by
@@ -26,13 +28,17 @@ struct SyncReport {
   // "" when the last sync and close went well.
   std::string Failure() const EXCLUDES(mutex);
   void SetFailure(std::string path, std::string reason) EXCLUDES(mutex);
+  // Forgets the last failure; the count stays.
   void Clear() EXCLUDES(mutex);
   std::string FailedPath() const EXCLUDES(mutex);
+  // Failures set so far.
+  uint64_t Failures() const EXCLUDES(mutex);
 
  private:
   mutable Mutex mutex;
   std::string failedPath GUARDED_BY(mutex);
   std::string failure GUARDED_BY(mutex);
+  uint64_t failures GUARDED_BY(mutex) = 0;
 };
 
 // Puts recorded files on the disk in the background. The kernel keeps written
@@ -77,11 +83,14 @@ class FileSyncer {
   static FileSyncer* Installed();
 
   // What is done to a closed recording besides the sync, on the syncer's
-  // thread: beforeSync with the file still open (tagging it), afterClose
-  // once it is closed (moving it; returns its new path, whose directory is
-  // then synced too). Either may be empty; a failure is theirs to report.
+  // thread: beforeSync with the file still open (tagging it; true when it
+  // put a new, already synced file in the path's place, so that the
+  // descriptor held reaches only the unlinked old one, which is then closed
+  // unsynced), afterClose once it is closed (moving it; returns its new
+  // path, whose directory is then synced too). Either may be empty; a
+  // failure is theirs to report, once.
   struct Finish {
-    std::function<void(const std::string& path)> beforeSync;
+    std::function<bool(const std::string& path)> beforeSync;
     std::function<std::string(const std::string& path)> afterClose;
   };
 
@@ -95,10 +104,12 @@ class FileSyncer {
                                 const std::shared_ptr<SyncReport>& report);
   // Syncs the open file fd (through a duplicate; fd stays the caller's)
   // unless a sync for report is still queued. False when it was skipped or
-  // no duplicate could be made.
+  // no duplicate could be made (a failure, told to report).
   bool SyncOpenFile(int fd, std::string path, const std::shared_ptr<SyncReport>& report) EXCLUDES(mutex);
-  // Syncs the directory at path (after a file was created in it).
-  void SyncDirectory(std::string path) EXCLUDES(mutex);
+  // Syncs the directory at path (after a file was created in it). A failure
+  // goes to report (may be null), unless the file system merely refuses to
+  // sync directories.
+  void SyncDirectory(std::string path, std::shared_ptr<SyncReport> report = nullptr) EXCLUDES(mutex);
 
   // Waits until every job queued before the call is done.
   void WaitUntilIdle() EXCLUDES(mutex);
@@ -120,7 +131,7 @@ class FileSyncer {
 
   void Run() EXCLUDES(mutex);
   void Do(Job& job) EXCLUDES(mutex);
-  void SyncDirectoryNow(const std::string& path);
+  void SyncDirectoryNow(const std::string& path, SyncReport* report);
   void Push(Job job) EXCLUDES(mutex);
 
   // Constant after construction.

@@ -8,29 +8,28 @@
 #include <filesystem>
 #include <utility>
 
+#include "recording/NameNumbers.h"
 #include "recording/RecordingName.h"
 
 int OutputFile::Create(const std::string& base, const std::string& newExtension, std::string& triedPath) {
   Close();
-  const std::string dotted = "." + newExtension;
-  for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
-    triedPath = RecordingName::MakeUniquePath(base, dotted);
-    // O_EXCL: never truncate or write through whatever appeared under the
-    // name since MakeUniquePath looked. Read access lets a reconnect compare
+  RecordingName::Claim claim;
+  claim.take = [this](const std::string& candidate) {
+    // O_EXCL: never truncate or write through whatever is under the name,
+    // also what appeared a moment ago. Read access lets a reconnect compare
     // the file's end with the new audio.
-    fd.Reset(::open(triedPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    const int error = errno;
-    if (fd.Valid()) {
-      path = triedPath;
-      extension = newExtension;
-      bytes = 0;
-      return 0;
-    }
-    if (error != EEXIST && error != EINTR) {
-      return error;
-    }
+    fd.Reset(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    return fd.Valid() ? 0 : errno;
+  };
+  const int error = RecordingName::ClaimFreePath(base, "." + newExtension, claim, triedPath, kMaxCreateAttempts,
+                                                 NameNumbers::Shared());
+  if (error != 0) {
+    return error;
   }
-  return EEXIST;
+  path = triedPath;
+  extension = newExtension;
+  bytes = 0;
+  return 0;
 }
 
 std::string OutputFile::Name() const { return std::filesystem::path(path).filename().string(); }

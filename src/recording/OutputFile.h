@@ -19,7 +19,8 @@
 // under its own lock. Not copyable.
 class OutputFile {
  public:
-  // Attempts to find a free name when others keep taking the names we found.
+  // Names that looked free but were taken by someone else before us, at
+  // most, before Create gives up with EEXIST.
   static constexpr int kMaxCreateAttempts = 100;
 
   // Replaces ::write (tests: a disk that blocks or fails); null: ::write.
@@ -32,8 +33,9 @@ class OutputFile {
   void SetWriteFunction(WriteFunction function) { writeFunction = std::move(function); }
 
   // Creates base + "." + extension, or the first free "(n)" form of it
-  // (RecordingName::MakeUniquePath), readable and writable, never over
-  // anything that exists: not even a name that appeared since we looked.
+  // (RecordingName::ClaimFreePath: two tries per file however many of the
+  // title there are), readable and writable, never over anything that
+  // exists: not even a name that appeared since we looked.
   // Closes the file held before. 0 on success; otherwise the errno, and
   // triedPath names the file that failed.
   int Create(const std::string& base, const std::string& extension, std::string& triedPath);

@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 
+#include "recording/NameNumbers.h"
 #include "text/ByteText.h"
 
 namespace {
@@ -12,6 +14,17 @@ namespace {
 bool NameTaken(const std::string& path) {
   struct stat status;
   return ::lstat(path.c_str(), &status) == 0;
+}
+
+// The longest "(n)" a stem leaves room for.
+constexpr uint64_t kMaxNumber = 2147483647;
+
+int TakeRetried(const RecordingName::Claim& claim, const std::string& path) {
+  int result = 0;
+  do {
+    result = claim.take(path);
+  } while (result == EINTR);
+  return result;
 }
 
 }  // namespace
@@ -32,7 +45,7 @@ std::string RecordingName::Stem(const std::string& title) {
   // inside a title leaves such ends.
   stem.resize(ByteText::TrimEnd(stem, " \t.").size());
   if (stem.empty()) {
-    stem = "_";
+    stem.assign(1, '_');  // not = "_": GCC 12 then warns of an overlap that cannot happen
   }
   return stem;
 }
@@ -42,11 +55,48 @@ bool RecordingName::IsBlank(const std::string& title) { return ByteText::Trim(ti
 std::string RecordingName::MakeUniquePath(const std::string& base, const std::string& extension) {
   std::string candidate = base + extension;
   for (uint64_t n = 1; NameTaken(candidate); ++n) {
-    candidate = base;
-    candidate += "(" + std::to_string(n) + ")";
-    candidate += extension;
+    candidate = NumberedPath(base, n, extension);
   }
   return candidate;
+}
+
+std::string RecordingName::NumberedPath(const std::string& base, uint64_t n, const std::string& extension) {
+  std::string path = base;
+  path += '(';
+  path += std::to_string(n);
+  path += ')';
+  path += extension;
+  return path;
+}
+
+int RecordingName::ClaimFreePath(const std::string& base, const std::string& extension, const Claim& claim,
+                                 std::string& taken, int maxClashes, NameNumbers& numbers) {
+  taken = base + extension;
+  if (const int result = TakeRetried(claim, taken); result != EEXIST) {
+    return result;
+  }
+  const auto exists = [&claim](const std::string& path) { return claim.exists ? claim.exists(path) : NameTaken(path); };
+  const std::string key = base + '\0' + extension;
+  uint64_t n = numbers.Next(key);
+  for (int clashes = 0; n <= kMaxNumber;) {
+    taken = NumberedPath(base, n, extension);
+    const int result = TakeRetried(claim, taken);
+    if (result == 0) {
+      numbers.Remember(key, n + 1);
+      return 0;
+    }
+    if (result != EEXIST) {
+      return result;
+    }
+    // The remembered number (or the one that looked free) is gone: look
+    // from the next one on, as if nothing were remembered.
+    if (++clashes > maxClashes) {
+      break;
+    }
+    for (++n; n <= kMaxNumber && exists(NumberedPath(base, n, extension)); ++n) {
+    }
+  }
+  return EEXIST;
 }
 
 std::string RecordingName::JoinPath(const std::string& directory, const std::string& name) {

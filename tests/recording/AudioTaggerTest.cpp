@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ogg/OggPage.h"
+#include "recording/RecordingName.h"
 #include "support/OggFixture.h"
 #include "support/SongFixture.h"
 #include "support/TempDir.h"
@@ -161,8 +162,32 @@ TEST_F(AudioTaggerTest, FailuresLeaveTheFileAsItWas) {
     EXPECT_TRUE(ReadFileBytes(path) == test.bytes);
   }
   for (const auto& entry : std::filesystem::directory_iterator(temp.Path())) {
-    EXPECT_EQ(entry.path().filename().string().find(".tagging-"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".dh-tag-"), std::string::npos) << entry.path();
   }
+}
+
+// A title longer than a file name may be names its file at the 255-byte
+// limit (with the longest "(n)"), and its tag still holds the whole title.
+TEST(AudioTaggerLongTitleTest, NamesAtTheLengthLimitAreTagged) {
+  std::string accents;
+  while (accents.size() < 300) {
+    accents += "\xC3\xA9";
+  }
+  TempDir temp;
+  const std::string audio = std::string("\xFF\xFB\x90\x00", 4) + std::string(413, '\0');
+  for (const std::string& title : {std::string(240, 'a'), std::string(255, 'b'), std::string(300, 'c'), accents}) {
+    SCOPED_TRACE(title.size());
+    const std::string path = RecordingName::NumberedPath(temp.File(RecordingName::Stem(title)), 2147483647, ".mp3");
+    WriteFileBytes(path, audio);
+    std::string error;
+    ASSERT_TRUE(AudioTagger::Tag(path, AudioFormat::Mp3, AudioTagger::FromStreamTitle(title, "", "", ""), &error))
+        << error;
+    TagLib::MPEG::File file(path.c_str(), false);
+    ASSERT_TRUE(file.hasID3v2Tag());
+    EXPECT_EQ(file.ID3v2Tag()->properties()["TITLE"].toString().to8Bit(true), title);
+    EXPECT_TRUE(ReadFileBytes(path).substr(file.ID3v2Tag()->header()->completeTagSize()) == audio);
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.Path()), {}), 4);  // no copies left
 }
 
 }  // namespace

@@ -247,4 +247,32 @@ TEST_F(FileSyncerTest, StreamsStartedTogetherSyncAtDifferentMoments) {
   }
 }
 
+// After tagging put a new, synced file in a recording's place, the syncer
+// leaves the replaced copy alone; a file that could not be tagged (no Ogg
+// inside) is synced as it is, and the failure is the writer's last error.
+TEST_F(FileSyncerTest, OnlyTheFileThatStaysIsSynced) {
+  const std::pair<std::string, int> rows[] = {{"mp3", 0}, {"ogg", 1}};  // format, syncs through the syncer
+  for (const auto& [format, wantSyncs] : rows) {
+    SCOPED_TRACE(format);
+    auto writer = NewWriter(0);
+    RecordingOptions options;
+    options.tags = true;
+    writer->SetRecordingOptions(options);
+    writer->OnText(StreamEvent::Format, format);
+    writer->OnText(StreamEvent::Title, "A");
+    Record(*writer, "audio");
+    writer->OnText(StreamEvent::Title, "");
+    syncer.WaitUntilIdle();
+    const auto error = writer->LastError();
+    std::map<std::string, int> files = log.FileSyncs();
+    EXPECT_EQ(files["A." + format], wantSyncs);
+    EXPECT_EQ(files["A." + format + " (deleted)"], 0);
+    EXPECT_EQ(error.has_value(), wantSyncs == 1);
+    if (error) {
+      EXPECT_EQ(error->path, (dir.Path() / ("A." + format)).string());
+      EXPECT_NE(error->reason.find("cannot tag"), std::string::npos) << error->reason;
+    }
+  }
+}
+
 }  // namespace
