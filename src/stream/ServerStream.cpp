@@ -367,7 +367,9 @@ void ServerStream::FinishResponse() {
 }
 
 void ServerStream::OnResponseAudio(const uint8_t* data, int32_t size) {
-  const StreamBuffer audio(data, size);
+  // Lent, not copied: the observers write it out before the next read
+  // overwrites it.
+  const StreamBuffer audio = StreamBuffer::Lend(data, size);
   DeliverAudio(&audio);
 }
 
