@@ -8,18 +8,21 @@ Each run starts a fresh recorder, waits until every stream has a file, and
 measures the CPU time of every thread of the recorder (schedstat, in
 nanoseconds) over a steady window of --window seconds. Printed: every run's
 CPU ms per stream-minute with the disk's dirty and write-back memory at the
-window's start, then the median, the fastest and slowest run and their
+window's start and how busy the whole machine was during the window
+(other processes' CPU and the hypervisor's steal), then the median, the fastest and slowest run and their
 ratio. With --recorder-build the other build's recorder runs alternately
 with ours, so both see the same disk and load.
 
 The disk state is stated, not left to chance: before each run the script
 calls sync() and waits (up to 30 s) until the kernel's dirty and write-back
-pages are below 16 MB (--disk-state as-is skips that, to show what
-gigabytes written just before do to the figures).
+pages are below 16 MB (--disk-state as-is skips that; --dirty-mb N then
+writes N MB right before each run, to show what a benchmark that wrote
+gigabytes just before does to the figures).
 
     bench/icecast_cost.py                            # N = 100, 5 runs, 20 s windows
     bench/icecast_cost.py --runs 7 --recorder-build build/before
     bench/icecast_cost.py --streams 10 --runs 3 --window 10 --disk-state as-is
+    bench/icecast_cost.py --runs 3 --dirty-mb 3000
 
 Exit status: 0 measured, 1 a run failed, 77 icecast2 or ffmpeg missing.
 Only 127.0.0.1 is contacted.
@@ -52,6 +55,14 @@ def meminfo_kb(*keys):
             if name in keys:
                 values[name] = int(rest.split()[0])
     return [values.get(key, 0) for key in keys]
+
+
+def machine_ticks():
+    """All CPUs' busy and stolen ticks, from /proc/stat."""
+    with open("/proc/stat") as stat:
+        fields = [int(value) for value in stat.readline().split()[1:]]
+    busy = sum(fields[:3]) + sum(fields[5:7])  # user, nice, system, irq, softirq
+    return busy, fields[7] if len(fields) > 7 else 0, sum(fields)
 
 
 def settle_disk(timeout=30.0):
@@ -115,9 +126,21 @@ def file_count(directory):
         return sum(1 for entry in entries if entry.is_file() and entry.stat().st_size > 0)
 
 
-def one_run(harness, recorder, port, n, window, disk_state, changer, out):
+def make_dirty(out, megabytes):
+    """Leaves megabytes of another program's writes dirty on the disk, as a
+    benchmark that wrote gigabytes just before does. Returns the file."""
+    path = os.path.join(out, "dirty.bin")
+    block = os.urandom(1 << 20)
+    with open(path, "wb") as stream:
+        for _ in range(megabytes):
+            stream.write(block)
+    return path
+
+
+def one_run(harness, recorder, port, n, window, disk_state, changer, out, dirty_mb=0):
     if disk_state == "synced":
         settle_disk()
+    dirty_file = make_dirty(out, dirty_mb) if dirty_mb > 0 else None
     directory = tempfile.mkdtemp(dir=out)
     urls = [f"http://127.0.0.1:{port}{e2e.kMount}?listener={i}" for i in range(n)]
     process = subprocess.Popen([recorder, "--quiet", "--no-smart-splitting", "--dir", directory] + urls,
@@ -135,14 +158,20 @@ def one_run(harness, recorder, port, n, window, disk_state, changer, out):
         time.sleep(2.0)  # past the connection bursts
         dirty, writeback = meminfo_kb("Dirty", "Writeback")
         changes = changer.changes
+        before = machine_ticks()
         start, cpu = time.monotonic(), cpu_ns_of([process.pid])
         time.sleep(window)
         elapsed, used = time.monotonic() - start, cpu_ns_of([process.pid]) - cpu
+        after = machine_ticks()
         changes = changer.changes - changes
     finally:
         harness.Stop(process)
     shutil.rmtree(directory, ignore_errors=True)
-    return used / 1e6 / (n * elapsed / 60.0), dirty, writeback, changes
+    if dirty_file:
+        os.remove(dirty_file)
+    total = max(1, after[2] - before[2])
+    machine = ((after[0] - before[0]) / total, (after[1] - before[1]) / total)
+    return used / 1e6 / (n * elapsed / 60.0), dirty, writeback, changes, machine
 
 
 def summary(figures):
@@ -158,6 +187,8 @@ def main():
     parser.add_argument("--window", type=float, default=20.0, help="seconds measured per run")
     parser.add_argument("--title-every", type=float, default=10.0)
     parser.add_argument("--disk-state", choices=["synced", "as-is"], default="synced")
+    parser.add_argument("--dirty-mb", type=int, default=0,
+                        help="write this many MB to the disk (not synced) right before each run")
     parser.add_argument("--build", default="build/default")
     parser.add_argument("--recorder-build", default=None,
                         help="another build whose driftharbour-record runs alternately (a 'before')")
@@ -181,15 +212,16 @@ def main():
         changer = TitleChanger(harness, args.title_every)
         changer.start()
         print(f"Cost per stream against Icecast, N = {args.streams}, {args.window:.0f} s windows, "
-              f"a title every {args.title_every:.0f} s, disk {args.disk_state}, files on {out}:")
+              f"a title every {args.title_every:.0f} s, disk {args.disk_state}"
+              f"{f', then {args.dirty_mb} MB written' if args.dirty_mb else ''}, files on {out}:")
         for run in range(args.runs):
             for name, recorder in recorders:
-                figure, dirty, writeback, changes = one_run(harness, recorder, harness.port, args.streams, args.window,
-                                                            args.disk_state, changer, out)
+                figure, dirty, writeback, changes, (busy, steal) = one_run(harness, recorder, harness.port, args.streams, args.window,
+                                                            args.disk_state, changer, out, args.dirty_mb)
                 results[name].append(figure)
                 print(f"  run {run + 1} {name:22s} {figure:6.1f} ms CPU per stream-minute   "
                       f"(dirty {dirty / 1024:5.0f} MB, write-back {writeback / 1024:4.0f} MB, "
-                      f"{changes} title changes)", flush=True)
+                      f"{changes} title changes; machine busy {busy:4.0%}, stolen {steal:4.0%})", flush=True)
         changer.Stop()
         for name, figures in results.items():
             print(f"  {name:28s} {summary(figures)}")

@@ -25,7 +25,7 @@ namespace {
 struct Shape {
   const char* name;
   size_t interval;      // icy-metaint; 0: no metadata
-  size_t audioBytes;    // ends inside an interval, so the stop writes a tail
+  size_t audioBytes;    // may end inside an interval: a tail without metadata
   std::vector<TitleCue> cues;
   size_t pieceSize;     // the server sends in pieces this large (0: at once)
   int32_t readSize;     // the stream's bytes per read (0: its default)
@@ -33,7 +33,9 @@ struct Shape {
 };
 
 // What the files must hold: each title's audio (an empty title: the
-// station's), or everything in one file when splitting is off.
+// station's), or everything in one file when splitting is off. The first
+// interval belongs to the title of the first metadata block, so no cue
+// falls on the first interval's end.
 std::map<std::string, std::string> ExpectedFiles(const Shape& shape, const std::string& audio) {
   std::map<std::string, std::string> files;
   if (!shape.fileSplitting) {
@@ -63,11 +65,13 @@ TEST_P(WritePathTest, FilesHoldEveryTitlesAudioExactly) {
     response.body = audio;
   }
   response.head += "\r\n";
-  response.stall = true;
   response.pieceSize = shape.pieceSize;
 
+  // The server ends the response, so the stream hands on the tail after
+  // the last metadata block; the reconnect finds a silent one.
   IcyTestServer server;
   server.Push(response);
+  server.Push({response.head, "", IcyResponse::kEverything, true});
   TempDir dir;
   RecordingWriter writer;
   writer.SetDirectory(dir.Path().string());
@@ -78,10 +82,8 @@ TEST_P(WritePathTest, FilesHoldEveryTitlesAudioExactly) {
   stream.SetUrl(server.Url("/stream"));
   stream.AddObserver(&writer);
   stream.Toggle();
-  // The tail after the last metadata block is written by the stop.
-  const size_t tail = shape.interval > 0 ? audio.size() % shape.interval : 0;
-  EXPECT_TRUE(Eventually([&] { return static_cast<size_t>(writer.BytesWritten()) >= audio.size() - tail; }))
-      << writer.BytesWritten() << " of " << audio.size() - tail;
+  EXPECT_TRUE(Eventually([&] { return static_cast<size_t>(writer.BytesWritten()) >= audio.size(); }))
+      << writer.BytesWritten() << " of " << audio.size();
   stream.Stop();
   stream.ClearObservers();
 
@@ -104,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, WritePathTest,
     testing::Values(
         Shape{"OneByteBlocksInSevenBytePieces", 1, 3001, {{0, "Tiny A"}, {1500, "Tiny B"}}, 7, 0, true},
-        Shape{"TitleAtEveryBlock", 100, 450, {{0, "T1"}, {100, "T2"}, {200, "T3"}, {300, "T4"}}, 0, 0, true},
+        Shape{"TitleAtEveryBlock", 100, 450, {{0, "T1"}, {200, "T2"}, {300, "T3"}, {400, "T4"}}, 0, 0, true},
         Shape{"StationSizedBlocksAtOnce", 16000, 200123, {{0, "Song A"}, {64000, "Song B"}, {128000, "Song C"}},
               0, 0, true},
         Shape{"ReadsCutInsideAudioAndMetadata", 16000, 200123,
