@@ -367,8 +367,8 @@ void ServerStream::FinishResponse() {
 }
 
 void ServerStream::OnResponseAudio(const uint8_t* data, int32_t size) {
-  // Lent, not copied: the observers write it out before the next read
-  // overwrites it.
+  // Lent, not copied: the bytes stay where the demultiplexer found them
+  // (the read buffer or its leftover) until every observer has returned.
   const StreamBuffer audio = StreamBuffer::Lend(data, size);
   DeliverAudio(&audio);
 }
