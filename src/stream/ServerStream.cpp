@@ -367,7 +367,9 @@ void ServerStream::FinishResponse() {
 }
 
 void ServerStream::OnResponseAudio(const uint8_t* data, int32_t size) {
-  const StreamBuffer audio(data, size);
+  // Lent, not copied: the bytes stay where the demultiplexer found them
+  // (the read buffer or its leftover) until every observer has returned.
+  const StreamBuffer audio = StreamBuffer::Lend(data, size);
   DeliverAudio(&audio);
 }
 

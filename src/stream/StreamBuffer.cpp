@@ -7,10 +7,27 @@
 
 StreamBuffer::StreamBuffer(const void* bytes, int32_t length) { Append(bytes, length); }
 
+StreamBuffer::StreamBuffer(LentTag, const uint8_t* bytes, int32_t length) {
+  if (bytes != nullptr && length > 0) {
+    // Only the const operations reach a lent buffer: Data() const hands the
+    // pointer out as const again.
+    data = const_cast<uint8_t*>(bytes);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    size = length;
+    lent = true;
+  }
+}
+
+const StreamBuffer StreamBuffer::Lend(const uint8_t* bytes, int32_t length) {
+  return StreamBuffer(LentTag{}, bytes, length);
+}
+
 StreamBuffer::~StreamBuffer() { Clear(); }
 
 void StreamBuffer::Clear() {
-  std::free(data);
+  if (!lent) {
+    std::free(data);
+  }
+  lent = false;
   data = nullptr;
   size = 0;
   capacity = 0;
@@ -44,7 +61,10 @@ void StreamBuffer::Append(const void* bytes, int32_t length) {
   }
   // Copy the new bytes before the old block goes: they may lie inside it.
   std::memcpy(block + size, bytes, static_cast<size_t>(length));
-  std::free(data);
+  if (!lent) {
+    std::free(data);
+  }
+  lent = false;
   data = block;
   size = static_cast<int32_t>(total);
   capacity = static_cast<int32_t>(room);

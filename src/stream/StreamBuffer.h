@@ -14,6 +14,10 @@
 // answered with 0, -1 or false; nothing ever reads or writes outside the
 // block.
 //
+// A lent buffer (Lend) shows bytes someone else owns, without copying them:
+// the stream hands its read buffer to the observers that way. It is const,
+// so only the reading operations apply; the bytes must outlive it.
+//
 // Not thread-safe: a buffer belongs to one thread at a time. Observers get
 // audio buffers lent for the duration of one call.
 class StreamBuffer {
@@ -25,6 +29,10 @@ class StreamBuffer {
 
   StreamBuffer(const StreamBuffer&) = delete;
   StreamBuffer& operator=(const StreamBuffer&) = delete;
+
+  // A read-only view of length bytes at bytes (empty for a null pointer or
+  // a length of 0 or less); nothing is copied or freed.
+  static const StreamBuffer Lend(const uint8_t* bytes, int32_t length);
 
   // Releases the block.
   void Clear();
@@ -68,7 +76,13 @@ class StreamBuffer {
   void Adopt(uint8_t* block, int32_t length);
 
  private:
-  uint8_t* data = nullptr;  // malloc'd, capacity bytes; null when size is 0
+  struct LentTag {};
+  StreamBuffer(LentTag, const uint8_t* bytes, int32_t length);
+
+  // malloc'd, capacity bytes (a lent buffer: someone else's, capacity 0);
+  // null when size is 0
+  uint8_t* data = nullptr;
   int32_t size = 0;
   int32_t capacity = 0;
+  bool lent = false;  // data is not ours to free
 };
