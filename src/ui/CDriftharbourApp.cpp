@@ -4,7 +4,6 @@
 #include <QLocale>
 
 #include <QSessionManager>
-#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -14,7 +13,8 @@
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 #include "ui/CSplashDlg.h"
-#include "ui/DisplayText.h"
+#include "ui/LaunchUrls.h"
+#include "ui/WindowHandover.h"
 
 CDriftharbourApp::CDriftharbourApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Driftharbour"));
@@ -42,24 +42,37 @@ CDriftharbourApp::~CDriftharbourApp() {
   }
   mainFrame.reset();
   splash.reset();
+  handover.reset();
 }
 
-bool CDriftharbourApp::InitInstance() {
+bool CDriftharbourApp::InitInstance(const std::vector<std::string>& words) {
+  const std::vector<std::string> urls = LaunchUrls::Expand(words);
+  const std::string settingsPath = CDriftharbourView::DefaultSettingsPath();
+  const QString serverName = WindowHandover::ServerName(settingsPath);
+  handover = std::make_unique<WindowHandover>();
+  // Two starts at once: the one that lost the socket hands over to the other.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (WindowHandover::HandOver(serverName, urls)) {
+      exitStatus = 0;
+      return false;
+    }
+    if (handover->Listen(serverName)) {
+      break;
+    }
+  }
+
   // Message-box buttons and the folder chooser speak German, whatever the
   // system's language; the program's own texts are English.
   if (frameworkTexts.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     installTranslator(&frameworkTexts);
   }
 
-  mainFrame = std::make_unique<CMainFrame>();
-  std::vector<std::string> urls;
-  const QStringList words = arguments();
-  for (qsizetype i = 1; i < words.size(); ++i) {
-    if (!words[i].startsWith(QLatin1Char('-'))) {
-      urls.push_back(DisplayText::ToBytes(words[i].trimmed()));
-    }
-  }
+  mainFrame = std::make_unique<CMainFrame>(settingsPath);
   mainFrame->View()->RecordUrls(urls);
+  connect(handover.get(), &WindowHandover::urlsReceived, this, [this](const std::vector<std::string>& handed) {
+    mainFrame->View()->RecordUrls(handed);
+    mainFrame->ShowFromTray();
+  });
   splash = std::make_unique<CSplashDlg>();
   mainFrame->setWindowTitle(QStringLiteral("SHOUTcast Driftharbour 1.0"));
   mainFrame->show();

@@ -131,6 +131,15 @@ void EntryList::SetInitialColumnWidths() {
   settle(ServerRowPresenter::kBitrateColumn, widest({QStringLiteral("9999")}));
   settle(ServerRowPresenter::kReceivedColumn, countWidth);
   settle(ServerRowPresenter::kReceivedCompleteColumn, countWidth);
+  // The whole header fits the list at its first size: the columns of long
+  // texts give up the room the others need, and their texts end in "...".
+  const int floor = 6 * metrics.averageCharWidth();
+  for (const int column : {ServerRowPresenter::kTitleColumn, ServerRowPresenter::kUrlColumn}) {
+    const int room = listControl.Room(column);
+    if (tree->columnWidth(column) > room) {
+      listControl.SettleColumn(column, std::max(room, floor));
+    }
+  }
 }
 
 std::vector<int> EntryList::ColumnWidths() const {
@@ -178,6 +187,14 @@ QDateTime EntryList::LastTry(int row) const {
   return item != nullptr ? RowDecoration::LastTry(*item) : QDateTime();
 }
 
+QPoint EntryList::KeyboardMenuPosition() const {
+  // Where Qt puts a menu opened by the Menu key: at the current row.
+  if (const QTreeWidgetItem* item = tree->currentItem()) {
+    return tree->visualItemRect(item).center();
+  }
+  return QPoint(0, 0);
+}
+
 void EntryList::DecorateRows(const QList<int>& rows) {
   const QBrush notLive(tree->palette().color(QPalette::Disabled, QPalette::Text));
   for (const int row : rows) {
@@ -200,6 +217,12 @@ bool EntryList::eventFilter(QObject* watched, QEvent* event) {
     if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space) &&
         key->modifiers() == Qt::NoModifier) {
       emit toggleKeyPressed();
+      return true;
+    }
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      // The keyboard's other way to the context menu, besides the Menu key
+      // (which Qt turns into a context menu event itself).
+      emit contextMenuRequested(tree->viewport()->mapToGlobal(KeyboardMenuPosition()));
       return true;
     }
   } else if (watched == tree->viewport() &&

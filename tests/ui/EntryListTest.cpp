@@ -5,8 +5,11 @@
 // column widths, and the anchored layout. Servers are the loopback ICY
 // server or 127.0.0.1 ports nobody listens on.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -25,6 +28,7 @@
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 #include "support/IcyTestServer.h"
+#include "ui/EntryList.h"
 #include "ui/QtListControl.h"
 
 class EntryListTest : public QObject, private ViewFixture {
@@ -285,9 +289,46 @@ class EntryListTest : public QObject, private ViewFixture {
              field.translated(0, 50).adjusted(0, 0, 100, 0));
     QCOMPARE(View()->Control(CDriftharbourView::kFileSplitting)->geometry(), fileSwitch.translated(0, 50));
 
+    // Smaller than the first size too: the list gives up its room.
     frame->resize(start - QSize(100, 50));
-    QCOMPARE(frame->size(), start);
-    QCOMPARE(frame->minimumSize(), start);
+    QTRY_COMPARE(View()->Control(CDriftharbourView::kServerList)->geometry().size(), list.size() - QSize(100, 50));
+    QCOMPARE(View()->Control(CDriftharbourView::kBrowse)->geometry(), browse.translated(-100, -50));
+    QCOMPARE(frame->minimumSize(), CDriftharbourView::kSmallestFrame);
+  }
+
+  void theColumnsFitTheListAndLongTextsEndInDots() {
+    // At the first start, and after the longest texts arrived.
+    QTRY_VERIFY(List()->header()->length() <= List()->viewport()->width());
+    QVERIFY(!List()->horizontalScrollBar()->isVisible());
+    AddEntries({"http://127.0.0.1:1/a-stream-address-long-enough-to-fill-a-column-of-its-own-and-more/x/y/z"});
+    ServerRowPresenter* presenter = View()->Store().RowAt(0);
+    presenter->OnText(StreamEvent::Title, std::string(300, 'x'));
+    QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QString(300, QLatin1Char('x')));
+    QVERIFY(List()->header()->length() <= List()->viewport()->width());
+    QVERIFY(!List()->horizontalScrollBar()->isVisible());
+  }
+
+  void shiftF10OpensTheContextMenuAtTheCurrentRow_data() {
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("Shift+F10") << static_cast<int>(Qt::ShiftModifier) << true;
+    QTest::newRow("F10") << static_cast<int>(Qt::NoModifier) << false;
+    QTest::newRow("Ctrl+F10") << static_cast<int>(Qt::ControlModifier) << false;
+  }
+  void shiftF10OpensTheContextMenuAtTheCurrentRow() {
+    QFETCH(int, modifiers);
+    QFETCH(bool, opens);
+    AddEntries({"http://127.0.0.1:1/a", "http://127.0.0.1:1/b"});
+    Select(1);
+    QSignalSpy asked(View()->Entries(), &EntryList::contextMenuRequested);
+    QTest::keyClick(List(), Qt::Key_F10, static_cast<Qt::KeyboardModifiers>(modifiers));
+    QCOMPARE(asked.count(), opens ? 1 : 0);
+    QWidget* menu = QApplication::activePopupWidget();
+    QCOMPARE(menu != nullptr, opens);
+    if (opens) {
+      QCOMPARE(asked.first().first().toPoint(), List()->viewport()->mapToGlobal(RowCentre(1)));
+      menu->close();
+    }
   }
 
  private:
