@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include <QSessionManager>
+#include <QThread>
 
 #include <string>
 #include <vector>
@@ -50,8 +51,10 @@ bool CDriftharbourApp::InitInstance(const std::vector<std::string>& words) {
   const std::string settingsPath = CDriftharbourView::DefaultSettingsPath();
   const QString serverName = WindowHandover::ServerName(settingsPath);
   handover = std::make_unique<WindowHandover>();
-  // Two starts at once: the one that lost the socket hands over to the other.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // A window that holds the lock but does not listen yet is starting: it
+  // gets a few seconds. One that never answers leaves this start to open
+  // a window of its own.
+  for (int attempt = 0; attempt < 50; ++attempt) {
     if (WindowHandover::HandOver(serverName, urls)) {
       exitStatus = 0;
       return false;
@@ -59,6 +62,7 @@ bool CDriftharbourApp::InitInstance(const std::vector<std::string>& words) {
     if (handover->Listen(serverName)) {
       break;
     }
+    QThread::msleep(100);
   }
 
   // Message-box buttons and the folder chooser speak German, whatever the

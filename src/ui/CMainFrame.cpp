@@ -238,12 +238,10 @@ void CMainFrame::RestoreWindowState() {
       resize(size);
     }
   }
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!placed && screen != nullptr) {
-    // Placed by us, not by the window manager, so that the splash shown over
-    // the window at start-up (CSplashDlg) is where the window appears.
-    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-  }
+  // Placed by us, not by the window manager, so that the splash shown over
+  // the window at start-up (CSplashDlg) is where the window appears; once
+  // shown, when its size is final.
+  centreWhenShown = !placed;
   if (state.maximized) {
     setWindowState(windowState() | Qt::WindowMaximized);
   }
@@ -265,6 +263,18 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
   // The main window's layout has resized the view before this handler runs.
   QMainWindow::resizeEvent(event);
   view->Relayout();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (centreWhenShown && screen != nullptr && !isMaximized()) {
+    centreWhenShown = false;
+    // move() places the frame, decorations included.
+    QRect area(QPoint(), frameGeometry().size());
+    area.moveCenter(screen->availableGeometry().center());
+    move(area.topLeft());
+  }
 }
 
 void CMainFrame::moveEvent(QMoveEvent* event) {

@@ -80,6 +80,7 @@ class CMainFrame : public QMainWindow {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -100,4 +101,5 @@ class CMainFrame : public QMainWindow {
   TrayIcon* tray = nullptr;  // owned through Qt; null without a tray
   ScheduleController* schedules = nullptr;  // owned through Qt; after the view, so it outlives its store
   bool exitChosen = false;   // the close comes from Exit, not the close box
+  bool centreWhenShown = false;  // no remembered place: the first show centres
 };

@@ -131,14 +131,22 @@ void EntryList::SetInitialColumnWidths() {
   settle(ServerRowPresenter::kBitrateColumn, widest({QStringLiteral("9999")}));
   settle(ServerRowPresenter::kReceivedColumn, countWidth);
   settle(ServerRowPresenter::kReceivedCompleteColumn, countWidth);
-  // The whole header fits the list at its first size: the columns of long
-  // texts give up the room the others need, and their texts end in "...".
-  const int floor = 6 * metrics.averageCharWidth();
-  for (const int column : {ServerRowPresenter::kTitleColumn, ServerRowPresenter::kUrlColumn}) {
-    const int room = listControl.Room(column);
-    if (tree->columnWidth(column) > room) {
-      listControl.SettleColumn(column, std::max(room, floor));
+  // The whole header fits the list at its first size: every column but the
+  // last (which stretches) gives up its share, and texts end in "...".
+  const int last = ServerRowPresenter::kColumnCount - 1;
+  const int lastWidth = tree->header()->sectionSizeHint(last);
+  const int room = listControl.VisibleWidth() - lastWidth;
+  int others = 0;
+  for (int column = 0; column < last; ++column) {
+    others += tree->columnWidth(column);
+  }
+  if (others > room && others > 0) {
+    const int floor = 6 * metrics.averageCharWidth();
+    for (int column = 0; column < last; ++column) {
+      listControl.SettleColumn(column, std::max(floor, tree->columnWidth(column) * std::max(room, 0) / others));
     }
+    // The stretching column would otherwise keep its fitted width.
+    listControl.SettleColumn(last, lastWidth);
   }
 }
 

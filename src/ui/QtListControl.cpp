@@ -160,14 +160,17 @@ int QtListControl::Room(int column) const {
   int others = 0;
   for (int other = 0; other < columnCount; ++other) {
     // The last column stretches into whatever is left; it needs only its
-    // minimum.
+    // header.
     if (other != column) {
-      others += other == columnCount - 1 ? tree->header()->minimumSectionSize() : tree->columnWidth(other);
+      others += other == columnCount - 1 ? tree->header()->sectionSizeHint(other) : tree->columnWidth(other);
     }
   }
-  const int visible = tree->maximumViewportSize().width() -
-                      tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
-  return std::max(visible - others, tree->header()->minimumSectionSize());
+  return std::max(VisibleWidth() - others, tree->header()->minimumSectionSize());
+}
+
+int QtListControl::VisibleWidth() const {
+  // Leaves room for a vertical scroll bar, which more rows bring.
+  return tree->maximumViewportSize().width() - tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
 }
 
 void QtListControl::Fit(int column, bool mayNarrow) {

@@ -80,8 +80,11 @@ class QtListControl : public QObject, public ListControl {
   bool SettleColumn(int column, int width = 0);
   // User-interface thread: the widest column can be without the list
   // scrolling sideways, the other columns as wide as they are (the last,
-  // which stretches, at the header's minimum).
+  // which stretches, as wide as its header).
   int Room(int column) const;
+  // User-interface thread: the width the columns can take without
+  // scrolling sideways, a vertical scroll bar allowed for.
+  int VisibleWidth() const;
   bool ColumnSettled(int column) const;
 
  signals:

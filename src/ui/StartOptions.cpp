@@ -110,7 +110,7 @@ std::string StartOptions::XDisplayToTry(const Lookup& lookup) const {
 }
 
 std::string StartOptions::Usage() {
-  return "usage: driftharbour [URL | PLAYLIST-FILE]...\n"
+  return "usage: driftharbour [URL...]\n"
          "       driftharbour --help | --version\n"
          "\n"
          "Records internet radio (SHOUTcast and Icecast streams) from a list of\n"

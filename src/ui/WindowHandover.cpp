@@ -4,9 +4,14 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -59,21 +64,21 @@ bool WindowHandover::HandOver(const QString& name, const std::vector<std::string
 }
 
 bool WindowHandover::Listen(const QString& name) {
-  if (server->listen(name)) {
-    return true;
-  }
-  if (server->serverError() != QAbstractSocket::AddressInUseError) {
+  // The lock says which window is the one: a socket alone cannot, since
+  // listening replaces a socket file of the same name. A lock whose process
+  // has died is stale and taken over.
+  auto claim = std::make_unique<QLockFile>(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")));
+  claim->setStaleLockTime(0);
+  if (!claim->tryLock(0)) {
     return false;
   }
-  // Someone answers there: that window stays the one.
-  QLocalSocket probe;
-  probe.connectToServer(name);
-  if (probe.waitForConnected(1000)) {
-    return false;
-  }
-  // A socket file left by a window that ended without removing it.
+  // Whatever socket is there was left by a window that has gone.
   QLocalServer::removeServer(name);
-  return server->listen(name);
+  if (!server->listen(name)) {
+    return false;
+  }
+  lock = std::move(claim);
+  return true;
 }
 
 void WindowHandover::OnNewConnection() {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QLockFile>
 #include <QString>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,10 @@ class QLocalSocket;
 // (ServerName); a window program started after it finds the socket, hands
 // over the URLs of its command line and ends, and the first window adds
 // them as it adds its own (urlsReceived).
+//
+// The window that listens holds a lock file beside the socket for as long
+// as it lives; a later start that cannot take the lock knows a window is
+// there (or about to listen) even when its socket is not yet ready.
 //
 // What goes over the socket: each URL as bytes and a line feed, then an
 // empty line; the listening side answers "ok\n" once it has them. Only the
@@ -44,9 +50,9 @@ class WindowHandover : public QObject {
   // within timeoutMs.
   static bool HandOver(const QString& name, const std::vector<std::string>& urls, int timeoutMs = 5000);
 
-  // Starts listening on name. A socket left behind by a window that has
-  // gone is removed first; false when another window listens there (or
-  // the socket cannot be made).
+  // Takes the lock for name and listens there. A socket and lock left
+  // behind by a window that has gone are taken over; false when another
+  // window holds the lock (or the socket cannot be made).
   bool Listen(const QString& name);
 
  signals:
@@ -60,4 +66,5 @@ class WindowHandover : public QObject {
   void OnReadyRead(QLocalSocket* socket);
 
   QLocalServer* const server;  // owned through Qt
+  std::unique_ptr<QLockFile> lock;  // held while listening; null before
 };

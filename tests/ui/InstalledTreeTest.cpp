@@ -9,38 +9,19 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include "ProgramRun.h"
+
 namespace {
 
-struct Outcome {
-  int status = -1;
-  QString out;
-  QString err;
-};
+using Outcome = ProgramOutcome;
 
-// Runs program with arguments without any display; at most a minute.
-Outcome Run(const QString& program, const QStringList& arguments) {
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QString::fromLatin1(name));
-  }
-  process.setProcessEnvironment(environment);
-  process.start(program, arguments);
-  if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished();
-    return {};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
+// Runs program with arguments without any display.
+Outcome Run(const QString& program, const QStringList& arguments) { return RunProgram(program, arguments); }
 
 }  // namespace
 

@@ -123,7 +123,7 @@ class MainFrameTest : public QObject, private ViewFixture {
 
   void atTheFirstStartTheWindowAndItsSplashStandInTheMiddle() {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    QVERIFY((frame->geometry().center() - screen.center()).manhattanLength() <= 2);
+    QVERIFY((frame->frameGeometry().center() - screen.center()).manhattanLength() <= 1);
     CSplashDlg splash;
     splash.ShowBriefly(frame.get());
     QVERIFY((splash.geometry().center() - frame->frameGeometry().center()).manhattanLength() <= 2);

@@ -9,13 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QtTest>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
 
+#include "ProgramRun.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
 #include "ui/WindowHandover.h"
@@ -23,41 +23,6 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace {
-
-struct Outcome {
-  int status = -1;
-  QString out;
-  QString err;
-};
-
-QProcessEnvironment Environment(const QString& display, const QString& platform) {
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QString::fromLatin1(name));
-  }
-  if (!display.isEmpty()) {
-    environment.insert(QStringLiteral("DISPLAY"), display);
-  }
-  if (!platform.isEmpty()) {
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-  }
-  return environment;
-}
-
-// Runs the program to its end; at most a minute.
-Outcome RunToEnd(QProcess& process, const QString& program, const QStringList& arguments) {
-  process.start(program, arguments);
-  if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished();
-    return {};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
-
-}  // namespace
 
 class WindowProgramTest : public QObject {
   Q_OBJECT
@@ -84,9 +49,8 @@ class WindowProgramTest : public QObject {
     if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X99"))) {
       QSKIP("an X server listens at :99 on this machine");
     }
-    QProcess process;
-    process.setProcessEnvironment(Environment(display, QString()));
-    const Outcome outcome = RunToEnd(process, QStringLiteral(DRIFTHARBOUR_WINDOW_PATH), arguments);
+    const ProgramOutcome outcome =
+        RunProgram(QStringLiteral(DRIFTHARBOUR_WINDOW_PATH), arguments, EnvironmentWithDisplay(display));
     QCOMPARE(outcome.status, status);
     QVERIFY(outcome.out.isEmpty());
     QVERIFY2(outcome.err.startsWith(firstLine), qPrintable(outcome.err));
@@ -110,7 +74,7 @@ class WindowProgramTest : public QObject {
 
     QProcess first;
     first.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
-    first.setProcessEnvironment(Environment(QString(), QStringLiteral("offscreen")));
+    first.setProcessEnvironment(EnvironmentWithDisplay({}, QStringLiteral("offscreen")));
     first.start(programPath, {});
     QVERIFY(first.waitForStarted());
     // Listening once it takes an empty handover.
@@ -124,10 +88,9 @@ class WindowProgramTest : public QObject {
     const QStringList handed[] = {{QString::fromStdString(server.Url("/a"))}, {QStringLiteral("list.pls")}};
     int requests = 0;
     for (const QStringList& arguments : handed) {
-      QProcess second;
-      second.setWorkingDirectory(QString::fromStdString(elsewhere.string()));
-      second.setProcessEnvironment(Environment(QString(), QStringLiteral("offscreen")));
-      const Outcome outcome = RunToEnd(second, programPath, arguments);
+      const ProgramOutcome outcome =
+          RunProgram(programPath, arguments, EnvironmentWithDisplay({}, QStringLiteral("offscreen")),
+                     QString::fromStdString(elsewhere.string()));
       QVERIFY2(outcome.status == 0, qPrintable(outcome.err));
       // The open window records what was handed to it.
       QVERIFY(server.WaitForRequests(static_cast<size_t>(++requests), 30s));
