@@ -65,11 +65,6 @@ class WindowHandoverTest : public QObject {
     QVERIFY(!second.Listen(name));
   }
 
-  void noWindowMeansNoHandover() {
-    const QString name = WindowHandover::ServerName(directory.filePath(QStringLiteral("b.ini")).toStdString());
-    QVERIFY(!WindowHandover::HandOver(name, {"http://127.0.0.1:1/a"}, 1000));
-  }
-
   void aSocketLeftByADeadWindowIsTakenOver() {
     const QString name = WindowHandover::ServerName(directory.filePath(QStringLiteral("c.ini")).toStdString());
     QFile stale(QDir(QDir::tempPath()).filePath(name));
