@@ -25,8 +25,11 @@ packages=(
   icecast2 ffmpeg curl procps python3
   # TLS failure tests: a loopback s_server with a self-signed certificate.
   openssl
-  # Installation check (the .desktop file) and the deployment manifests.
-  desktop-file-utils yamllint
+  # Installation check (the .desktop file, the AppStream metainfo) and the
+  # deployment manifests.
+  desktop-file-utils appstream yamllint
+  # The window's check for an X display before Qt starts.
+  libxcb1-dev
   # Fuzzing (fuzz/run.sh): clang with libFuzzer and the sanitizer runtimes.
   clang libclang-rt-14-dev llvm
 )

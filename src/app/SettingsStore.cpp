@@ -97,6 +97,9 @@ bool SettingsStore::LoadSettings(ListControl* listControl, const std::string& se
   list = listControl;
   settings.Clear();
   ApplyDefaults(settings);
+  if (!startDirectory.empty()) {
+    settings.SetString(kDefaultSection, kDownloadDirectoryKey, startDirectory);
+  }
   scheduleProblems.clear();
 
   IniDocument stored;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ScheduleKeys.h"
@@ -134,6 +135,11 @@ class SettingsStore {
   void LoadServerList(const IniDocument& settings, const IniDocument* utf8Document = nullptr);
   // "Default" "DownloadDirectory" of the settings; empty when missing.
   std::string DefaultDownloadDirectory() const;
+  // What the next LoadSettings puts as "DownloadDirectory" among the
+  // defaults in place of the working directory (the window's music folder
+  // where its settings live in the user's configuration); empty: the
+  // working directory. A file that names its own keeps it.
+  void SetStartDirectory(std::string directory) { startDirectory = std::move(directory); }
   // "Default" "DirectoryUrl" of the settings, blanks trimmed; empty when
   // missing (then the public directory's servers are asked). Never written
   // by the program, so a file without it stays without it.
@@ -283,6 +289,7 @@ class SettingsStore {
   IniDocument settings;
   ListControl* list = nullptr;  // not owned; null until LoadSettings
   bool fileRead = false;
+  std::string startDirectory;
   std::vector<ScheduleProblem> scheduleProblems;
   ScheduleRunner* scheduleRunner = nullptr;  // not owned; may be null
 };

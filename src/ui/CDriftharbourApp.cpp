@@ -4,7 +4,7 @@
 #include <QLocale>
 
 #include <QSessionManager>
-#include <QStringList>
+#include <QThread>
 
 #include <string>
 #include <vector>
@@ -14,7 +14,8 @@
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 #include "ui/CSplashDlg.h"
-#include "ui/DisplayText.h"
+#include "ui/LaunchUrls.h"
+#include "ui/WindowHandover.h"
 
 CDriftharbourApp::CDriftharbourApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Driftharbour"));
@@ -42,24 +43,40 @@ CDriftharbourApp::~CDriftharbourApp() {
   }
   mainFrame.reset();
   splash.reset();
+  handover.reset();
 }
 
-bool CDriftharbourApp::InitInstance() {
+bool CDriftharbourApp::InitInstance(const std::vector<std::string>& words) {
+  const std::vector<std::string> urls = LaunchUrls::Expand(words);
+  const std::string settingsPath = CDriftharbourView::DefaultSettingsPath();
+  const QString serverName = WindowHandover::ServerName(settingsPath);
+  handover = std::make_unique<WindowHandover>();
+  // A window that holds the lock but does not listen yet is starting: it
+  // gets a few seconds. One that never answers leaves this start to open
+  // a window of its own.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (WindowHandover::HandOver(serverName, urls)) {
+      exitStatus = 0;
+      return false;
+    }
+    if (handover->Listen(serverName)) {
+      break;
+    }
+    QThread::msleep(100);
+  }
+
   // Message-box buttons and the folder chooser speak German, whatever the
   // system's language; the program's own texts are English.
   if (frameworkTexts.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     installTranslator(&frameworkTexts);
   }
 
-  mainFrame = std::make_unique<CMainFrame>();
-  std::vector<std::string> urls;
-  const QStringList words = arguments();
-  for (qsizetype i = 1; i < words.size(); ++i) {
-    if (!words[i].startsWith(QLatin1Char('-'))) {
-      urls.push_back(DisplayText::ToBytes(words[i].trimmed()));
-    }
-  }
+  mainFrame = std::make_unique<CMainFrame>(settingsPath);
   mainFrame->View()->RecordUrls(urls);
+  connect(handover.get(), &WindowHandover::urlsReceived, this, [this](const std::vector<std::string>& handed) {
+    mainFrame->View()->RecordUrls(handed);
+    mainFrame->ShowFromTray();
+  });
   splash = std::make_unique<CSplashDlg>();
   mainFrame->setWindowTitle(QStringLiteral("SHOUTcast Driftharbour 1.0"));
   mainFrame->show();

@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <utility>
 
@@ -26,7 +28,9 @@ namespace {
 
 QFont FormFont() { return QFont(QStringLiteral("Arial"), 8); }
 
-std::string DefaultSettingsPath() {
+}  // namespace
+
+std::string CDriftharbourView::DefaultSettingsPath() {
   std::string path = SettingsLocation::PathFor(DisplayText::ToBytes(QCoreApplication::applicationFilePath()),
                                                SettingsLocation::FromProcess());
   // A configuration directory of our own may not exist yet; a save needs it.
@@ -34,7 +38,19 @@ std::string DefaultSettingsPath() {
   return path;
 }
 
-}  // namespace
+std::string CDriftharbourView::StartDirectoryFor(const std::string& settingsFile) {
+  // An installed window, started from a menu, has a working directory that
+  // means nothing to its user; beside the program the working directory
+  // stays the default, as it always was.
+  const std::string config = SettingsLocation::ConfigDirectory(SettingsLocation::FromProcess());
+  if (config.empty() || std::filesystem::path(settingsFile).parent_path().lexically_normal() !=
+                            std::filesystem::path(config).lexically_normal()) {
+    return {};
+  }
+  // Qt reads the desktop's user-dirs.dirs as xdg-user-dir does, else
+  // takes ~/Music.
+  return DisplayText::ToBytes(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+}
 
 CDriftharbourView::CDriftharbourView(std::string settingsFile, QWidget* parent)
     : QWidget(parent), settingsPath(settingsFile.empty() ? DefaultSettingsPath() : std::move(settingsFile)) {
@@ -87,6 +103,7 @@ void CDriftharbourView::OnInitialUpdate(QWidget* frame) {
   resize(FormSize());
   entries->InsertColumns();
 
+  store.SetStartDirectory(StartDirectoryFor(settingsPath));
   store.LoadSettings(&List(), settingsPath);
   List().ApplyPending();
   savedSettings = CurrentSettings();
@@ -94,7 +111,9 @@ void CDriftharbourView::OnInitialUpdate(QWidget* frame) {
   const QSize frameSize = frame != nullptr ? frame->size() : size();
   anchor.Init(this, AnchorSize{frameSize.width(), frameSize.height()});
   if (frame != nullptr) {
-    frame->setMinimumSize(frameSize);
+    // Smaller than the form: the list gives up rows and its columns their
+    // room (long texts end in "..."), the panel's controls stay whole.
+    frame->setMinimumSize(frameSize.boundedTo(kSmallestFrame));
   }
   anchor.AddControl(this, kServerList, AnchorMode::StretchBoth);
   anchor.AddControl(this, kHint, AnchorMode::BottomStretchWidth);

@@ -74,14 +74,28 @@ class CDriftharbourView : public QWidget, public AnchorView {
     int stopped = 0;
   };
 
+  // The smallest the main window may be made (never more than its first
+  // size).
+  static constexpr QSize kSmallestFrame{400, 250};
+
   // settingsPath: the settings file; empty means where SettingsLocation
   // puts it for this executable.
   explicit CDriftharbourView(std::string settingsPath = {}, QWidget* parent = nullptr);
   ~CDriftharbourView() override;
 
+  // Where the window keeps its settings when none is given (SettingsLocation
+  // for this executable); makes the directory when it is the user's
+  // configuration directory.
+  static std::string DefaultSettingsPath();
+  // The download directory new entries get by default with settingsFile:
+  // the desktop's music folder when the file lives in the user's
+  // configuration directory ($XDG_CONFIG_HOME/driftharbour), else empty
+  // (the working directory).
+  static std::string StartDirectoryFor(const std::string& settingsFile);
+
   // Once, after the view is placed in frame: sizes the form, inserts the
   // columns, loads the settings and the server list, registers the controls
-  // with the anchor (the frame's present size becomes its minimum) and
+  // with the anchor (the frame may shrink to kSmallestFrame) and
   // refreshes the panel.
   void OnInitialUpdate(QWidget* frame);
 

@@ -137,12 +137,34 @@ void CMainFrame::ShowFromTray() {
   activateWindow();
 }
 
+QString CMainFrame::QuitQuestion(int recording, int retrying) {
+  if (recording <= 0 && retrying <= 0) {
+    return {};
+  }
+  const int running = recording + retrying;
+  const QString tail = running == 1 ? QStringLiteral(" Stop it and quit?") : QStringLiteral(" Stop them and quit?");
+  if (retrying <= 0) {
+    return (recording == 1 ? QStringLiteral("1 entry is recording.")
+                           : QStringLiteral("%1 entries are recording.").arg(recording)) +
+           tail;
+  }
+  const QString retryingText =
+      retrying == 1 ? QStringLiteral("1 is retrying.") : QStringLiteral("%1 are retrying.").arg(retrying);
+  if (recording <= 0) {
+    return (retrying == 1 ? QStringLiteral("1 entry is retrying.")
+                          : QStringLiteral("%1 entries are retrying.").arg(retrying)) +
+           tail;
+  }
+  return (recording == 1 ? QStringLiteral("1 entry is recording and ")
+                         : QStringLiteral("%1 entries are recording and ").arg(recording)) +
+         retryingText + tail;
+}
+
 bool CMainFrame::ConfirmQuit() {
-  const int running = view->RunningCount();
-  if (running > 0) {
-    QMessageBox question(QMessageBox::Question, QStringLiteral("Driftharbour"),
-                         running == 1 ? QStringLiteral("1 entry is recording. Stop it and quit?")
-                                      : QStringLiteral("%1 entries are recording. Stop them and quit?").arg(running),
+  const CDriftharbourView::EntryCounts counts = view->CountEntries();
+  const QString text = QuitQuestion(counts.recording, counts.retrying);
+  if (!text.isEmpty()) {
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Driftharbour"), text,
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setDefaultButton(QMessageBox::No);
     if (question.exec() != QMessageBox::Yes) {
@@ -203,17 +225,23 @@ void CMainFrame::RestoreWindowState() {
   const WindowState state = WindowState::Read(view->Store().Settings());
   hideToTrayAction->setChecked(state.hideToTray);
   view->RestoreColumnWidths(state.columnWidths);
+  bool placed = false;
   if (state.geometry) {
     const QRect area(state.geometry->left, state.geometry->top, state.geometry->width, state.geometry->height);
-    // Never smaller than the form, and never off every screen (a monitor
-    // that has gone since).
+    // Never smaller than the smallest frame, and never off every screen (a
+    // monitor that has gone since).
     const QSize size = area.size().expandedTo(minimumSize());
-    if (QGuiApplication::screenAt(area.center()) != nullptr) {
+    placed = QGuiApplication::screenAt(area.center()) != nullptr;
+    if (placed) {
       setGeometry(QRect(area.topLeft(), size));
     } else {
       resize(size);
     }
   }
+  // Placed by us, not by the window manager, so that the splash shown over
+  // the window at start-up (CSplashDlg) is where the window appears; once
+  // shown, when its size is final.
+  centreWhenShown = !placed;
   if (state.maximized) {
     setWindowState(windowState() | Qt::WindowMaximized);
   }
@@ -235,6 +263,18 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
   // The main window's layout has resized the view before this handler runs.
   QMainWindow::resizeEvent(event);
   view->Relayout();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (centreWhenShown && screen != nullptr && !isMaximized()) {
+    centreWhenShown = false;
+    // move() places the frame, decorations included.
+    QRect area(QPoint(), frameGeometry().size());
+    area.moveCenter(screen->availableGeometry().center());
+    move(area.topLeft());
+  }
 }
 
 void CMainFrame::moveEvent(QMoveEvent* event) {

@@ -20,13 +20,14 @@ class TrayIcon;
 // entries (as the tray's tooltip does); the lines of the shows starting and
 // ending show in it for a while. The ScheduleController that records the
 // shows is made before the view loads its entries. Its move and resize
-// events drive the view's LayoutAnchor; the smallest size it can take is
-// its size after the view's initial update. It comes back where it was and
-// as large as it was (WindowState, read from the settings the view loaded;
-// SaveWindowState writes it).
+// events drive the view's LayoutAnchor; it can be made as small as
+// CDriftharbourView::kSmallestFrame. It comes back where it was and as large
+// as it was (WindowState, read from the settings the view loaded;
+// SaveWindowState writes it); at the first start it stands in the middle of
+// the screen, so that the splash shown over it is where the window is.
 //
-// Leaving: Exit and the close box ask first while entries are started
-// ("2 entries are recording...") and, when the server list changed since it
+// Leaving: Exit and the close box ask first while entries are started,
+// counting them as the status bar does (QuitQuestion), and, when the server list changed since it
 // was last saved, whether to save it (Save / Discard / Cancel). With "Hide
 // in Tray When Closed" chosen and a tray on the desktop, the close box only
 // hides the window while entries record. The signal and session paths of
@@ -66,6 +67,9 @@ class CMainFrame : public QMainWindow {
   void OnExit();
   // The questions before quitting; true when the window may close.
   bool ConfirmQuit();
+  // The question before quitting while entries record or retry; empty when
+  // none does.
+  static QString QuitQuestion(int recording, int retrying);
   // Writes the window's place, size, column widths and tray choice into the
   // settings file as it stands on disk (WindowState); false when there is
   // no file or it cannot be written.
@@ -76,6 +80,7 @@ class CMainFrame : public QMainWindow {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -96,4 +101,5 @@ class CMainFrame : public QMainWindow {
   TrayIcon* tray = nullptr;  // owned through Qt; null without a tray
   ScheduleController* schedules = nullptr;  // owned through Qt; after the view, so it outlives its store
   bool exitChosen = false;   // the close comes from Exit, not the close box
+  bool centreWhenShown = false;  // no remembered place: the first show centres
 };

@@ -207,7 +207,10 @@ void DetailPanel::OnBrowse() {
     return;
   }
   const std::unique_ptr<FolderBrowser> browser = folderBrowserFactory();
-  const QString chosen = browser->Browse(form, QStringLiteral("Please select your download directory!"));
+  const ServerRowPresenter* presenter = store.RowAt(list.SelectedRow());
+  const QString start =
+      FolderBrowser::StartingPoint(presenter != nullptr ? DisplayText::FromBytes(presenter->DownloadDirectory()) : QString());
+  const QString chosen = browser->Browse(form, QStringLiteral("Please select your download directory!"), start);
   if (chosen.isEmpty()) {
     return;
   }

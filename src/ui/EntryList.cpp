@@ -131,6 +131,23 @@ void EntryList::SetInitialColumnWidths() {
   settle(ServerRowPresenter::kBitrateColumn, widest({QStringLiteral("9999")}));
   settle(ServerRowPresenter::kReceivedColumn, countWidth);
   settle(ServerRowPresenter::kReceivedCompleteColumn, countWidth);
+  // The whole header fits the list at its first size: every column but the
+  // last (which stretches) gives up its share, and texts end in "...".
+  const int last = ServerRowPresenter::kColumnCount - 1;
+  const int lastWidth = tree->header()->sectionSizeHint(last);
+  const int room = listControl.VisibleWidth() - lastWidth;
+  int others = 0;
+  for (int column = 0; column < last; ++column) {
+    others += tree->columnWidth(column);
+  }
+  if (others > room && others > 0) {
+    const int floor = 6 * metrics.averageCharWidth();
+    for (int column = 0; column < last; ++column) {
+      listControl.SettleColumn(column, std::max(floor, tree->columnWidth(column) * std::max(room, 0) / others));
+    }
+    // The stretching column would otherwise keep its fitted width.
+    listControl.SettleColumn(last, lastWidth);
+  }
 }
 
 std::vector<int> EntryList::ColumnWidths() const {
@@ -178,6 +195,14 @@ QDateTime EntryList::LastTry(int row) const {
   return item != nullptr ? RowDecoration::LastTry(*item) : QDateTime();
 }
 
+QPoint EntryList::KeyboardMenuPosition() const {
+  // Where Qt puts a menu opened by the Menu key: at the current row.
+  if (const QTreeWidgetItem* item = tree->currentItem()) {
+    return tree->visualItemRect(item).center();
+  }
+  return QPoint(0, 0);
+}
+
 void EntryList::DecorateRows(const QList<int>& rows) {
   const QBrush notLive(tree->palette().color(QPalette::Disabled, QPalette::Text));
   for (const int row : rows) {
@@ -200,6 +225,12 @@ bool EntryList::eventFilter(QObject* watched, QEvent* event) {
     if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space) &&
         key->modifiers() == Qt::NoModifier) {
       emit toggleKeyPressed();
+      return true;
+    }
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      // The keyboard's other way to the context menu, besides the Menu key
+      // (which Qt turns into a context menu event itself).
+      emit contextMenuRequested(tree->viewport()->mapToGlobal(KeyboardMenuPosition()));
       return true;
     }
   } else if (watched == tree->viewport() &&

@@ -24,7 +24,8 @@ class SettingsStore;
 // the form to act on: it changes no entry itself.
 //
 // Keys on the list: Enter or Space (no modifier) announce toggleKeyPressed;
-// Delete or Backspace announce deleteKeyPressed. A click beside the rows
+// Delete or Backspace announce deleteKeyPressed; Shift+F10, like the Menu
+// key, asks for the context menu at the current row. A click beside the rows
 // clears the selection; once the list has handled a click, clicked follows,
 // so that whoever shows the current row sees the new one.
 //
@@ -77,8 +78,8 @@ class EntryList : public QObject {
   void toggleKeyPressed();
   // key: Qt::Key_Delete or Qt::Key_Backspace.
   void deleteKeyPressed(int key);
-  // A right click, at globalPosition; the row under it (if any) is the
-  // current one now.
+  // A right click, at globalPosition (the row under it, if any, is the
+  // current one now), or the Menu key or Shift+F10 (at the current row).
   void contextMenuRequested(const QPoint& globalPosition);
   // Rows the presenters wrote have been decorated.
   void rowsDecorated();
@@ -91,6 +92,8 @@ class EntryList : public QObject {
   void DecorateRows(const QList<int>& rows);
   // Column widths from the header and the widest texts some columns show.
   void SetInitialColumnWidths();
+  // In the viewport: the centre of the current row, else its top left.
+  QPoint KeyboardMenuPosition() const;
 
   // Constant after construction. The widgets are owned by the form.
   const SettingsStore& store;

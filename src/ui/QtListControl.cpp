@@ -1,9 +1,11 @@
 #include "ui/QtListControl.h"
 
 #include <QHeaderView>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <memory>
 
 #include "ui/DisplayText.h"
@@ -154,10 +156,33 @@ QList<int> QtListControl::Apply(const Changes& changes) {
   return written;
 }
 
+int QtListControl::Room(int column) const {
+  int others = 0;
+  for (int other = 0; other < columnCount; ++other) {
+    // The last column stretches into whatever is left; it needs only its
+    // header.
+    if (other != column) {
+      others += other == columnCount - 1 ? tree->header()->sectionSizeHint(other) : tree->columnWidth(other);
+    }
+  }
+  return std::max(VisibleWidth() - others, tree->header()->minimumSectionSize());
+}
+
+int QtListControl::VisibleWidth() const {
+  // Leaves room for a vertical scroll bar, which more rows bring.
+  return tree->maximumViewportSize().width() - tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
+}
+
 void QtListControl::Fit(int column, bool mayNarrow) {
   const int before = tree->columnWidth(column);
   resizing = true;
   tree->resizeColumnToContents(column);
+  // A long text ends in "..." rather than pushing the list into scrolling
+  // sideways.
+  const int room = Room(column);
+  if (tree->columnWidth(column) > room) {
+    tree->setColumnWidth(column, room);
+  }
   if (!mayNarrow && tree->columnWidth(column) < before) {
     tree->setColumnWidth(column, before);
   }

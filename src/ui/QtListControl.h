@@ -26,7 +26,8 @@ class QTreeWidget;
 // recording at once cannot flood the window.
 //
 // Column widths settle: a column is fitted to its header and contents until
-// it first shows a non-empty cell (and never made narrower by that), and
+// it first shows a non-empty cell (never made narrower by that, and never
+// wider than the other columns leave room for in the visible list), and
 // stays as it is from then on, so that the columns do not jump while titles
 // and counters change. A column the user drags to another width, and one
 // given a width by SettleColumn, is settled at once.
@@ -77,6 +78,13 @@ class QtListControl : public QObject, public ListControl {
   // User-interface thread: gives column this width (when width > 0) and
   // keeps it from being fitted again; false outside the columns.
   bool SettleColumn(int column, int width = 0);
+  // User-interface thread: the widest column can be without the list
+  // scrolling sideways, the other columns as wide as they are (the last,
+  // which stretches, as wide as its header).
+  int Room(int column) const;
+  // User-interface thread: the width the columns can take without
+  // scrolling sideways, a vertical scroll bar allowed for.
+  int VisibleWidth() const;
   bool ColumnSettled(int column) const;
 
  signals:

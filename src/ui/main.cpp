@@ -6,15 +6,22 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "recording/FileSyncer.h"
 #include "ui/CDriftharbourApp.h"
 #include "ui/StartOptions.h"
+#include "ui/XDisplayProbe.h"
 
 int main(int argc, char** argv) {
-  // Answered before Qt starts: Qt aborts without a display, and neither
-  // question needs one.
+  // Answered before Qt starts: Qt aborts without a display, and none of
+  // these needs one.
   const StartOptions options = StartOptions::Parse(argc, argv);
+  if (!options.unknown.empty()) {
+    std::fputs(StartOptions::UnknownOptionText(options.unknown).c_str(), stderr);
+    std::fputs(StartOptions::Usage().c_str(), stderr);
+    return 2;
+  }
   if (options.help) {
     std::fputs(StartOptions::Usage().c_str(), stdout);
     return 0;
@@ -24,8 +31,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Before any thread exists.
-  if (!options.HasDisplay([](const char* name) { return std::getenv(name); })) {  // NOLINT(concurrency-mt-unsafe)
+  const StartOptions::Lookup environment = [](const char* name) { return std::getenv(name); };  // NOLINT(concurrency-mt-unsafe)
+  if (!options.HasDisplay(environment)) {
     std::fputs(StartOptions::NoDisplayText().c_str(), stderr);
+    return 1;
+  }
+  // Qt's X platform aborts when its display does not answer: ask first.
+  if (const std::string display = options.XDisplayToTry(environment);
+      !display.empty() && !XDisplayProbe::Answers(display)) {
+    std::fputs(StartOptions::UnreachableDisplayText(display).c_str(), stderr);
     return 1;
   }
 
@@ -44,9 +58,7 @@ int main(int argc, char** argv) {
     FileSyncer::Install(&syncer);
     {
       CDriftharbourApp app(argc, argv);
-      if (app.InitInstance()) {
-        status = app.Run();
-      }
+      status = app.InitInstance(options.words) ? app.Run() : app.ExitStatus();
     }
     FileSyncer::Install(nullptr);
   }

@@ -6,7 +6,10 @@
 // nobody listens on.
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -26,11 +29,12 @@ namespace {
 // Answers the folder chooser for the user and counts the questions.
 class ScriptedFolderBrowser : public FolderBrowser {
  public:
-  ScriptedFolderBrowser(QString answer, int* asked, QString* title)
-      : answer(std::move(answer)), asked(asked), title(title) {}
-  QString Browse(QWidget*, const QString& question) override {
+  ScriptedFolderBrowser(QString answer, int* asked, QString* title, QString* start)
+      : answer(std::move(answer)), asked(asked), title(title), start(start) {}
+  QString Browse(QWidget*, const QString& question, const QString& startingPoint) override {
     ++*asked;
     *title = question;
+    *start = startingPoint;
     return answer;
   }
 
@@ -38,6 +42,7 @@ class ScriptedFolderBrowser : public FolderBrowser {
   QString answer;
   int* asked;
   QString* title;
+  QString* start;
 };
 
 // One switch of the panel: its handler and where the entry keeps its state.
@@ -166,6 +171,7 @@ class DetailPanelTest : public QObject, private ViewFixture {
     QTest::mouseClick(View()->Control(CDriftharbourView::kBrowse), Qt::LeftButton);
     QCOMPARE(browserAsked, 1);
     QCOMPARE(browserTitle, QStringLiteral("Please select your download directory!"));
+    QCOMPARE(browserStart, QDir::currentPath());
     QCOMPARE(presenter->DownloadDirectory(), std::string("/srv/radio/"));
     QCOMPARE(presenter->Writer()->Directory(), std::string("/srv/radio/"));
     QCOMPARE(qobject_cast<QLineEdit*>(View()->Control(CDriftharbourView::kDirectoryField))->text(),
@@ -175,7 +181,33 @@ class DetailPanelTest : public QObject, private ViewFixture {
     UseFolderBrowser(QString());
     Panel()->OnBrowse();
     QCOMPARE(browserAsked, 2);
+    // The chooser opens where the entry records now.
+    QCOMPARE(browserStart, FolderBrowser::StartingPoint(QStringLiteral("/srv/radio/")));
     QCOMPARE(presenter->DownloadDirectory(), std::string("/srv/radio/"));
+  }
+
+  void theChooserOpensAtTheNearestDirectoryThatExists_data() {
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty") << "" << "<cwd>";
+    QTest::newRow("relative") << "." << "<cwd>";
+    QTest::newRow("existing") << "<tmp>/a" << "<tmp>/a";
+    QTest::newRow("existing, slash") << "<tmp>/a/" << "<tmp>/a";
+    QTest::newRow("not made yet") << "<tmp>/a/b/c" << "<tmp>/a";
+    QTest::newRow("below a file") << "<tmp>/file/x" << "<tmp>";
+  }
+  void theChooserOpensAtTheNearestDirectoryThatExists() {
+    QFETCH(QString, directory);
+    QFETCH(QString, expected);
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkdir(QStringLiteral("a")));
+    QFile file(root.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    for (QString* text : {&directory, &expected}) {
+      text->replace(QStringLiteral("<tmp>"), root.path()).replace(QStringLiteral("<cwd>"), QDir::currentPath());
+    }
+    QCOMPARE(FolderBrowser::StartingPoint(directory), expected);
   }
 
   void tabRunsFromTheListDownThePanel() {
@@ -202,12 +234,13 @@ class DetailPanelTest : public QObject, private ViewFixture {
   QCheckBox* Switch(int control) const { return qobject_cast<QCheckBox*>(View()->Control(control)); }
   void UseFolderBrowser(QString answer) {
     Panel()->SetFolderBrowserFactory([this, answer] {
-      return std::make_unique<ScriptedFolderBrowser>(answer, &browserAsked, &browserTitle);
+      return std::make_unique<ScriptedFolderBrowser>(answer, &browserAsked, &browserTitle, &browserStart);
     });
   }
 
   int browserAsked = 0;
   QString browserTitle;
+  QString browserStart;
 };
 
 QTEST_MAIN(DetailPanelTest)

@@ -5,14 +5,18 @@
 // column widths, and the anchored layout. Servers are the loopback ICY
 // server or 127.0.0.1 ports nobody listens on.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -25,6 +29,7 @@
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 #include "support/IcyTestServer.h"
+#include "ui/EntryList.h"
 #include "ui/QtListControl.h"
 
 class EntryListTest : public QObject, private ViewFixture {
@@ -247,7 +252,9 @@ class EntryListTest : public QObject, private ViewFixture {
     presenter->OnText(StreamEvent::Title, first);
     QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QString::fromStdString(first));
     const int titleWidth = List()->columnWidth(ServerRowPresenter::kTitleColumn);
-    QVERIFY(titleWidth >= List()->fontMetrics().horizontalAdvance(QString::fromStdString(first)));
+    // As far as the list has room without scrolling sideways.
+    QVERIFY(titleWidth >= std::min(List()->fontMetrics().horizontalAdvance(QString::fromStdString(first)),
+                                   View()->List().Room(ServerRowPresenter::kTitleColumn)));
     std::vector<int> widths = View()->ColumnWidths();
 
     // ...and nothing that follows moves any column: states, counters, titles.
@@ -257,8 +264,9 @@ class EntryListTest : public QObject, private ViewFixture {
     presenter->OnText(StreamEvent::Title, std::string(300, 'x'));
     QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QString(300, QLatin1Char('x')));
     QCOMPARE(View()->ColumnWidths(), widths);
-    // The known texts fit the widths they were given at the start.
-    const int stateText = List()->fontMetrics().horizontalAdvance(QStringLiteral("Error when preparing buffer"));
+    // The usual states fit the width the column was given at the start
+    // (the rare long ones end in "..." where the list is narrow).
+    const int stateText = List()->fontMetrics().horizontalAdvance(QStringLiteral("Disconnected"));
     QVERIFY(List()->columnWidth(ServerRowPresenter::kStateColumn) > stateText);
 
     // A width the user drags stays through every update.
@@ -285,9 +293,46 @@ class EntryListTest : public QObject, private ViewFixture {
              field.translated(0, 50).adjusted(0, 0, 100, 0));
     QCOMPARE(View()->Control(CDriftharbourView::kFileSplitting)->geometry(), fileSwitch.translated(0, 50));
 
+    // Smaller than the first size too: the list gives up its room.
     frame->resize(start - QSize(100, 50));
-    QCOMPARE(frame->size(), start);
-    QCOMPARE(frame->minimumSize(), start);
+    QTRY_COMPARE(View()->Control(CDriftharbourView::kServerList)->geometry().size(), list.size() - QSize(100, 50));
+    QCOMPARE(View()->Control(CDriftharbourView::kBrowse)->geometry(), browse.translated(-100, -50));
+    QCOMPARE(frame->minimumSize(), CDriftharbourView::kSmallestFrame);
+  }
+
+  void theColumnsFitTheListAndLongTextsEndInDots() {
+    // At the first start, and after the longest texts arrived.
+    QTRY_VERIFY(List()->header()->length() <= List()->viewport()->width());
+    QVERIFY(!List()->horizontalScrollBar()->isVisible());
+    AddEntries({"http://127.0.0.1:1/a-stream-address-long-enough-to-fill-a-column-of-its-own-and-more/x/y/z"});
+    ServerRowPresenter* presenter = View()->Store().RowAt(0);
+    presenter->OnText(StreamEvent::Title, std::string(300, 'x'));
+    QTRY_COMPARE(Cell(0, ServerRowPresenter::kTitleColumn), QString(300, QLatin1Char('x')));
+    QVERIFY(List()->header()->length() <= List()->viewport()->width());
+    QVERIFY(!List()->horizontalScrollBar()->isVisible());
+  }
+
+  void shiftF10OpensTheContextMenuAtTheCurrentRow_data() {
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("Shift+F10") << static_cast<int>(Qt::ShiftModifier) << true;
+    QTest::newRow("F10") << static_cast<int>(Qt::NoModifier) << false;
+    QTest::newRow("Ctrl+F10") << static_cast<int>(Qt::ControlModifier) << false;
+  }
+  void shiftF10OpensTheContextMenuAtTheCurrentRow() {
+    QFETCH(int, modifiers);
+    QFETCH(bool, opens);
+    AddEntries({"http://127.0.0.1:1/a", "http://127.0.0.1:1/b"});
+    Select(1);
+    QSignalSpy asked(View()->Entries(), &EntryList::contextMenuRequested);
+    QTest::keyClick(List(), Qt::Key_F10, static_cast<Qt::KeyboardModifiers>(modifiers));
+    QCOMPARE(asked.count(), opens ? 1 : 0);
+    QWidget* menu = QApplication::activePopupWidget();
+    QCOMPARE(menu != nullptr, opens);
+    if (opens) {
+      QCOMPARE(asked.first().first().toPoint(), List()->viewport()->mapToGlobal(RowCentre(1)));
+      menu->close();
+    }
   }
 
  private:

@@ -1,43 +1,27 @@
 // The installed tree: `cmake --install` of this build into a temporary
 // prefix puts both programs in bin/, a launcher that desktop-file-validate
-// accepts and the icon it names under share/, and both programs answer
+// accepts (which opens playlist files), the icon it names in every hicolor
+// size and an AppStream description that appstreamcli accepts under
+// share/, and both programs answer
 // --help (the window --version too) without a graphical session, where the
 // window otherwise says in one line that it needs one.
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include "ProgramRun.h"
+
 namespace {
 
-struct Outcome {
-  int status = -1;
-  QString out;
-  QString err;
-};
+using Outcome = ProgramOutcome;
 
-// Runs program with arguments without any display; at most a minute.
-Outcome Run(const QString& program, const QStringList& arguments) {
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QString::fromLatin1(name));
-  }
-  process.setProcessEnvironment(environment);
-  process.start(program, arguments);
-  if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished();
-    return {};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
+// Runs program with arguments without any display.
+Outcome Run(const QString& program, const QStringList& arguments) { return RunProgram(program, arguments); }
 
 }  // namespace
 
@@ -93,6 +77,14 @@ class InstalledTreeTest : public QObject {
     const QString text = QString::fromUtf8(file.readAll());
     QVERIFY(text.contains(QStringLiteral("\nExec=driftharbour %U\n")));
     QVERIFY(text.contains(QStringLiteral("\nIcon=driftharbour\n")));
+    for (const char* type : {"audio/x-scpls;", "audio/x-mpegurl;", "application/xspf+xml;"}) {
+      QVERIFY2(text.contains(QLatin1String(type)), type);
+    }
+
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      const QImage png(Installed(QStringLiteral("share/icons/hicolor/%1x%1/apps/driftharbour.png").arg(size)));
+      QCOMPARE(png.size(), QSize(size, size));
+    }
 
     QFile icon(Installed(QStringLiteral("share/icons/hicolor/scalable/apps/driftharbour.svg")));
     QVERIFY(icon.open(QIODevice::ReadOnly));
@@ -103,6 +95,17 @@ class InstalledTreeTest : public QObject {
       svg.readNext();
     }
     QVERIFY2(!svg.hasError(), qPrintable(svg.errorString()));
+  }
+
+  void theAppStreamDescriptionValidates() {
+    const QString metainfo = Installed(QStringLiteral("share/metainfo/driftharbour.metainfo.xml"));
+    QVERIFY(QFile::exists(metainfo));
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+    if (validator.isEmpty()) {
+      QSKIP("appstreamcli (package appstream) is missing here; scripts/setup.sh installs it");
+    }
+    const Outcome validation = Run(validator, {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfo});
+    QVERIFY2(validation.status == 0, qPrintable(validation.out + validation.err));
   }
 
  private:

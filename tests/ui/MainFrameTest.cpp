@@ -5,6 +5,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QScreen>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -28,6 +31,7 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
+#include "ui/CSplashDlg.h"
 #include "ui/TrayIcon.h"
 
 namespace {
@@ -50,8 +54,10 @@ class MainFrameTest : public QObject, private ViewFixture {
     QTest::addColumn<QStringList>("questions");
     QTest::addColumn<bool>("closes");
     QTest::addColumn<bool>("saved");
-    const QString one = QStringLiteral("1 entry is recording. Stop it and quit?");
-    const QString two = QStringLiteral("2 entries are recording. Stop them and quit?");
+    // Nobody listens at port 1: started entries retry, and the question
+    // counts them as the status bar does.
+    const QString one = QStringLiteral("1 entry is retrying. Stop it and quit?");
+    const QString two = QStringLiteral("2 entries are retrying. Stop them and quit?");
     const QString save = QStringLiteral("The server list has changed since it was last saved. Save it?");
     QTest::newRow("nothing to ask") << 0 << false << Answers{} << QStringList{} << true << false;
     QTest::newRow("recording, No") << 1 << false << Answers{QMessageBox::No} << QStringList{one} << false << false;
@@ -95,6 +101,77 @@ class MainFrameTest : public QObject, private ViewFixture {
     QCOMPARE(ReadFile(settingsPath).find("unsaved") != std::string::npos, saved);
     // Closing stops nothing itself: the application does, once it quits.
     QCOMPARE(frame->View()->RunningCount(), running);
+  }
+
+  void theQuitQuestionCountsAsTheStatusBarDoes_data() {
+    QTest::addColumn<int>("recording");
+    QTest::addColumn<int>("retrying");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("none") << 0 << 0 << QString();
+    QTest::newRow("1 recording") << 1 << 0 << "1 entry is recording. Stop it and quit?";
+    QTest::newRow("3 recording") << 3 << 0 << "3 entries are recording. Stop them and quit?";
+    QTest::newRow("2 retrying") << 0 << 2 << "2 entries are retrying. Stop them and quit?";
+    QTest::newRow("1 and 2") << 1 << 2 << "1 entry is recording and 2 are retrying. Stop them and quit?";
+    QTest::newRow("2 and 1") << 2 << 1 << "2 entries are recording and 1 is retrying. Stop them and quit?";
+  }
+  void theQuitQuestionCountsAsTheStatusBarDoes() {
+    QFETCH(int, recording);
+    QFETCH(int, retrying);
+    QFETCH(QString, question);
+    QCOMPARE(CMainFrame::QuitQuestion(recording, retrying), question);
+  }
+
+  void atTheFirstStartTheWindowAndItsSplashStandInTheMiddle() {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY((frame->frameGeometry().center() - screen.center()).manhattanLength() <= 1);
+    CSplashDlg splash;
+    splash.ShowBriefly(frame.get());
+    QVERIFY((splash.geometry().center() - frame->frameGeometry().center()).manhattanLength() <= 2);
+    // It may be made much smaller than its first size, down to about
+    // 400 x 250.
+    frame->resize(100, 100);
+    QCOMPARE(frame->size(), CDriftharbourView::kSmallestFrame);
+  }
+
+  void anInstalledWindowRecordsIntoTheMusicFolder_data() {
+    QTest::addColumn<bool>("inConfig");
+    QTest::addColumn<QString>("userDirs");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("beside the program") << false << "" << "<working directory>";
+    QTest::newRow("configured, no user-dirs") << true << "" << "<home>/Music";
+    QTest::newRow("configured, user-dirs") << true << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n" << "<home>/Tunes";
+  }
+  void anInstalledWindowRecordsIntoTheMusicFolder() {
+    QFETCH(bool, inConfig);
+    QFETCH(QString, userDirs);
+    QFETCH(QString, expected);
+    frame.reset();
+    QTemporaryDir root;
+    const QString home = root.filePath(QStringLiteral("home"));
+    const QString config = root.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(home) && QDir().mkpath(config + QStringLiteral("/driftharbour")));
+    if (!userDirs.isEmpty()) {
+      QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
+      QVERIFY(dirs.open(QIODevice::WriteOnly));
+      dirs.write(userDirs.toUtf8());
+    }
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.toUtf8());
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    const std::string file = inConfig ? (config + QStringLiteral("/driftharbour/Driftharbour.ini")).toStdString()
+                                      : root.filePath(QStringLiteral("Driftharbour.ini")).toStdString();
+    frame = std::make_unique<CMainFrame>(file);
+    const std::string directory = frame->View()->Store().DefaultDownloadDirectory();
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull()) {
+      qunsetenv("XDG_CONFIG_HOME");
+    } else {
+      qputenv("XDG_CONFIG_HOME", oldConfig);
+    }
+    expected.replace(QStringLiteral("<home>"), home);
+    expected.replace(QStringLiteral("<working directory>"), QDir::currentPath());
+    QCOMPARE(QString::fromStdString(directory), expected);
   }
 
   void theCloseBoxAsksTooAndAFailedSaveKeepsTheWindow() {

@@ -27,6 +27,8 @@ class QtListControlTest : public QObject {
  private slots:
   void init() {
     tree = std::make_unique<QTreeWidget>();
+    // Wide enough that no fitted column runs out of room.
+    tree->resize(2000, 200);
     tree->setColumnCount(kColumns);
     list = std::make_unique<QtListControl>(tree.get(), kColumns);
   }
