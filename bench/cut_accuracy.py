@@ -8,7 +8,7 @@ as MP3 and as AAC (ADTS) with ICY metadata every 8192 bytes.
 The recorders take every stream from its first byte:
   meta     driftharbour-record, cutting at the metadata (Smart Splitting, the default)
   silence  driftharbour-record --cut-at-silence, with its own default window
-           (6:4, then centred on the station's learned title lag), or
+           (6:4, widened around the station's learned title lag), or
            --cut-at-silence=BEFORE:AFTER with --window BEFORE:AFTER
   baseline with --baseline-build DIR: that build's driftharbour-record
            --cut-at-silence (its own default), for a before/after in one run

@@ -56,7 +56,8 @@ CutChooser::CutChooser(const RecordingOptions& options)
 void CutChooser::Forget() {
   meter.Reset();
   lag.Clear();
-  shiftUs = 0;
+  extraBeforeUs = 0;
+  extraAfterUs = 0;
   lagUs = 0;
   creditUs = MeasureUs() * kBankedMeasures;
 }
@@ -80,7 +81,9 @@ void CutChooser::Learn(int64_t cutOffsetUs) {
     // Kept inside the first window, so that the window can never wander off
     // after stray silences of its own finding.
     lagUs = std::clamp(*usual, -searchBeforeUs, searchAfterUs);
-    shiftUs = lagUs - (searchAfterUs - searchBeforeUs) / 2;
+    const int64_t halfUs = (searchBeforeUs + searchAfterUs) / 2;
+    extraBeforeUs = std::max<int64_t>(0, halfUs - lagUs - searchBeforeUs);
+    extraAfterUs = std::max<int64_t>(0, halfUs + lagUs - searchAfterUs);
   }
 }
 

@@ -22,8 +22,11 @@ class HeldAudio;
 //
 // The window: options.searchBeforeMs before the change to searchAfterMs
 // after it. With learnTitleLag, once TitleLag knows the station's usual
-// offset from its silences, a window of the same width is centred there
-// (the centre kept inside the first window), and the target moves with it.
+// offset from its silences (kept inside the first window), the window also
+// reaches half its first width either side of that offset, and the target
+// moves there: a station's usual lag is searched as widely as the change
+// itself was, and titles that come as early or late as the first window
+// allows are still covered.
 //
 // Decoding is paid from a budget that the audio refills (Credit): a
 // 1/kDecodeShareDivisor share of the audio's duration, banked up to
@@ -53,10 +56,9 @@ class CutChooser {
   // durationUs more audio arrived: refills the decoding budget.
   void Credit(int64_t durationUs);
 
-  // The window now: how far before and after a change it reaches (either may
-  // be negative once a learned window lies wholly on one side).
-  int64_t SearchBeforeUs() const { return searchBeforeUs - shiftUs; }
-  int64_t SearchAfterUs() const { return searchAfterUs + shiftUs; }
+  // The window now: how far before and after a change it reaches.
+  int64_t SearchBeforeUs() const { return searchBeforeUs + extraBeforeUs; }
+  int64_t SearchAfterUs() const { return searchAfterUs + extraAfterUs; }
 
   // The index into frames.Frames() of the frame the cut of a change at
   // changeUs goes before: a boundary after lastCut (and after the warm-up
@@ -93,7 +95,8 @@ class CutChooser {
 
   LoudnessMeter meter;
   TitleLag lag;
-  int64_t shiftUs = 0;   // of the window's centre, from what lag learned
+  int64_t extraBeforeUs = 0;  // beyond the first window, from what lag learned
+  int64_t extraAfterUs = 0;
   int64_t lagUs = 0;     // the learned offset, by which the target moves
   int64_t creditUs = 0;  // decoding the budget still pays for
 };

@@ -14,9 +14,9 @@ struct RecordingOptions {
   // how far after it (titles that come early).
   int32_t searchBeforeMs = 6000;
   int32_t searchAfterMs = 4000;
-  // Once enough cuts have found a silence, centre a window of the same width
-  // on the station's usual title lag (TitleLag). Off when the window is
-  // given explicitly.
+  // Once enough cuts have found a silence, widen the window to reach half its
+  // width either side of the station's usual title lag (TitleLag). Off when
+  // the window is given explicitly.
   bool learnTitleLag = true;
   int32_t silenceThresholdDbfs = -50;  // RMS at or below this is quiet
   // Where to cut when nothing is quiet enough: the title change plus this.

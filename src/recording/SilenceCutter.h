@@ -33,8 +33,8 @@
 // that repeat the title in every metadata block) are no change: they travel
 // with the change they repeat, so they never undo a moved cut. Unless the
 // window was given (learnTitleLag off), it follows the station: once a few
-// cuts have found their silence, it is centred on their usual offset from
-// the title change (CutChooser, TitleLag). Decoding has a budget that the
+// cuts have found their silence, it also reaches 5 s (half its width) either
+// side of their usual offset from the title change (CutChooser, TitleLag). Decoding has a budget that the
 // audio refills, so that a title in every metadata block costs about what
 // a title per song does; a change the budget cannot pay for goes where
 // nothing quiet was found.

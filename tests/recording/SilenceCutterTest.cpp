@@ -300,8 +300,8 @@ TEST_F(SilenceCutterTest, NoFrameIsLostSplitOrDoubled) {
 }
 
 // A station whose titles come 5.7 s after each 1.6 s gap: the first window
-// (6 s back) holds only the gap's end. Learning centres the window on the
-// lag the first cuts found, and the later cuts go to the gaps' middles;
+// (6 s back) holds only the gap's end. Learning widens the window around
+// the lag the first cuts found, and the later cuts go to the gaps' middles;
 // with the window given, they stay at its edge.
 TEST_F(SilenceCutterTest, LearnedLagCentresTheWindowUnlessItIsGiven) {
   std::vector<SongPart> parts;
