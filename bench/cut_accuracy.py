@@ -2,16 +2,18 @@
 """Cut accuracy: where each song's file ends, against where the song really
 ends, for a loopback test station whose songs (bands of noise, 20-60 s) are
 separated by 0.3-2 s of digital silence and whose title changes come between
-2 s early and 5 s late (seeded), served as MP3 and as AAC (ADTS) with ICY
-metadata every 8192 bytes.
+EARLY s early and LATE s late (--lag EARLY:LATE, default 2:5; seeded), served
+as MP3 and as AAC (ADTS) with ICY metadata every 8192 bytes.
 
-Three recorders take every stream from its first byte:
+The recorders take every stream from its first byte:
   meta     driftharbour-record, cutting at the metadata (Smart Splitting, the default)
-  silence  driftharbour-record --cut-at-silence=BEFORE:AFTER (--window, in
-           seconds; the default 7:4 holds the middle of every gap of this
-           station, whose titles come up to 5 s late; "default" takes the
-           recorder's own, 3:6)
-  ripper   streamripper with its own silence search (its defaults)
+  silence  driftharbour-record --cut-at-silence, with its own default window
+           (6:4, widened around the station's learned title lag), or
+           --cut-at-silence=BEFORE:AFTER with --window BEFORE:AFTER
+  baseline with --baseline-build DIR: that build's driftharbour-record
+           --cut-at-silence (its own default), for a before/after in one run
+  ripper   streamripper with its own silence search (its defaults), when
+           it is installed
 
 The truth comes from decoding the served streams: each gap between two songs
 is found in the decoded audio, and a cut is placed right at the gap's middle,
@@ -19,12 +21,13 @@ where half the silence belongs to each song. Each recorded file is found in
 the served stream by its bytes (tags stripped); it ends where its last
 complete frame ends. For every gap, the file end nearest it counts: printed
 are the median, 95th percentile and worst distance in ms per format and
-recorder, how many cuts fell inside the gap, and the CPU time of the
+recorder, how many cuts fell inside the gap, the same for the titles that
+came late and those that came early, and the CPU time of the
 driftharbour-record processes per stream-minute with cutting at silence on
 and off (getrusage of each child). Every file is decoded once as a check.
 
-    bench/cut_accuracy.py [--recorder-build DIR] [--songs 30] [--seed 1] [--speed 8]
-                          [--window 7:4|default]
+    bench/cut_accuracy.py [--recorder-build DIR] [--baseline-build DIR] [--songs 30] [--seed 1]
+                          [--speed 8] [--window default|BEFORE:AFTER] [--lag 2:5]
 
 --recorder-build takes the build tree whose src/cli/driftharbour-record runs
 (default build/default). Everything talks to 127.0.0.1 only.
@@ -114,14 +117,15 @@ def find_gaps(path, program):
     return gaps
 
 
-def title_schedule(program, frames, samples, seed):
+def title_schedule(program, frames, samples, seed, early, late_most):
     """(byte offset, title) of each title change: song i's title at the
-    metadata block nearest its start plus a lateness from -2 to +5 s."""
+    metadata block nearest its start plus a lateness from -early to
+    +late_most s."""
     rng = random.Random(seed * 7 + 1)
     changes, start = [(0, "Harbour Band 00 - Song 00")], 0.0
     for index in range(1, len(program)):
         start += program[index - 1][0] + program[index - 1][2]
-        late = rng.uniform(-1.75, 4.75)  # a block's half either side stays within -2..+5
+        late = rng.uniform(-early + 0.25, late_most - 0.25)  # a block's half either side stays within
         frame = max(0, min(len(frames) - 1, round((start + late) * RATE / samples)))
         block = max(1, round(frames[frame][0] / METAINT))
         changes.append((block * METAINT, f"Harbour Band {index:02d} - Song {index:02d}"))
@@ -251,19 +255,27 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]
 
 
-def start_recorders(build, port, work, names, window):
+def recorder_of(build):
     recorder = os.path.join(build, "src/cli/driftharbour-record")
     if not os.access(recorder, os.X_OK):
         sys.exit(f"{recorder} is missing: build it first (cmake --build {build} --target driftharbour-record)")
-    if shutil.which("streamripper") is None:
-        sys.exit("streamripper is missing: run sudo bench/setup.sh (or apt-get install streamripper)")
+    return recorder
+
+
+def start_recorders(build, baseline, port, work, names, window):
+    recorder = recorder_of(build)
+    methods = [("meta", [recorder, "--quiet"]),
+               ("silence", [recorder, "--quiet", "--cut-at-silence" + ("" if window == "default" else "=" + window)])]
+    if baseline:
+        methods.append(("baseline", [recorder_of(baseline), "--quiet", "--cut-at-silence"]))
+    if shutil.which("streamripper") is not None:
+        methods.append(("ripper", ["streamripper"]))
+    else:
+        print("streamripper is not installed (bench/setup.sh installs it): its row is left out")
     processes = {}
     for name in names:
         url = f"http://127.0.0.1:{port}/{name}"
-        for method, command in (("meta", [recorder, "--quiet"]),
-                                ("silence", [recorder, "--quiet", "--cut-at-silence"
-                                             + ("" if window == "default" else "=" + window)]),
-                                ("ripper", ["streamripper"])):
+        for method, command in methods:
             directory = os.path.join(work, f"{method}-{name}")
             os.makedirs(directory)
             if method == "ripper":
@@ -282,27 +294,38 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--speed", type=float, default=8.0)
     parser.add_argument("--formats", default="mp3,aac")
-    parser.add_argument("--window", default="7:4")
+    parser.add_argument("--baseline-build")
+    parser.add_argument("--window", default="default")
+    parser.add_argument("--lag", default="2:5", help="EARLY:LATE, the seconds titles come early and late at most")
     parser.add_argument("--keep", help="keep the recordings in this directory")
     args = parser.parse_args()
     names = args.formats.split(",")
+    early, late_most = (float(part) for part in args.lag.split(":"))
     work = args.keep or tempfile.mkdtemp(prefix="cut-accuracy-")
     os.makedirs(work, exist_ok=True)
     try:
         program = make_program(args.songs, args.seed)
         seconds = sum(song + gap for song, _, gap in program)
         print(f"{args.songs} songs, {seconds / 60:.1f} min per stream, served at {args.speed:g}x; "
-              f"recorder {args.recorder_build}, search window {args.window}")
+              f"recorder {args.recorder_build}, search window {args.window}, titles {early:g} s early "
+              f"to {late_most:g} s late")
         streams, truth = {}, {}
         for name in names:
             path, audio = encode(program, work, name)
             frames = frame_table(path)
             samples = FORMATS[name]["samples"]
-            streams[name] = (audio, title_schedule(program, frames, samples, args.seed), seconds)
-            truth[name] = (frames, find_gaps(path, program))
+            changes = title_schedule(program, frames, samples, args.seed, early, late_most)
+            streams[name] = (audio, changes, seconds)
+            gaps = find_gaps(path, program)
+            # How late each gap's title came, in seconds (negative: early).
+            starts = [position for position, _ in frames]
+            lateness = [(bisect.bisect_right(starts, offset) - 1) * samples / RATE - (start + stop) / 2 / RATE
+                        for (offset, _), (start, stop) in zip(changes[1:], gaps)]
+            truth[name] = (frames, gaps, lateness)
 
         station = Station(streams, args.speed)
-        processes = start_recorders(args.recorder_build, station.port, work, names, args.window)
+        processes = start_recorders(args.recorder_build, args.baseline_build, station.port, work, names,
+                                    args.window)
         deadline = time.monotonic() + seconds / args.speed * 3 + 60
         while station.finished < len(processes) and time.monotonic() < deadline:
             time.sleep(0.5)
@@ -321,32 +344,40 @@ def main():
 
         print(f"\n{'format':6} {'recorder':8} {'cuts':>5} {'in gap':>6} {'median':>7} {'p95':>7} {'worst':>7}  "
               f"(ms from the middle of the gap)")
+        methods = [method for method in ("meta", "silence", "baseline", "ripper") if (method, names[0]) in processes]
         for name in names:
-            frames, gaps = truth[name]
+            frames, gaps, lateness = truth[name]
             samples = FORMATS[name]["samples"]
-            for method in ("meta", "silence", "ripper"):
+            for method in methods:
                 ends, unplaced, undecodable = file_ends(processes[(method, name)][1], streams[name][0], frames,
                                                         samples)
                 if not ends:
                     print(f"{name:6} {method:8} no files")
                     continue
-                errors, inside = [], 0
-                for start, stop in gaps:
+                rows = {"all": ([], []), "late": ([], []), "early": ([], [])}
+                for (start, stop), late in zip(gaps, lateness):
                     end = min(ends, key=lambda sample: abs(sample - (start + stop) / 2))
-                    errors.append(abs(end - (start + stop) / 2) * 1000 / RATE)
-                    inside += start <= end <= stop
+                    error = abs(end - (start + stop) / 2) * 1000 / RATE
+                    for row in ("all", "late" if late > 0 else "early"):
+                        rows[row][0].append(error)
+                        rows[row][1].append(start <= end <= stop)
                 notes = (f"  {unplaced} files not found in the stream" if unplaced else "") + \
                         (f"  {undecodable} files do not decode" if undecodable else "")
-                print(f"{name:6} {method:8} {len(errors):5} {inside:6} {statistics.median(errors):7.0f} "
-                      f"{percentile(errors, 0.95):7.0f} {max(errors):7.0f}{notes}")
+                for row, (errors, inside) in rows.items():
+                    if errors:
+                        label = method if row == "all" else f"  {row}"
+                        print(f"{name:6} {label:8} {len(errors):5} {sum(inside):6} {statistics.median(errors):7.0f} "
+                              f"{percentile(errors, 0.95):7.0f} {max(errors):7.0f}{notes if row == 'all' else ''}")
 
         minutes = seconds / 60
         print(f"\nCPU of driftharbour-record per stream-minute (user + system, getrusage):")
         for name in names:
             off, on = cpu[("meta", name)] * 1000 / minutes, cpu[("silence", name)] * 1000 / minutes
             print(f"{name:6} cutting off {off:7.1f} ms   at silence {on:7.1f} ms   ratio {on / max(off, 1e-9):.2f}")
-            ripper = cpu[("ripper", name)] * 1000 / minutes
-            print(f"{'':6} streamripper {ripper:6.1f} ms")
+            if ("baseline", name) in cpu:
+                print(f"{'':6} baseline at silence {cpu[('baseline', name)] * 1000 / minutes:7.1f} ms")
+            if ("ripper", name) in cpu:
+                print(f"{'':6} streamripper {cpu[('ripper', name)] * 1000 / minutes:6.1f} ms")
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)

@@ -49,8 +49,10 @@ RecordingOptions ReadOptions(const IniDocument& document, const std::string& suf
   if (document.GetInt(SettingsStore::kServerSection, kKeepPartialApartKey + suffix, on)) {
     options.keepPartialApart = on == 1;
   }
-  document.GetInt(SettingsStore::kServerSection, kSilenceBeforeKey + suffix, options.searchBeforeMs);
-  document.GetInt(SettingsStore::kServerSection, kSilenceAfterKey + suffix, options.searchAfterMs);
+  // A window written in the file is used as it is, never learned.
+  const bool before = document.GetInt(SettingsStore::kServerSection, kSilenceBeforeKey + suffix, options.searchBeforeMs);
+  const bool after = document.GetInt(SettingsStore::kServerSection, kSilenceAfterKey + suffix, options.searchAfterMs);
+  options.learnTitleLag = !before && !after;
   document.GetInt(SettingsStore::kServerSection, kSilenceThresholdKey + suffix, options.silenceThresholdDbfs);
   document.GetInt(SettingsStore::kServerSection, kSplitOffsetKey + suffix, options.splitOffsetMs);
   document.GetInt(SettingsStore::kServerSection, kMinLengthKey + suffix, options.minLengthSeconds);
@@ -69,8 +71,13 @@ void WriteOptions(IniDocument& document, const std::string& suffix, const Record
     }
   };
   put(kCutAtSilenceKey, options.cutAtSilence ? 1 : 0, missing.cutAtSilence ? 1 : 0);
-  put(kSilenceBeforeKey, options.searchBeforeMs, missing.searchBeforeMs);
-  put(kSilenceAfterKey, options.searchAfterMs, missing.searchAfterMs);
+  // A fixed window is written even where it equals the default: the keys'
+  // presence is what keeps it fixed.
+  if (!options.learnTitleLag || options.searchBeforeMs != missing.searchBeforeMs ||
+      options.searchAfterMs != missing.searchAfterMs) {
+    document.SetInt(SettingsStore::kServerSection, kSilenceBeforeKey + suffix, options.searchBeforeMs);
+    document.SetInt(SettingsStore::kServerSection, kSilenceAfterKey + suffix, options.searchAfterMs);
+  }
   put(kSilenceThresholdKey, options.silenceThresholdDbfs, missing.silenceThresholdDbfs);
   put(kSplitOffsetKey, options.splitOffsetMs, missing.splitOffsetMs);
   put(kTagsKey, options.tags ? 1 : 0, missing.tags ? 1 : 0);

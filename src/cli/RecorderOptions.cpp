@@ -112,7 +112,9 @@ std::string RecorderUsage() {
          "  --no-smart-splitting   no overlap of one block at a title change\n"
          "  --cut-at-silence[=BEFORE:AFTER]\n"
          "                         cut each song at the quietest moment from BEFORE s\n"
-         "                         before to AFTER s after the title change (3:6)\n"
+         "                         before to AFTER s after the title change; without\n"
+         "                         BEFORE:AFTER 6:4, widened to centre on the\n"
+         "                         station's usual title lag once cuts have found it\n"
          "  --split-offset MS      without a quiet moment, cut this long after the\n"
          "                         title change (negative: before; default 0)\n"
          "  --tags                 tag the files: artist, title, station, URL, date\n"
@@ -243,6 +245,7 @@ RecorderArguments ParseRecorderArguments(const std::vector<std::string>& argumen
           result.error = "--cut-at-silence takes BEFORE:AFTER in seconds (0 to 60 each), not '" + range + "'";
           return result;
         }
+        options.recording.learnTitleLag = false;  // the window given is the window used
       }
     } else if (argument == "--split-offset") {
       entryOption = argument;

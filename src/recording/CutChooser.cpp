@@ -16,7 +16,32 @@ namespace {
 constexpr double kFloorDb = -90.0;
 constexpr int64_t kReachUs = int64_t{SilenceCutter::kReachMs} * 1000;
 
+constexpr int64_t kMinQuietUs = int64_t{SilenceCutter::kMinQuietMs} * 1000;
+
 double LevelDb(double power) { return power > 0.0 ? std::max(kFloorDb, 10.0 * std::log10(power)) : kFloorDb; }
+
+// The boundary frame of frames[first, end) that begins nearest us (the
+// earlier of two as near).
+std::optional<size_t> NearestBoundary(const std::deque<AudioFrame>& frames, size_t first, size_t end, int64_t us) {
+  const auto at = static_cast<size_t>(
+      std::partition_point(frames.begin() + static_cast<std::ptrdiff_t>(first),
+                           frames.begin() + static_cast<std::ptrdiff_t>(end),
+                           [&](const AudioFrame& frame) { return frame.startUs < us; }) -
+      frames.begin());
+  std::optional<size_t> best;
+  for (size_t up = at; up < end && !best; ++up) {
+    best = frames[up].boundary ? std::optional<size_t>(up) : std::nullopt;
+  }
+  for (size_t down = at; down > first; --down) {
+    if (frames[down - 1].boundary) {
+      if (!best || std::abs(frames[down - 1].startUs - us) <= std::abs(frames[*best].startUs - us)) {
+        best = down - 1;
+      }
+      break;
+    }
+  }
+  return best;
+}
 
 }  // namespace
 
@@ -24,37 +49,80 @@ CutChooser::CutChooser(const RecordingOptions& options)
     : searchBeforeUs(std::max<int64_t>(0, options.searchBeforeMs) * 1000),
       searchAfterUs(std::max<int64_t>(0, options.searchAfterMs) * 1000),
       offsetUs(int64_t{options.splitOffsetMs} * 1000),
-      thresholdPower(std::pow(10.0, options.silenceThresholdDbfs / 10.0)) {}
+      thresholdPower(std::pow(10.0, options.silenceThresholdDbfs / 10.0)),
+      learn(options.learnTitleLag),
+      creditUs(MeasureUs() * kBankedMeasures) {}
+
+void CutChooser::Forget() {
+  meter.Reset();
+  lag.Clear();
+  extraBeforeUs = 0;
+  extraAfterUs = 0;
+  lagUs = 0;
+  creditUs = MeasureUs() * kBankedMeasures;
+}
+
+void CutChooser::Credit(int64_t durationUs) {
+  creditUs = std::min(MeasureUs() * kBankedMeasures, creditUs + std::max<int64_t>(0, durationUs) / kDecodeShareDivisor);
+}
+
+int64_t CutChooser::MeasureUs() const {
+  // The window, the reach each side, and the decoder's warm-up (frames of
+  // at most about 50 ms).
+  return searchBeforeUs + searchAfterUs + 2 * kReachUs + int64_t{SilenceCutter::kPrerollFrames} * 50'000;
+}
+
+void CutChooser::Learn(int64_t cutOffsetUs) {
+  if (!learn) {
+    return;
+  }
+  lag.Add(cutOffsetUs);
+  if (const std::optional<int64_t> usual = lag.Usual()) {
+    // Kept inside the first window, so that the window can never wander off
+    // after stray silences of its own finding.
+    lagUs = std::clamp(*usual, -searchBeforeUs, searchAfterUs);
+    const int64_t halfUs = (searchBeforeUs + searchAfterUs) / 2;
+    extraBeforeUs = std::max<int64_t>(0, halfUs - lagUs - searchBeforeUs);
+    extraAfterUs = std::max<int64_t>(0, halfUs + lagUs - searchAfterUs);
+  }
+}
 
 std::optional<size_t> CutChooser::Choose(const FrameIndex& index, const HeldAudio& held, int64_t changeUs,
                                          int64_t lastCut, int64_t before) {
   const std::deque<AudioFrame>& frames = index.Frames();
   // Without the response's first frames, the first kPrerollFrames held only
   // warm the decoder up.
-  const size_t firstAllowed = index.FromStart() ? 0 : SilenceCutter::kPrerollFrames;
-  auto allowed = [&](const AudioFrame& frame) {
-    return frame.boundary && frame.offset > lastCut && frame.offset < before;
+  const size_t firstAllowed = std::min(frames.size(), index.FromStart() ? size_t{0} : SilenceCutter::kPrerollFrames);
+  // Frames are in the order of their offsets and times: binary searches find
+  // the allowed ones, so a change costs little unless it decodes.
+  const auto firstWhere = [&](auto after) {
+    return static_cast<size_t>(std::partition_point(frames.begin() + static_cast<std::ptrdiff_t>(firstAllowed),
+                                                    frames.end(), [&](const AudioFrame& frame) { return !after(frame); }) -
+                               frames.begin());
   };
+  const size_t first = firstWhere([&](const AudioFrame& frame) { return frame.offset > lastCut; });
+  const size_t end = std::max(first, firstWhere([&](const AudioFrame& frame) { return frame.offset >= before; }));
+  const int64_t beforeUs = SearchBeforeUs();
+  const int64_t afterUs = SearchAfterUs();
+  const int64_t targetUs = changeUs + std::clamp(lagUs + offsetUs, -beforeUs, afterUs);
+  const size_t windowFirst =
+      std::clamp(firstWhere([&](const AudioFrame& frame) { return frame.startUs >= changeUs - beforeUs; }), first, end);
+  const size_t windowEnd =
+      std::clamp(firstWhere([&](const AudioFrame& frame) { return frame.startUs > changeUs + afterUs; }), windowFirst,
+                 end);
   std::optional<size_t> low;
   std::optional<size_t> high;
-  std::optional<size_t> nearest;  // to the change, should the window hold no boundary
-  const int64_t targetUs = changeUs + std::clamp(offsetUs, -searchBeforeUs, searchAfterUs);
-  for (size_t at = firstAllowed; at < frames.size(); ++at) {
-    const AudioFrame& frame = frames[at];
-    if (!allowed(frame)) {
-      continue;
-    }
-    if (!nearest || std::abs(frame.startUs - targetUs) < std::abs(frames[*nearest].startUs - targetUs)) {
-      nearest = at;
-    }
-    if (frame.startUs >= changeUs - searchBeforeUs && frame.startUs <= changeUs + searchAfterUs) {
-      low = low.value_or(at);
-      high = at;
-    }
+  for (size_t at = windowFirst; at < windowEnd && !low; ++at) {
+    low = frames[at].boundary ? std::optional<size_t>(at) : std::nullopt;
+  }
+  for (size_t at = windowEnd; low && at > *low && !high; --at) {
+    high = frames[at - 1].boundary ? std::optional<size_t>(at - 1) : std::nullopt;
   }
   if (!low) {
-    return nearest;
+    // No boundary in the window: the one nearest the target.
+    return NearestBoundary(frames, first, end, targetUs);
   }
+  high = high.value_or(*low);
   // A quiet stretch that crosses the range's edge is followed up to kReachMs
   // beyond it, so that its middle is its own and not the range's.
   size_t reachLow = *low;
@@ -67,29 +135,34 @@ std::optional<size_t> CutChooser::Choose(const FrameIndex& index, const HeldAudi
   }
   std::vector<int64_t> starts;  // decoded sample where each frame from reachLow begins
   std::optional<int64_t> quiet;
-  if (*high > *low) {
-    quiet = QuietMiddle(index, held, reachLow, reachEnd, *low, *high, targetUs, starts);
+  // A change whose range is shorter than a quiet stretch (titles at every
+  // metadata block) has no silence of its own to search.
+  if (frames[*high].startUs - frames[*low].startUs >= kMinQuietUs) {
+    const size_t preroll = reachLow >= static_cast<size_t>(SilenceCutter::kPrerollFrames)
+                               ? reachLow - SilenceCutter::kPrerollFrames
+                               : 0;
+    const int64_t costUs = frames[reachEnd - 1].EndUs() - frames[preroll].startUs;
+    if (costUs <= creditUs) {
+      creditUs -= costUs;
+      quiet = QuietMiddle(index, held, preroll, reachLow, reachEnd, *low, *high, targetUs, starts);
+    }
+  }
+  if (!quiet) {
+    return NearestBoundary(frames, *low, *high + 1, targetUs);
   }
   size_t best = *low;
   for (size_t at = *low; at <= *high; ++at) {
-    if (!allowed(frames[at])) {
-      continue;
-    }
-    const bool nearer = quiet ? std::abs(starts[at - reachLow] - *quiet) < std::abs(starts[best - reachLow] - *quiet)
-                              : std::abs(frames[at].startUs - targetUs) < std::abs(frames[best].startUs - targetUs);
-    if (nearer) {
+    if (frames[at].boundary && std::abs(starts[at - reachLow] - *quiet) < std::abs(starts[best - reachLow] - *quiet)) {
       best = at;
     }
   }
+  Learn(frames[best].startUs - changeUs);
   return best;
 }
 
-std::optional<int64_t> CutChooser::QuietMiddle(const FrameIndex& index, const HeldAudio& held, size_t reachLow,
-                                               size_t reachEnd, size_t low, size_t high, int64_t targetUs,
-                                               std::vector<int64_t>& starts) {
-  const size_t preroll = reachLow >= static_cast<size_t>(SilenceCutter::kPrerollFrames)
-                             ? reachLow - SilenceCutter::kPrerollFrames
-                             : 0;
+std::optional<int64_t> CutChooser::QuietMiddle(const FrameIndex& index, const HeldAudio& held, size_t preroll,
+                                               size_t reachLow, size_t reachEnd, size_t low, size_t high,
+                                               int64_t targetUs, std::vector<int64_t>& starts) {
   std::optional<LoudnessMeter::Levels> levels =
       meter.Measure(index.Frames(), preroll, reachLow, reachEnd, held, index.Codec(), index.MpegLayer());
   if (!levels) {

@@ -10,8 +10,14 @@ struct RecordingOptions {
   // Cut each title change at the quietest moment near it (SilenceCutter)
   // instead of at the metadata block; replaces Smart Splitting's overlap.
   bool cutAtSilence = false;
-  int32_t searchBeforeMs = 3000;  // how far before the title change to look
-  int32_t searchAfterMs = 6000;   // how far after it
+  // How far before the title change to look (for titles that come late) and
+  // how far after it (titles that come early).
+  int32_t searchBeforeMs = 6000;
+  int32_t searchAfterMs = 4000;
+  // Once enough cuts have found a silence, widen the window to reach half its
+  // width either side of the station's usual title lag (TitleLag). Off when
+  // the window is given explicitly.
+  bool learnTitleLag = true;
   int32_t silenceThresholdDbfs = -50;  // RMS at or below this is quiet
   // Where to cut when nothing is quiet enough: the title change plus this.
   int32_t splitOffsetMs = 0;

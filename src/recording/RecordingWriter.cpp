@@ -139,6 +139,11 @@ void RecordingWriter::OnTitle(std::string text, bool splitting) {
   if (!pendingTitle.empty()) {
     return;
   }
+  if (streaming && file.IsOpen() && OverlapsNextBlock()) {
+    // Like any other title change: the next block ends this file and begins
+    // the station-named one.
+    return;
+  }
   if (!streaming || !currentTitle.empty()) {
     // The stream has stopped, or a titled stretch ended: close now rather
     // than at the next block, which may never come. Untitled audio that
@@ -186,14 +191,7 @@ void RecordingWriter::OnAudio(const StreamBuffer& audio) {
 
 void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
   if (file.IsOpen()) {
-    // An Ogg stream names its songs at their exact first page: an overlap
-    // would only put the next song's first page at the end of this one.
-    bool overlap = false;
-    {
-      MutexLock guard(shared);
-      overlap = smartSplitting && !options.cutAtSilence;
-    }
-    if (overlap && !IsOgg(file.Extension())) {
+    if (OverlapsNextBlock()) {
       // A failure leaves file and title as they were; the next block tries
       // the switch again.
       Write(audio);
@@ -207,6 +205,18 @@ void RecordingWriter::SwitchFile(const StreamBuffer& audio) {
   }
   openFailed = false;
   Write(audio);
+}
+
+bool RecordingWriter::OverlapsNextBlock() const {
+  // An Ogg stream names its songs at their exact first page: an overlap
+  // would only put the next song's first page at the end of this one. A
+  // block of a response whose audio the file does not hold yet comes from
+  // after a dropped connection: it must not end a file from before the gap.
+  if (IsOgg(file.Extension()) || responseFresh) {
+    return false;
+  }
+  MutexLock guard(shared);
+  return smartSplitting && !options.cutAtSilence;
 }
 
 void RecordingWriter::JoinAudio(const StreamBuffer& audio) {

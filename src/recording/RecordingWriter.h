@@ -35,10 +35,14 @@ class StreamBuffer;
 // File Splitting on: every new title starts a new file at the next audio
 // block. Audio under no title or an empty title goes into a file named after
 // the station (the stream's Station event), its own file between the titled
-// ones; an empty title closes a titled file at once. Smart Splitting on (with
-// File Splitting on): the first block after a title change ends the old file
-// and also begins the new one (not for Ogg, whose songs begin at an exact
-// page of their own). File Splitting off: the first title (the
+// ones; an empty title closes a titled file at once (at the next block when
+// Smart Splitting's overlap applies). Smart Splitting on (with File
+// Splitting on): the first block after any title change, the empty one
+// included, ends the old file and also begins the new one (not for Ogg,
+// whose songs begin at an exact page of their own, and never with the first
+// block of a new response: that audio comes from after a dropped
+// connection, and the file holds what came before it). File Splitting off:
+// the first title (the
 // station's name when it is empty) names one file that receives everything;
 // it closes when the writer goes away. When the stream stops (its last event
 // is an empty Title while it is no longer connected) the file is closed,
@@ -218,6 +222,9 @@ class RecordingWriter : public StreamObserver {
   // Writes size bytes; throws std::system_error on failure.
   void Write(const uint8_t* data, size_t size) REQUIRES(lock) EXCLUDES(shared);
   void Write(const StreamBuffer& audio) REQUIRES(lock) EXCLUDES(shared);
+  // Whether Smart Splitting's overlap puts the next block into the open file
+  // too, at a title change.
+  bool OverlapsNextBlock() const REQUIRES(lock) EXCLUDES(shared);
   // A reconnect's audio while its join is undecided.
   void JoinAudio(const StreamBuffer& audio) REQUIRES(lock) EXCLUDES(shared);
   // Ends a join in progress as the held audio says (final: no more of that

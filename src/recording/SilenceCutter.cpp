@@ -32,6 +32,11 @@ constexpr int64_t kReachUs = int64_t{SilenceCutter::kReachMs} * 1000;
 // found (FrameIndex) as the audio comes, and a title change is decided
 // (CutChooser) once enough audio after it is there; deciding moves the
 // change, and the repeats that belong with it, to the chosen place.
+//
+// The queue is in the order of the items' positions, so an item is found by
+// a binary search; the undecided changes are listed apart (`pending`), so
+// that no piece of audio walks the queue, whose length only the hard bound
+// limits.
 struct SilenceCutter::Impl {
   // What an item of the queue is. A Title's Url has its Title's role.
   enum class Role : uint8_t {
@@ -41,12 +46,18 @@ struct SilenceCutter::Impl {
     Repeat,  // a title equal to the one before it
   };
   struct Item {
+    uint64_t id = 0;  // unique, in the order items came
     Role role = Role::Event;
     bool url = false;       // the Url that follows a Title
     int64_t position = 0;   // audio bytes of the response before it
     int32_t size = 0;       // audio bytes (Audio)
     StreamEvent kind = StreamEvent::Title;
     std::string text;
+  };
+  // An undecided change: the Item of this id, at this position.
+  struct Pending {
+    uint64_t id = 0;
+    int64_t position = 0;
   };
 
   Impl(StreamObserver& observer, const RecordingOptions& recording) : next(observer), chooser(recording) {}
@@ -62,6 +73,8 @@ struct SilenceCutter::Impl {
   std::string lastTitle;  // the latest title in the stream's order
 
   std::deque<Item> items;
+  std::deque<Pending> pending;  // the items of role Change but no Url, in order
+  uint64_t nextId = 0;
   int64_t itemOverhead = 0;  // kItemOverheadBytes and texts of the items
   HeldAudio held;
   FrameIndex frames;    // of the held audio
@@ -71,7 +84,7 @@ struct SilenceCutter::Impl {
   void OnAudio(const uint8_t* data, int32_t size);
   void OnText(StreamEvent kind, std::string text);
 
-  void BeginResponse(const std::string& format);
+  void BeginResponse(FrameCodec codec);
   void Ingest(const uint8_t* data, int32_t size);
   int64_t TimeAt(int64_t position) const { return frames.TimeAt(position); }
 
@@ -88,7 +101,12 @@ struct SilenceCutter::Impl {
   void UpdateHeld() { heldBytes.store(held.End() - held.Base(), std::memory_order_relaxed); }
   int64_t HeldTotal() const { return (held.End() - held.Base()) + itemOverhead; }
 
-  std::optional<size_t> FirstChange(size_t from = 0) const;
+  // Where the oldest undecided change is in the queue.
+  std::optional<size_t> FirstChange() const;
+  // The index of the first item for which `after` holds, items being
+  // ordered so that it holds from some index on.
+  template <typename After>
+  size_t FirstWhere(After after) const;
   void Decide(size_t index);
   void Move(size_t index, int64_t cut);
   size_t SplitAt(int64_t position);
@@ -102,7 +120,8 @@ SilenceCutter::~SilenceCutter() = default;
 
 void SilenceCutter::Reset() {
   Flush();
-  impl->BeginResponse("");
+  impl->BeginResponse(FrameCodec::None);
+  impl->chooser.Forget();
   impl->connected = false;
   impl->lastTitle.clear();
   impl->frames.SetFallbackBytesPerSecond(0);
@@ -149,9 +168,15 @@ void SilenceCutter::Impl::OnText(StreamEvent kind, std::string text) {
       connected = false;
       FlushAndEnd(kind, std::move(text));
       return;
-    case StreamEvent::Format: {
+    case StreamEvent::Format:
+    case StreamEvent::Gap: {
+      // A new response, or audio missing before the next block: no cut
+      // moves across it, and what follows is timed and decoded afresh.
       const std::exception_ptr failure = FlushAll();
-      BeginResponse(text);
+      BeginResponse(kind == StreamEvent::Gap  ? frames.Codec()
+                    : text == "mp3"           ? FrameCodec::Mpeg
+                    : text == "aac"           ? FrameCodec::Aac
+                                              : FrameCodec::None);
       next.OnText(kind, std::move(text));
       if (failure) {
         std::rethrow_exception(failure);
@@ -222,18 +247,19 @@ void SilenceCutter::Impl::FlushAndEnd(StreamEvent kind, std::string text) {
   }
 }
 
-void SilenceCutter::Impl::BeginResponse(const std::string& format) {
+void SilenceCutter::Impl::BeginResponse(FrameCodec codec) {
   connected = true;
   audioInResponse = false;
   held.Clear();
   lastCut = 0;
   chooser.Reset();
-  frames.Begin(format == "mp3" ? FrameCodec::Mpeg : format == "aac" ? FrameCodec::Aac : FrameCodec::None);
+  frames.Begin(codec);
   UpdateHeld();
 }
 
 void SilenceCutter::Impl::Ingest(const uint8_t* data, int32_t size) {
   Item item;
+  item.id = nextId++;
   item.role = Role::Audio;
   item.position = held.End();
   item.size = size;
@@ -242,13 +268,19 @@ void SilenceCutter::Impl::Ingest(const uint8_t* data, int32_t size) {
   itemOverhead += kItemOverheadBytes;
   audioInResponse = true;
   UpdateHeld();
+  const int64_t before = TimeAt(held.End() - size);
   frames.Parse(data, size, held);
+  chooser.Credit(TimeAt(held.End()) - before);
   DecideDue();
   Release();
 }
 
 void SilenceCutter::Impl::Hold(Item item) {
   itemOverhead += kItemOverheadBytes + static_cast<int64_t>(item.text.size());
+  item.id = nextId++;
+  if (item.role == Role::Change && !item.url) {
+    pending.push_back({item.id, item.position});
+  }
   items.push_back(std::move(item));
 }
 
@@ -268,6 +300,7 @@ std::exception_ptr SilenceCutter::Impl::FlushAll() {
   while (const std::optional<size_t> change = FirstChange()) {
     Decide(*change);
   }
+  pending.clear();
   std::exception_ptr failure;
   while (!items.empty()) {
     try {
@@ -283,13 +316,26 @@ std::exception_ptr SilenceCutter::Impl::FlushAll() {
   return failure;
 }
 
-std::optional<size_t> SilenceCutter::Impl::FirstChange(size_t from) const {
-  for (size_t index = from; index < items.size(); ++index) {
-    if (items[index].role == Role::Change && !items[index].url) {
+template <typename After>
+size_t SilenceCutter::Impl::FirstWhere(After after) const {
+  return static_cast<size_t>(std::partition_point(items.begin(), items.end(),
+                                                  [&](const Item& item) { return !after(item); }) -
+                             items.begin());
+}
+
+std::optional<size_t> SilenceCutter::Impl::FirstChange() const {
+  if (pending.empty()) {
+    return std::nullopt;
+  }
+  const Pending& change = pending.front();
+  // Past the events before it at the same position.
+  for (size_t index = FirstWhere([&](const Item& item) { return item.position >= change.position; });
+       index < items.size() && items[index].position == change.position; ++index) {
+    if (items[index].id == change.id) {
       return index;
     }
   }
-  return std::nullopt;
+  return std::nullopt;  // never: a pending change stays where it came until it is decided
 }
 
 void SilenceCutter::Impl::DecideDue() {
@@ -376,8 +422,9 @@ void SilenceCutter::Impl::DropBefore(int64_t position) {
 }
 
 void SilenceCutter::Impl::Decide(size_t index) {
-  const std::optional<size_t> following = FirstChange(index + 1);
-  const int64_t before = following ? items[*following].position : held.End();
+  // The change decided is always the oldest one: the next tells where its cut
+  // must stop.
+  const int64_t before = pending.size() > 1 ? pending[1].position : held.End();
   std::optional<size_t> chosen;
   try {
     chosen = chooser.Choose(frames, held, TimeAt(items[index].position), lastCut, before);
@@ -390,31 +437,25 @@ void SilenceCutter::Impl::Decide(size_t index) {
 size_t SilenceCutter::Impl::SplitAt(int64_t position) {
   // The index before which an item placed at `position` goes: after the
   // events already there, before the audio from there on.
-  for (size_t index = 0; index < items.size(); ++index) {
-    Item& item = items[index];
-    if (item.role != Role::Audio) {
-      if (item.position > position) {
-        return index;
-      }
-      continue;
-    }
-    if (item.position >= position) {
-      return index;
-    }
-    if (item.position + item.size > position) {
-      Item tail = item;
-      tail.position = position;
-      tail.size = static_cast<int32_t>(item.position + item.size - position);
-      item.size = static_cast<int32_t>(position - item.position);
-      items.insert(items.begin() + static_cast<std::ptrdiff_t>(index) + 1, tail);
-      itemOverhead += kItemOverheadBytes;
-      return index + 1;
-    }
+  const size_t index = FirstWhere([&](const Item& item) {
+    return item.role == Role::Audio ? item.position + item.size > position : item.position > position;
+  });
+  if (index == items.size() || items[index].role != Role::Audio || items[index].position >= position) {
+    return index;
   }
-  return items.size();
+  Item& item = items[index];
+  Item tail = item;
+  tail.id = nextId++;
+  tail.position = position;
+  tail.size = static_cast<int32_t>(item.position + item.size - position);
+  item.size = static_cast<int32_t>(position - item.position);
+  items.insert(items.begin() + static_cast<std::ptrdiff_t>(index) + 1, tail);
+  itemOverhead += kItemOverheadBytes;
+  return index + 1;
 }
 
 void SilenceCutter::Impl::Settle(size_t index, int64_t cut) {
+  pending.pop_front();
   const int64_t position = items[index].position;
   if (cut == position) {
     items[index].role = Role::Event;
@@ -429,38 +470,57 @@ void SilenceCutter::Impl::Settle(size_t index, int64_t cut) {
 }
 
 void SilenceCutter::Impl::Move(size_t index, int64_t cut) {
+  const uint64_t change = items[index].id;
   const int64_t position = items[index].position;
+  // No audio item spans the cut from here on; the change may have shifted.
+  SplitAt(cut);
   // Take out the change, its Url, and the repeated titles between its old and
   // its new place: those before it repeat the old title and stay before it,
-  // those after it repeat the new one and stay after it.
+  // those after it repeat the new one and stay after it. Only the items
+  // placed from `from` to `to` can move, and they are rearranged where they
+  // are: nothing else in the queue shifts.
+  const int64_t from = std::min(cut, position);
+  const int64_t to = std::max(cut, position);
+  const size_t first = FirstWhere([&](const Item& item) { return item.position >= from; });
+  const size_t last = FirstWhere([&](const Item& item) { return item.position > to; });
   std::vector<Item> earlier;
   std::vector<Item> moving;
   std::vector<Item> later;
-  const int64_t from = std::min(cut, position);
-  const int64_t to = std::max(cut, position);
-  std::deque<Item> kept;
-  for (size_t at = 0; at < items.size(); ++at) {
+  std::vector<Item> kept;
+  std::optional<size_t> changeAt;  // once the change is behind
+  for (size_t at = first; at < last; ++at) {
     Item& item = items[at];
+    const bool seen = changeAt.has_value();
     const bool inRange = item.role == Role::Repeat && item.position >= from && item.position <= to;
-    if (at == index || (at == index + 1 && item.url && item.role == Role::Change)) {
+    if (item.id == change || (seen && at == *changeAt + 1 && item.url && item.role == Role::Change)) {
+      changeAt = changeAt.value_or(at);
       item.role = Role::Event;
       moving.push_back(std::move(item));
-    } else if (inRange && at < index && cut < position) {
+    } else if (inRange && !seen && cut < position) {
       item.role = Role::Event;
       earlier.push_back(std::move(item));
-    } else if (inRange && at > index && cut > position) {
+    } else if (inRange && seen && cut > position) {
       item.role = Role::Event;
       later.push_back(std::move(item));
     } else {
       kept.push_back(std::move(item));
     }
   }
-  items = std::move(kept);
-  size_t insertAt = SplitAt(cut);
+  // After the events at the cut, before the audio from there on.
+  const auto insertAt = std::partition_point(kept.begin(), kept.end(), [&](const Item& item) {
+    return item.role == Role::Audio ? item.position < cut : item.position <= cut;
+  });
+  size_t at = first;
+  for (auto keep = kept.begin(); keep != insertAt; ++keep) {
+    items[at++] = std::move(*keep);
+  }
   for (std::vector<Item>* group : {&earlier, &moving, &later}) {
     for (Item& item : *group) {
       item.position = cut;
-      items.insert(items.begin() + static_cast<std::ptrdiff_t>(insertAt++), std::move(item));
+      items[at++] = std::move(item);
     }
+  }
+  for (auto keep = insertAt; keep != kept.end(); ++keep) {
+    items[at++] = std::move(*keep);
   }
 }

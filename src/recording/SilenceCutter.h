@@ -31,7 +31,13 @@
 // a cut lies after the previous cut (and after the response's first frame)
 // and before the next title change. Titles equal to the one before (stations
 // that repeat the title in every metadata block) are no change: they travel
-// with the change they repeat, so they never undo a moved cut.
+// with the change they repeat, so they never undo a moved cut. Unless the
+// window was given (learnTitleLag off), it follows the station: once a few
+// cuts have found their silence, it also reaches 5 s (half its width) either
+// side of their usual offset from the title change (CutChooser, TitleLag). Decoding has a budget that the
+// audio refills, so that a title in every metadata block costs about what
+// a title per song does; a change the budget cannot pay for goes where
+// nothing quiet was found.
 //
 // Decoding uses FFmpeg's libavcodec: its parser finds the frames of MPEG audio
 // (layers I to III) and ADTS AAC (FrameIndex), its decoder makes the samples
@@ -56,7 +62,8 @@
 // taken in pieces of that size (the writer then gets it in those pieces).
 //
 // Events that end a response or the stream (a State other than "Connected",
-// the final empty Title of a stop, a new response's Format), Reset and Flush
+// the final empty Title of a stop, a new response's Format), a Gap (audio is
+// missing: no cut moves across it), Reset and Flush
 // first hand on everything held, deciding a pending cut with the audio there
 // is, so nothing waits in the cutter while no audio comes. The destructor
 // drops what is held without calling `next`: the owner stops the stream
@@ -64,7 +71,7 @@
 //
 // Errors of `next`: the cutter takes an item off its queue before handing it
 // on, so a throwing `next` loses that item only (the writer keeps the reason).
-// From OnAudio and from a Format the error passes on to the stream, once the
+// From OnAudio, a Format and a Gap the error passes on to the stream, once the
 // cutter is consistent again. A State, the stop's empty Title, Reset and Flush
 // hand on everything and keep such errors to themselves: the stream announces
 // those outside any handler, where an error would end its worker.

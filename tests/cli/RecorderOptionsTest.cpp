@@ -45,7 +45,11 @@ TEST(RecorderOptionsTest, CuttingTaggingAndPartialSongsAreOffUnlessAskedFor) {
   EXPECT_TRUE(options.tags);
   EXPECT_TRUE(options.keepPartialApart);
   EXPECT_EQ(options.minLengthSeconds, 40);
-  EXPECT_EQ(Parse({"--cut-at-silence", "u"}).options.recording.searchAfterMs, 6000);
+  EXPECT_FALSE(options.learnTitleLag);
+  const RecordingOptions byDefault = Parse({"--cut-at-silence", "u"}).options.recording;
+  EXPECT_EQ(byDefault.searchBeforeMs, 6000);
+  EXPECT_EQ(byDefault.searchAfterMs, 4000);
+  EXPECT_TRUE(byDefault.learnTitleLag);
 }
 
 // Each wrong command line, and what its one-line reason must name.

@@ -4,6 +4,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "recording/TitleLag.h"
 
 namespace {
 
@@ -53,5 +56,36 @@ INSTANTIATE_TEST_SUITE_P(
                  100, 0, 50},
         QuietRow{"AStretchReachingIntoTheRangeCounts", std::string(12, 's') + "LLL", 100, 150, 100, 60}),
     [](const ::testing::TestParamInfo<QuietRow>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// The learned lag: nothing until enough cuts, then the median of the last
+// ones, which a stray offset does not move and old ones leave.
+TEST(TitleLagTest, MedianOfTheLastCutsOnceThereAreEnough) {
+  struct Row {
+    const char* name;
+    std::vector<int64_t> offsets;
+    std::optional<int64_t> usual;
+  };
+  const std::vector<int64_t> early(TitleLag::kHistory, 2000);
+  std::vector<int64_t> moved = early;
+  moved.insert(moved.end(), {-5000, -5000, -4000, -5000, -6000});
+  const Row rows[] = {
+      {"too few", std::vector<int64_t>(TitleLag::kMinCuts - 1, -3000), std::nullopt},
+      {"odd count", {-3000, 900000, -3100, -2900, -3050}, -3000},
+      {"even count", {-1000, -2000, -3000, -4000}, -2500},
+      {"the last ones count", moved, -4000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TitleLag lag;
+    for (const int64_t offset : row.offsets) {
+      lag.Add(offset);
+    }
+    EXPECT_EQ(lag.Usual(), row.usual);
+  }
+}
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -142,15 +143,60 @@ TEST_F(RecordingWriterTest, EqualTitlesNeitherSplitNorReopen) {
 }
 
 TEST_F(RecordingWriterTest, EmptyTitleClosesAtOnceAndReturningTitleGetsNumberedName) {
+  writer->SetSmartSplitting(false);
   Begin("mp3", "S");
   Feed({"T:A", "a1", "T:"});
   EXPECT_FALSE(HeldOpen(temp.Path() / "A.mp3"));
   Feed({"between", "T:A", "a2", "T:", "T:A", "a3"});
   EXPECT_EQ(Files(), (std::set<std::string>{"A.mp3", "S.mp3", "A(1).mp3", "A(2).mp3"}));
   EXPECT_EQ(Content("A.mp3"), "a1");
-  EXPECT_EQ(Content("S.mp3"), "betweena2");  // Smart Splitting
+  EXPECT_EQ(Content("S.mp3"), "between");
   EXPECT_EQ(Content("A(1).mp3"), "a2");
   EXPECT_EQ(Content("A(2).mp3"), "a3");
+}
+
+// Smart Splitting's overlap comes with every title change, the empty one
+// included, but never carries audio from after a dropped connection ("drop":
+// the connection fails and a new response begins) into a file from before it.
+TEST_F(RecordingWriterTest, SmartSplittingOverlapsEveryTitleChangeButNeverAcrossADrop) {
+  struct Case {
+    const char* name;
+    bool cutAtSilence;  // the cutter places the cuts: no overlap at all
+    std::vector<std::string> calls;
+    std::map<std::string, std::string> files;
+  };
+  const Case cases[] = {
+      {"empty title", false, {"T:A", "a1", "T:", "u1", "u2"}, {{"A.mp3", "a1u1"}, {"S.mp3", "u1u2"}}},
+      {"empty title, cutting at silence", true, {"T:A", "a1", "T:", "u1"}, {{"A.mp3", "a1"}, {"S.mp3", "u1"}}},
+      {"drop, then a new title", false, {"T:A", "a1", "drop", "T:B", "b1"}, {{"A.mp3", "a1"}, {"B.mp3", "b1"}}},
+      {"drop, then the empty title", false, {"T:A", "a1", "drop", "T:", "u1"}, {{"A.mp3", "a1"}, {"S.mp3", "u1"}}},
+      {"title before the drop, its block after", false, {"T:A", "a1", "T:B", "drop", "b1", "T:C", "c1"},
+       {{"A.mp3", "a1"}, {"B.mp3", "b1c1"}, {"C.mp3", "c1"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir directory;
+    writer = std::make_unique<RecordingWriter>();
+    writer->SetDirectory(directory.Path().string());
+    RecordingOptions options;
+    options.cutAtSilence = c.cutAtSilence;
+    writer->SetRecordingOptions(options);
+    Begin("mp3", "S");
+    for (const std::string& call : c.calls) {
+      if (call == "drop") {
+        writer->OnText(StreamEvent::State, "Error on connecting");
+        Begin("mp3", "S");
+      } else {
+        Feed({call});
+      }
+    }
+    Stop();
+    std::map<std::string, std::string> files;
+    for (const std::string& name : Files(directory.Path())) {
+      files[name] = ReadFileBytes(directory.Path() / name);
+    }
+    EXPECT_EQ(files, c.files);
+  }
 }
 
 TEST_F(RecordingWriterTest, ExistingFilesAndLinksAreNeverOverwritten) {

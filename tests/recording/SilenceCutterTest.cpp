@@ -8,9 +8,11 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording/RecordingWriter.h"
+#include "recording/TitleLag.h"
 #include "stream/ServerStream.h"
 #include "stream/StreamBuffer.h"
 #include "support/Eventually.h"
@@ -164,12 +166,12 @@ TEST_F(SilenceCutterTest, CutLandsInTheRightPlace) {
   };
   const SongPart quietTone{0.5, 900, -62};
   const std::vector<Case> cases = {
-      {"late title", {{10, kTone}, {0.8}, {10, kOtherTone}}, 0, 2800, 0, 0},
-      {"early title", {{10, kTone}, {0.8}, {10, kOtherTone}}, 0, -1500, 0, 0},
+      {"late title", {{10, kTone}, {0.8}, {10, kOtherTone}}, 0, 5500, 0, 0},
+      {"early title", {{10, kTone}, {0.8}, {10, kOtherTone}}, 0, -3500, 0, 0},
       {"no gap: at the change", {{10, kTone}, {10, kOtherTone}}, -1, 1200, 0, 0},
       {"no gap: the offset", {{10, kTone}, {10, kOtherTone}}, -1, 1200, 1500, 1500},
-      {"gap out of range", {{10, kTone}, {0.8}, {10, kOtherTone}}, -1, 4500, 0, 0},
-      {"gap across the range's edge", {{10, kTone}, {0.8}, {10, kOtherTone}}, 0, 3200, 0, 0},
+      {"gap out of range", {{10, kTone}, {0.8}, {10, kOtherTone}}, -1, 7500, 0, 0},
+      {"gap across the range's edge", {{10, kTone}, {0.8}, {10, kOtherTone}}, 0, 6200, 0, 0},
       {"quieter beats nearer", {{10, kTone}, {0.5}, {2, kTone}, quietTone, {8, kOtherTone}}, 0, 2700, 0, 0},
       {"longer beats nearer", {{10, kTone}, {0.8}, {1.5, kTone}, {0.2}, {8, kOtherTone}}, 0, 2800, 0, 0},
   };
@@ -274,10 +276,12 @@ TEST_F(SilenceCutterTest, NoFrameIsLostSplitOrDoubled) {
   std::mt19937 random(7);
   for (const SongCodec codec : {SongCodec::Mp3, SongCodec::Aac}) {
     const SongAudio audio = Songs(codec, parts);
-    for (const size_t blockSize : {size_t{97}, size_t{8192}, size_t{SilenceCutter::kMaxPieceBytes + 7}}) {
-      SCOPED_TRACE(std::to_string(blockSize) + (codec == SongCodec::Mp3 ? " mp3" : " aac"));
+    // A title now and then, and a new one in every 1 KiB interval.
+    for (const auto& [blockSize, spacing] : {std::pair<size_t, size_t>{97, 0}, {8192, 0},
+                                             {SilenceCutter::kMaxPieceBytes + 7, 0}, {97, 1024}, {1024, 1024}}) {
+      SCOPED_TRACE(std::to_string(blockSize) + "/" + std::to_string(spacing) + (codec == SongCodec::Mp3 ? " mp3" : " aac"));
       std::vector<Announcement> titles = {{0, "T0"}};
-      for (size_t at = 20000; at < audio.bytes.size(); at += 5000 + random() % 90000) {
+      for (size_t at = 20000; at < audio.bytes.size(); at += spacing != 0 ? spacing : 5000 + random() % 90000) {
         titles.push_back({at, "T" + std::to_string(titles.size())});
       }
       EventLog cut;
@@ -293,6 +297,72 @@ TEST_F(SilenceCutterTest, NoFrameIsLostSplitOrDoubled) {
       }
     }
   }
+}
+
+// A station whose titles come 5.7 s after each 1.6 s gap: the first window
+// (6 s back) holds only the gap's end. Learning widens the window around
+// the lag the first cuts found, and the later cuts go to the gaps' middles;
+// with the window given, they stay at its edge.
+TEST_F(SilenceCutterTest, LearnedLagCentresTheWindowUnlessItIsGiven) {
+  std::vector<SongPart> parts;
+  for (int song = 0; song < 8; ++song) {
+    parts.push_back({14, 300.0 + 110 * song});
+    parts.push_back({1.6});
+  }
+  const SongAudio audio = Songs(SongCodec::Mp3, parts);
+  std::vector<Announcement> titles = {{0, "S0"}};
+  for (size_t song = 1; song < 8; ++song) {
+    titles.push_back({audio.OffsetNearMs(audio.parts[2 * song].startMs + 5700) + 1, "S" + std::to_string(song)});
+  }
+  for (const bool learn : {true, false}) {
+    SCOPED_TRACE(learn ? "learning" : "window given");
+    options.learnTitleLag = learn;
+    EventLog cut;
+    {
+      SilenceCutter cutter(cut, options);
+      Play(cutter, "mp3", audio.bytes, titles, 8192);
+    }
+    ASSERT_TRUE(SameBytes(cut.audio, audio.bytes));
+    const auto out = cut.Titles();
+    ASSERT_EQ(out.size(), titles.size() + 1);
+    for (size_t song = 1; song < titles.size(); ++song) {
+      const double missMs = std::abs(CutMs(audio, out[song]) - audio.silences[song - 1].MiddleMs());
+      if (song <= TitleLag::kMinCuts) {
+        EXPECT_NEAR(missMs, 500, 60) << song;  // at the window's edge
+      } else {
+        EXPECT_NEAR(missMs, learn ? 0 : 500, learn ? audio.frameMs / 2 + 10 : 60) << song;
+      }
+    }
+  }
+}
+
+// A Gap decides what is pending with the audio before it: no cut moves
+// across it, however quiet the audio after it is.
+TEST_F(SilenceCutterTest, NoCutMovesAcrossAGap) {
+  const SongAudio audio = Songs(SongCodec::Aac, {{6, kTone}, {4, kOtherTone}, {0.5}, {4, kTone}});
+  const size_t change = audio.OffsetNearMs(7000);
+  const size_t gap = audio.OffsetNearMs(7500);
+  SilenceCutter cutter(log, options);
+  cutter.OnText(StreamEvent::State, "Connected");
+  cutter.OnText(StreamEvent::Format, "aac");
+  cutter.OnText(StreamEvent::Title, "A");
+  for (const auto& [from, to] : {std::pair{size_t{0}, change}, {change, gap}, {gap, audio.bytes.size()}}) {
+    if (from == change) {
+      cutter.OnText(StreamEvent::Title, "B");
+    } else if (from == gap) {
+      cutter.OnText(StreamEvent::Gap, "1 segment");
+    }
+    for (size_t at = from; at < to; at += 4096) {
+      cutter.OnAudio(StreamBuffer(audio.bytes.data() + at, static_cast<int32_t>(std::min<size_t>(4096, to - at))));
+    }
+  }
+  cutter.Flush();
+  EXPECT_TRUE(SameBytes(log.audio, audio.bytes));
+  const auto titles = log.Titles();
+  ASSERT_EQ(titles.size(), 2u);
+  EXPECT_EQ(titles[1], (EventLog::Event{StreamEvent::Title, "B", change}));
+  EXPECT_TRUE(std::find(log.events.begin(), log.events.end(),
+                        EventLog::Event{StreamEvent::Gap, "1 segment", gap}) != log.events.end());
 }
 
 TEST_F(SilenceCutterTest, OggPassesThroughUntouched) {
