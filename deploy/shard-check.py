@@ -21,7 +21,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LINE = re.compile(r"^\[(\d+)\] http://127\.0\.0\.1:\d+/s/(\d+): Connected$")
+LINE = re.compile(r"^\[([0-9a-f]+(?:-\d+)?)\] http://127\.0\.0\.1:\d+/s/(\d+): Connected$")
 
 
 def run(build, port, entries, shards, seconds):

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -24,9 +25,15 @@ namespace {
 constexpr const char* kModule = "libdriftharbour-media.so";
 
 // Runs the recorder with arguments, its output in outputFile; mediaDir, when
-// not empty, replaces the folder the module is looked for in.
+// not empty, replaces the folder the module is looked for in. Returns once
+// the child runs the recorder: before its exec it is a copy of this test,
+// which maps FFmpeg itself.
 pid_t StartRecorder(const std::vector<std::string>& arguments, const std::string& outputFile,
                     const std::string& mediaDir) {
+  int execed[2];
+  if (pipe2(execed, O_CLOEXEC) != 0) {
+    return -1;
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -45,6 +52,11 @@ pid_t StartRecorder(const std::vector<std::string>& arguments, const std::string
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  close(execed[1]);
+  char byte = 0;
+  while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
+  }
+  close(execed[0]);
   return pid;
 }
 
@@ -107,10 +119,11 @@ TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
       // By the time audio reaches the file, a stream that needed FFmpeg would have loaded it.
       EXPECT_TRUE(Eventually([&] { return ReadFileBytes(dir.Path() / "Song.mp3").size() >= 10000; })) << row.name;
     }
-    EXPECT_EQ(MapsFfmpeg(pid), row.maps) << row.name;
+    EXPECT_EQ(MapsFfmpeg(pid), row.maps) << row.name << ":\n" << ReadFileBytes(outputFile);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << row.name << ": ended by signal " << WTERMSIG(status);
   }
 }
 
