@@ -35,6 +35,39 @@ int OutputFile::Create(const std::string& base, const std::string& newExtension,
 std::string OutputFile::Name() const { return std::filesystem::path(path).filename().string(); }
 
 int OutputFile::Write(const uint8_t* data, size_t size) {
+  if (gathering && gathered.size() + size <= kGatherBytes) {
+    gathered.insert(gathered.end(), data, data + size);
+    bytes += static_cast<int64_t>(size);
+    return 0;
+  }
+  if (const int error = Flush(); error != 0) {
+    return error;
+  }
+  return WriteAll(data, size);
+}
+
+int OutputFile::Flush() {
+  if (gathered.empty()) {
+    return 0;
+  }
+  // Counted when they were gathered, written or not.
+  const int64_t counted = bytes;
+  const int error = WriteAll(gathered.data(), gathered.size());
+  bytes = counted;
+  gathered.clear();
+  return error;
+}
+
+int OutputFile::SetGathering(bool on) {
+  gathering = on;
+  if (on) {
+    gathered.reserve(kGatherBytes);
+    return 0;
+  }
+  return Flush();
+}
+
+int OutputFile::WriteAll(const uint8_t* data, size_t size) {
   while (size > 0) {
     const ssize_t written = writeFunction ? writeFunction(fd.Get(), data, size) : ::write(fd.Get(), data, size);
     if (written <= 0) {
@@ -51,8 +84,8 @@ int OutputFile::Write(const uint8_t* data, size_t size) {
   return 0;
 }
 
-std::string OutputFile::ReadTail(size_t maxBytes) const {
-  if (!fd.Valid() || bytes <= 0) {
+std::string OutputFile::ReadTail(size_t maxBytes) {
+  if (Flush() != 0 || !fd.Valid() || bytes <= 0) {
     return {};
   }
   const auto want = static_cast<size_t>(std::min<int64_t>(bytes, static_cast<int64_t>(maxBytes)));
@@ -72,19 +105,25 @@ std::string OutputFile::ReadTail(size_t maxBytes) const {
   return tail;
 }
 
-UniqueFd OutputFile::Release() {
+UniqueFd OutputFile::Release(int* flushError) {
+  const int error = Flush();
+  if (flushError != nullptr) {
+    *flushError = error;
+  }
   UniqueFd released = std::move(fd);
   Forget();
   return released;
 }
 
 int OutputFile::Close() {
+  const int flushError = Flush();
   const int error = fd.Close();
   Forget();
-  return error;
+  return flushError != 0 ? flushError : error;
 }
 
 void OutputFile::Forget() {
+  gathered.clear();
   fd.Reset();
   path.clear();
   bytes = 0;

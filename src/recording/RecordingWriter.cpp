@@ -305,6 +305,7 @@ bool RecordingWriter::CreateFile() {
     RecordError(path, error);
     return false;
   }
+  file.SetGathering(gatherReads);
   facts = SongFinish::Song{};
   facts.title = currentTitle;
   facts.station = stationName;
@@ -344,6 +345,10 @@ void RecordingWriter::CloseFile() {
   }
   FileSyncer::Finish finish = MakeFinish();
   const std::string path = file.Path();
+  // What the last read gathered goes in before the file is handed on.
+  if (const int error = file.Flush(); error != 0) {
+    RecordError(path, error);
+  }
   if (FileSyncer* syncer = FileSyncer::Installed()) {
     // Finished, synced and closed on the syncer's thread; a failure comes
     // back through syncReport.
@@ -374,6 +379,22 @@ FileSyncer::Finish RecordingWriter::MakeFinish() const {
   return SongFinish::Make(wanted, splitting, url, song, syncReport);
 }
 
+void RecordingWriter::OnReadEnd() {
+  MutexLock guard(lock);
+  if (!gatherReads) {
+    gatherReads = true;
+    file.SetGathering(true);
+  }
+  FlushGathered();
+}
+
+void RecordingWriter::FlushGathered() {
+  if (const int error = file.Flush(); error != 0) {
+    RecordError(file.Path(), error);
+    throw std::system_error(error, std::generic_category(), "cannot write " + file.Path());
+  }
+}
+
 void RecordingWriter::Write(const StreamBuffer& audio) {
   Write(audio.Data(), static_cast<size_t>(audio.Size()));
 }
@@ -400,6 +421,7 @@ void RecordingWriter::SyncWhenDue() {
   }
   const auto now = syncer->Now();
   if (now >= nextSync) {
+    FlushGathered();
     syncer->SyncOpenFile(file.Fd(), file.Path(), syncReport);
     nextSync = now + std::chrono::seconds(seconds);
   }

@@ -145,6 +145,11 @@ class RecordingWriter : public StreamObserver {
   // Title, Format, Station and State events steer the files; all other kinds
   // are ignored. May close a file at once, and throw like OnAudio.
   void OnText(StreamEvent kind, std::string text) override EXCLUDES(lock, shared);
+  // The blocks of one read are all here: writes what was gathered. From the
+  // first such call on, the writer gathers each read's blocks into one
+  // write (a producer that never calls it gets one write per block). Throws
+  // like OnAudio.
+  void OnReadEnd() override EXCLUDES(lock, shared);
 
   // The download directory; takes effect at the next file. Returns true.
   bool SetDirectory(const std::string& path) EXCLUDES(shared);
@@ -221,6 +226,8 @@ class RecordingWriter : public StreamObserver {
   void SyncWhenDue() REQUIRES(lock) EXCLUDES(shared);
   // Writes size bytes; throws std::system_error on failure.
   void Write(const uint8_t* data, size_t size) REQUIRES(lock) EXCLUDES(shared);
+  // Writes what the open file gathered; throws like Write when that fails.
+  void FlushGathered() REQUIRES(lock) EXCLUDES(shared);
   void Write(const StreamBuffer& audio) REQUIRES(lock) EXCLUDES(shared);
   // Whether Smart Splitting's overlap puts the next block into the open file
   // too, at a title change.
@@ -265,6 +272,7 @@ class RecordingWriter : public StreamObserver {
   bool streaming GUARDED_BY(lock) = false;  // between a response's Format and the next state change
   OutputFile file GUARDED_BY(lock);
   bool openFailed GUARDED_BY(lock) = false;
+  bool gatherReads GUARDED_BY(lock) = false;  // the producer ends its reads (OnReadEnd)
   bool joinPending GUARDED_BY(lock) = false;  // a new response began while the file was open
   std::unique_ptr<ReconnectJoin> join GUARDED_BY(lock);  // deciding a reconnect; null otherwise
   std::chrono::steady_clock::time_point nextSync GUARDED_BY(lock);  // of the open file

@@ -131,6 +131,8 @@ void SilenceCutter::OnAudio(const StreamBuffer& audio) { impl->OnAudio(audio.Dat
 
 void SilenceCutter::OnText(StreamEvent kind, std::string text) { impl->OnText(kind, std::move(text)); }
 
+void SilenceCutter::OnReadEnd() { impl->next.OnReadEnd(); }
+
 void SilenceCutter::Flush() { (void)impl->FlushAll(); }
 
 int64_t SilenceCutter::HeldBytes() const { return impl->heldBytes.load(std::memory_order_relaxed); }

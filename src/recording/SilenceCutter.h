@@ -105,6 +105,8 @@ class SilenceCutter : public StreamObserver {
   void Reset() override;
   void OnAudio(const StreamBuffer& audio) override;
   void OnText(StreamEvent kind, std::string text) override;
+  // Passes the end of a read on: what was handed on by then is written.
+  void OnReadEnd() override;
 
   // Hands everything held on to `next` now, deciding pending cuts with the
   // audio there is (the stream is being torn down).

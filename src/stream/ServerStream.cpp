@@ -225,6 +225,7 @@ void ServerStream::Attempt() {
         // Stopped: what this response still holds goes on before the
         // stream says it has ended.
         body.Finish();
+        EndRead();
         return;
       }
       if (resolver.Follow(*playlist, body.Url(), body.PlaylistBody()) == SourceResolver::Next::Hls) {
@@ -255,6 +256,7 @@ std::optional<PlaylistKind> ServerStream::ReadResponse(HttpConnection& current) 
       }
     } else {
       body.Feed(ReadBuffer(), n);
+      EndRead();
     }
     if (body.CurrentUse() == ResponseBody::Use::Playlist) {
       const std::string& text = body.PlaylistBody();
@@ -289,6 +291,7 @@ void ServerStream::Fail(const std::string& reason) {
   resolver.AttemptFailed();
   try {
     body.Finish();
+    EndRead();
   } catch (...) {
     // An observer failed with the held audio as well: the reason that ended
     // the attempt is the one to tell.
@@ -325,6 +328,7 @@ void ServerStream::ProcessChunk(const StreamBuffer* chunk) {
 void ServerStream::ProcessBytes(const uint8_t* bytes, int32_t count) {
   MutexLock lock(connectionLock);
   body.Feed(bytes, count);
+  EndRead();
 }
 
 void ServerStream::ParseHeaderLine(const std::string& line) {
@@ -364,6 +368,7 @@ void ServerStream::BeginResponse() {
 void ServerStream::FinishResponse() {
   MutexLock lock(connectionLock);
   body.Finish();
+  EndRead();
 }
 
 void ServerStream::OnResponseAudio(const uint8_t* data, int32_t size) {
@@ -395,6 +400,7 @@ void ServerStream::OnHlsFormat(AudioFormat audioFormat) {
 void ServerStream::OnHlsAudio(const uint8_t* data, int32_t size) {
   connectionLock.AssertHeld();
   body.PassAudio(data, size);
+  EndRead();
 }
 
 void ServerStream::OnHlsTitle(const std::string& title) {

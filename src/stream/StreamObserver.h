@@ -24,6 +24,10 @@ class StreamObserver {
   virtual void Reset() {}
   // A block of audio, lent for the duration of the call.
   virtual void OnAudio(const StreamBuffer& audio) { (void)audio; }
+  // Every block of one network read (or of what a response still held at
+  // its end) has reached OnAudio: a writer that gathered them writes them
+  // now. Observers of a producer that never calls it see no difference.
+  virtual void OnReadEnd() {}
   // The text is the observer's own copy.
   virtual void OnText(StreamEvent kind, std::string text) {  // NOLINT(performance-unnecessary-value-param)
     (void)kind;

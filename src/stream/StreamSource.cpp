@@ -92,6 +92,13 @@ void StreamSource::DeliverAudio(const StreamBuffer* buffer) {
   }
 }
 
+void StreamSource::EndRead() {
+  MutexLock lock(observerLock);
+  for (StreamObserver* observer : observers) {
+    observer->OnReadEnd();
+  }
+}
+
 bool StreamSource::AllocateReadBuffer() {
   FreeReadBuffer();
   try {

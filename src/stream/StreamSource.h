@@ -84,6 +84,9 @@ class StreamSource : public ThreadTask {
   // Counts the bytes, announces the counters, then lends the buffer to every
   // observer's OnAudio in order. Nothing for null.
   void DeliverAudio(const StreamBuffer* buffer) EXCLUDES(observerLock);
+  // Tells every observer, in order, that the audio of one read has all been
+  // delivered (OnReadEnd).
+  void EndRead() EXCLUDES(observerLock);
 
   // Replaces the read buffer with one of ReadSize() bytes; false when memory
   // runs out.

@@ -498,3 +498,70 @@ TEST(RecordingWriterTagsTest, ClosedFilesAreTaggedAndKeepTheirAudio) {
 }
 
 }  // namespace
+
+namespace {
+
+// A producer that ends its reads (OnReadEnd) gets each read's blocks in one
+// write per file; every byte still lands in its title's file, in order, and
+// a write that fails at the read's end is reported as a block's would be.
+TEST(RecordingWriterGatherTest, EachReadIsOneWritePerFileAndNothingIsLostOrMoved) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> calls;  // "T:x" a title, "E" a read ends, else an audio block
+    std::vector<size_t> writes;      // the sizes write() saw, in order
+    std::map<std::string, std::string> files;
+  };
+  const Case cases[] = {
+      {"before the first read end, a write per block", {"T:A", "aa", "aaa", "E", "aaaa", "a", "E"}, {2, 3, 5},
+       {{"A.mp3", "aaaaaaaaaa"}}},
+      {"a title change inside a read closes the file with what it gathered",
+       {"T:A", "a", "E", "aa", "T:B", "bb", "bbb", "E"}, {1, 2, 5}, {{"A.mp3", "aaa"}, {"B.mp3", "bbbbb"}}},
+      {"a stop without a read end writes what was gathered", {"T:A", "a", "E", "aa", "aaa"}, {1, 5},
+       {{"A.mp3", "aaaaaa"}}},
+  };
+  for (const Case& c : cases) {
+    TempDir temp;
+    RecordingWriter writer;
+    writer.SetDirectory(temp.Path().string());
+    writer.SetSmartSplitting(false);
+    std::vector<size_t> writes;
+    writer.SetWriteFunction([&](int fd, const void* data, size_t size) {
+      writes.push_back(size);
+      return ::write(fd, data, size);
+    });
+    for (const std::string& call : c.calls) {
+      if (call.rfind("T:", 0) == 0) {
+        writer.OnText(StreamEvent::Title, call.substr(2));
+      } else if (call == "E") {
+        writer.OnReadEnd();
+      } else {
+        writer.OnAudio(StreamBuffer(call.data(), static_cast<int32_t>(call.size())));
+      }
+    }
+    writer.Reset();
+    EXPECT_EQ(writes, c.writes) << c.name;
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.Path())) {
+      files[entry.path().filename().string()] = ReadFileBytes(entry.path());
+    }
+    EXPECT_EQ(files, c.files) << c.name;
+  }
+
+  // A gathered read that cannot be written: the read's end throws and the
+  // reason is the writer's last error, as for a block written at once.
+  TempDir temp;
+  RecordingWriter writer;
+  writer.SetDirectory(temp.Path().string());
+  writer.SetWriteFunction([](int, const void*, size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  });
+  writer.OnText(StreamEvent::Title, "A");
+  writer.OnReadEnd();
+  writer.OnAudio(StreamBuffer("abc", 3));
+  EXPECT_THROW(writer.OnReadEnd(), std::system_error);
+  ASSERT_TRUE(writer.LastError());
+  EXPECT_NE(writer.LastError()->reason.find("space"), std::string::npos);
+}
+
+}  // namespace
