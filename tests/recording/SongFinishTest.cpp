@@ -2,11 +2,11 @@
 // system allows; a move that cannot be made is told once, with its reason.
 #include "recording/SongFinish.h"
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -22,14 +22,15 @@ TEST(SongFinishMoveTest, PartialSongsFindAFreeNameInIncomplete) {
     const char* name;
     int renameError;                   // what the rename answers instead of renaming; -1: numbered names clash
     std::vector<std::string> present;  // already in incomplete/
-    const char* wantName;              // a regular expression; "" when the file stays
+    const char* wantName;              // a shell pattern (fnmatch); "" when the file stays
   };
   const Row rows[] = {
-      {"free name", 0, {}, R"(Song\.mp3)"},
-      {"taken name", 0, {"Song.mp3", "Song(1).mp3"}, R"(Song\(2\)\.mp3)"},
-      {"no RENAME_NOREPLACE: link and unlink", EINVAL, {"Song.mp3"}, R"(Song\(1\)\.mp3)"},
-      {"no renameat2: link and unlink", ENOSYS, {}, R"(Song\.mp3)"},
-      {"a hundred clashes: a unique suffix", -1, {"Song.mp3"}, R"(Song-[0-9a-f]{8}\.mp3)"},
+      {"free name", 0, {}, "Song.mp3"},
+      {"taken name", 0, {"Song.mp3", "Song(1).mp3"}, "Song(2).mp3"},
+      {"no RENAME_NOREPLACE: link and unlink", EINVAL, {"Song.mp3"}, "Song(1).mp3"},
+      {"no renameat2: link and unlink", ENOSYS, {}, "Song.mp3"},
+      {"a hundred clashes: a unique suffix", -1, {"Song.mp3"},
+       "Song-[0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f].mp3"},
       {"denied: stays, told once", EACCES, {}, ""},
   };
   for (const Row& row : rows) {
@@ -60,7 +61,7 @@ TEST(SongFinishMoveTest, PartialSongsFindAFreeNameInIncomplete) {
       EXPECT_NE(report.Failure().find(std::generic_category().message(EACCES)), std::string::npos);
       continue;
     }
-    EXPECT_TRUE(std::regex_match(fs::path(moved).filename().string(), std::regex(row.wantName))) << moved;
+    EXPECT_EQ(fnmatch(row.wantName, fs::path(moved).filename().c_str(), 0), 0) << moved;
     EXPECT_EQ(fs::path(moved).parent_path(), temp.Path() / "incomplete");
     for (const std::string& name : row.present) {
       EXPECT_EQ(ReadFileBytes(temp.Path() / "incomplete" / name), "older");
