@@ -4,19 +4,18 @@
 // taken in. The server is the loopback ICY server.
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "AnswerBoxes.h"
 #include "HungDisk.h"
+#include "ViewFixture.h"
 #include "app/ServerRowPresenter.h"
 #include "app/SettingsStore.h"
 #include "recording/RecordingOptions.h"
@@ -26,28 +25,13 @@
 #include "ui/CDriftharbourView.h"
 #include "ui/CMainFrame.h"
 
-namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
-
-class HungDiskStopTest : public QObject {
+class HungDiskStopTest : public QObject, public ViewFixture {
   Q_OBJECT
 
  private slots:
-  void init() {
-    QVERIFY(directory.isValid());
-    const std::string settingsPath = directory.filePath(QStringLiteral("Driftharbour.ini")).toStdString();
-    std::filesystem::remove(settingsPath);
-    frame = std::make_unique<CMainFrame>(settingsPath);
-    frame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
-  }
-  void cleanup() { frame.reset(); }
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
 
   void theWindowAnswersWhileTheStopWaitsForTheDisk_data() {
     QTest::addColumn<QString>("how");
@@ -128,27 +112,6 @@ class HungDiskStopTest : public QObject {
       QTRY_COMPARE(Cell(0, ServerRowPresenter::kStateColumn), QStringLiteral("Disconnected"));
     }
   }
-
- private:
-  CDriftharbourView* View() const { return frame->View(); }
-  QTreeWidget* List() const { return View()->ServerList(); }
-  QString Cell(int row, int column) const {
-    QTreeWidgetItem* item = List()->topLevelItem(row);
-    return item == nullptr ? QStringLiteral("<no row>") : item->text(column);
-  }
-  QPoint RowCentre(int row) const { return List()->visualItemRect(List()->topLevelItem(row)).center(); }
-  void Select(int row) {
-    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(row));
-    QCoreApplication::processEvents();
-  }
-  void Doubleclick(int row) {
-    Select(row);
-    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(row));
-    QCoreApplication::processEvents();
-  }
-
-  QTemporaryDir directory;
-  std::unique_ptr<CMainFrame> frame;
 };
 
 QTEST_MAIN(HungDiskStopTest)
