@@ -2,19 +2,19 @@
 // it, and a stream that needs it without the module says which file is
 // missing. On the real executable, read from /proc/PID/maps.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/Eventually.h"
 #include "support/HlsFixture.h"
 #include "support/IcyTestServer.h"
@@ -30,34 +30,13 @@ constexpr const char* kModule = "libdriftharbour-media.so";
 // which maps FFmpeg itself.
 pid_t StartRecorder(const std::vector<std::string>& arguments, const std::string& outputFile,
                     const std::string& mediaDir) {
-  int execed[2];
-  if (pipe2(execed, O_CLOEXEC) != 0) {
-    return -1;
+  std::vector<std::string> command{DRIFTHARBOUR_RECORD_PATH};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  ChildOptions options{outputFile, true, {}};
+  if (!mediaDir.empty()) {
+    options.environment.push_back("DRIFTHARBOUR_MEDIA_DIR=" + mediaDir);
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(output, STDOUT_FILENO);
-    dup2(output, STDERR_FILENO);
-    if (!mediaDir.empty()) {
-      setenv("DRIFTHARBOUR_MEDIA_DIR", mediaDir.c_str(), 1);
-    }
-    std::vector<std::string> copies = arguments;
-    std::string program = DRIFTHARBOUR_RECORD_PATH;
-    std::vector<char*> argv{program.data()};
-    for (std::string& argument : copies) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(execed[1]);
-  char byte = 0;
-  while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
-  }
-  close(execed[0]);
-  return pid;
+  return SpawnChild(std::move(command), options);
 }
 
 std::string MapsOf(pid_t pid) {

@@ -19,6 +19,7 @@
 #include "cli/RecorderOptions.h"
 #include "cli/SettingsRecorder.h"
 #include "stream/ServerStream.h"
+#include "support/ChildProcess.h"
 #include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
@@ -49,24 +50,9 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part) {
 
 // Starts the recorder with its output going to a file; its pid.
 pid_t StartRecorder(const std::vector<std::string>& arguments, const std::string& outputFile) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::FILE* out = std::freopen(outputFile.c_str(), "w", stdout);
-    if (out == nullptr || dup2(STDOUT_FILENO, STDERR_FILENO) < 0) {
-      _exit(126);
-    }
-    std::vector<char*> argv;
-    std::string program = DRIFTHARBOUR_RECORD_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (auto& argument : copies) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
+  std::vector<std::string> command{DRIFTHARBOUR_RECORD_PATH};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return SpawnChild(std::move(command), ChildOptions{outputFile, true, {}});
 }
 
 // A show of three seconds, two seconds after the recorder starts, with no

@@ -31,6 +31,28 @@ class FileActions {
   bool valid;
 };
 
+// Pointers to the strings' bytes, null-terminated, as exec wants them.
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
+  for (std::string& text : strings) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+pid_t Spawn(std::vector<std::string>& arguments, const FileActions& actions, std::vector<std::string>& environment) {
+  std::vector<char*> argv = Pointers(arguments);
+  std::vector<char*> envp = environment.empty() ? std::vector<char*>{} : Pointers(environment);
+  pid_t pid = -1;
+  // posix_spawnp returns once the child has run the program (or failed to).
+  if (posix_spawnp(&pid, argv[0], actions.Get(), nullptr, argv.data(), envp.empty() ? environ : envp.data()) != 0) {
+    return -1;
+  }
+  return pid;
+}
+
 }  // namespace
 
 pid_t SpawnChild(std::vector<std::string> arguments, const std::string& outputFile, int errorFd) {
@@ -44,15 +66,36 @@ pid_t SpawnChild(std::vector<std::string> arguments, const std::string& outputFi
                      : actions.Open(STDERR_FILENO, "/dev/null", O_WRONLY))) {
     return -1;
   }
-  std::vector<char*> argv;
-  argv.reserve(arguments.size() + 1);
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], actions.Get(), nullptr, argv.data(), environ) != 0) {
+  std::vector<std::string> environment;
+  return Spawn(arguments, actions, environment);
+}
+
+pid_t SpawnChild(std::vector<std::string> arguments, const ChildOptions& options) {
+  if (arguments.empty()) {
     return -1;
   }
-  return pid;
+  FileActions actions;
+  if (!actions.Open(STDIN_FILENO, "/dev/null", O_RDONLY) ||
+      !actions.Open(STDOUT_FILENO, options.outputFile, O_WRONLY | O_CREAT | O_TRUNC) ||
+      !(options.errorToOutput ? actions.Duplicate(STDOUT_FILENO, STDERR_FILENO)
+                              : actions.Open(STDERR_FILENO, "/dev/null", O_WRONLY))) {
+    return -1;
+  }
+  // Ours, less what the options set, then the options.
+  std::vector<std::string> environment;
+  if (!options.environment.empty()) {
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+      const std::string text = *variable;
+      const std::string name = text.substr(0, text.find('=') + 1);
+      bool replaced = false;
+      for (const std::string& wanted : options.environment) {
+        replaced = replaced || wanted.compare(0, name.size(), name) == 0;
+      }
+      if (!replaced) {
+        environment.push_back(text);
+      }
+    }
+    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+  }
+  return Spawn(arguments, actions, environment);
 }
