@@ -100,19 +100,4 @@ TEST(MediaLoaderTest, StreamsNeedingItAtOnceShareOneLoad) {
   }
 }
 
-TEST(MediaLoaderTest, TheVariableReplacesTheProgramsFolders) {
-  const std::vector<std::string> chosen = MediaLoader::DefaultFolders();
-  ASSERT_EQ(chosen.size(), 1u);
-  EXPECT_EQ(chosen.front(), ModuleFolder());
-
-  unsetenv("DRIFTHARBOUR_MEDIA_DIR");
-  const std::vector<std::string> folders = MediaLoader::DefaultFolders();
-  setenv("DRIFTHARBOUR_MEDIA_DIR", chosen.front().c_str(), 1);
-  // The program's own folder, the install layout relative to it, the
-  // configured install folder.
-  ASSERT_EQ(folders.size(), 3u);
-  EXPECT_NE(folders[1].find("driftharbour"), std::string::npos) << folders[1];
-  EXPECT_EQ(folders[2].front(), '/') << folders[2];
-}
-
 }  // namespace

@@ -514,8 +514,6 @@ TEST(RecordingWriterGatherTest, EachReadIsOneWritePerFileAndNothingIsLostOrMoved
   const Case cases[] = {
       {"before the first read end, a write per block", {"T:A", "aa", "aaa", "E", "aaaa", "a", "E"}, {2, 3, 5},
        {{"A.mp3", "aaaaaaaaaa"}}},
-      {"a title change inside a read closes the file with what it gathered",
-       {"T:A", "a", "E", "aa", "T:B", "bb", "bbb", "E"}, {1, 2, 5}, {{"A.mp3", "aaa"}, {"B.mp3", "bbbbb"}}},
       {"a stop without a read end writes what was gathered", {"T:A", "a", "E", "aa", "aaa"}, {1, 5},
        {{"A.mp3", "aaaaaa"}}},
   };

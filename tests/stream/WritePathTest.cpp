@@ -13,7 +13,6 @@
 
 #include "recording/RecordingWriter.h"
 #include "stream/ServerStream.h"
-#include "stream/StreamBuffer.h"
 #include "support/Eventually.h"
 #include "support/IcyTestServer.h"
 #include "support/TempDir.h"
@@ -118,26 +117,5 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"SplittingOffAtOnce", 16000, 200123, {{0, "Song A"}, {64000, "Song B"}}, 0, 0, false},
         Shape{"SplittingOffInPieces", 1000, 20123, {{0, "Song A"}, {7000, "Song B"}}, 333, 500, false}),
     [](const testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
-
-TEST(StreamBufferLend, ShowsTheBytesWithoutCopyingOrFreeingThem) {
-  const std::string bytes = "lent audio";
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  {
-    const StreamBuffer lent = StreamBuffer::Lend(data, static_cast<int32_t>(bytes.size()));
-    EXPECT_EQ(lent.Data(), data);
-    EXPECT_EQ(lent.Size(), static_cast<int32_t>(bytes.size()));
-    EXPECT_EQ(lent.ToText(), bytes);
-    StreamBuffer copy;
-    copy.AppendBuffer(lent);
-    EXPECT_NE(copy.Data(), data);
-    EXPECT_EQ(copy.ToText(), bytes);
-  }  // the lent buffer's end frees nothing (AddressSanitizer would say so)
-  for (const int32_t length : {0, -1}) {
-    const StreamBuffer empty = StreamBuffer::Lend(data, length);
-    EXPECT_EQ(empty.Data(), nullptr);
-    EXPECT_EQ(empty.Size(), 0);
-  }
-  EXPECT_EQ(StreamBuffer::Lend(nullptr, 5).Size(), 0);
-}
 
 }  // namespace

@@ -37,7 +37,6 @@ class StartOptionsTest : public QObject {
     const std::string url = "http://127.0.0.1:1/a";
     QTest::newRow("a URL") << Words{url} << "" << Words{url};
     QTest::newRow("--bogus") << Words{"--bogus", url} << "--bogus" << Words{url};
-    QTest::newRow("-x") << Words{"-x"} << "-x" << Words{};
     QTest::newRow("the first of two") << Words{"-q", "--z"} << "-q" << Words{};
     QTest::newRow("a flag with a value") << Words{"--help=1"} << "--help=1" << Words{};
     QTest::newRow("Qt's style and its value") << Words{"-style", "fusion", url} << "" << Words{url};
