@@ -16,7 +16,10 @@ namespace {
 constexpr double kFloorDb = -90.0;
 constexpr int64_t kReachUs = int64_t{SilenceCutter::kReachMs} * 1000;
 
-constexpr int64_t kMinQuietUs = int64_t{SilenceCutter::kMinQuietMs} * 1000;
+// A range shorter than this is not searched: a title that holds for less
+// than a second is a burst of titles or a correction, not the end of a song,
+// and a silence found for it would most likely be another change's.
+constexpr int64_t kMinSearchedRangeUs = 1'000'000;
 
 double LevelDb(double power) { return power > 0.0 ? std::max(kFloorDb, 10.0 * std::log10(power)) : kFloorDb; }
 
@@ -135,9 +138,9 @@ std::optional<size_t> CutChooser::Choose(const FrameIndex& index, const HeldAudi
   }
   std::vector<int64_t> starts;  // decoded sample where each frame from reachLow begins
   std::optional<int64_t> quiet;
-  // A change whose range is shorter than a quiet stretch (titles at every
-  // metadata block) has no silence of its own to search.
-  if (frames[*high].startUs - frames[*low].startUs >= kMinQuietUs) {
+  // A change whose range is short (titles at every metadata block) has no
+  // silence of its own to search.
+  if (frames[*high].startUs - frames[*low].startUs >= kMinSearchedRangeUs) {
     const size_t preroll = reachLow >= static_cast<size_t>(SilenceCutter::kPrerollFrames)
                                ? reachLow - SilenceCutter::kPrerollFrames
                                : 0;

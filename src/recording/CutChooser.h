@@ -32,10 +32,11 @@ class HeldAudio;
 // 1/kDecodeShareDivisor share of the audio's duration, banked up to
 // kBankedMeasures whole windows. A change whose window the budget cannot
 // pay for is cut at the target without decoding, and so is one whose range
-// (between the previous cut and the next change) is shorter than a quiet
-// stretch. So a station that changes its title at every metadata block
-// decodes little, and a station with songs of ordinary length never meets
-// the limit. Frames are found by binary search: a change that decodes
+// (between the previous cut and the next change) is shorter than a second:
+// such a title is a burst or a correction, not a song. So a station that
+// changes its title at every metadata block decodes nothing, one that
+// changes it every few seconds decodes at most half its audio, and a
+// station with songs of ordinary length never meets the limit. Frames are found by binary search: a change that decodes
 // nothing costs little.
 //
 // Owns the LoudnessMeter and the TitleLag; the options are fixed at

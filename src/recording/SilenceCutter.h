@@ -34,10 +34,11 @@
 // with the change they repeat, so they never undo a moved cut. Unless the
 // window was given (learnTitleLag off), it follows the station: once a few
 // cuts have found their silence, it also reaches 5 s (half its width) either
-// side of their usual offset from the title change (CutChooser, TitleLag). Decoding has a budget that the
-// audio refills, so that a title in every metadata block costs about what
-// a title per song does; a change the budget cannot pay for goes where
-// nothing quiet was found.
+// side of their usual offset from the title change (CutChooser, TitleLag). A title that
+// holds for less than a second is not searched (a burst of titles costs
+// what a title per song does), and decoding has a budget that the audio
+// refills: a change the budget cannot pay for goes where nothing quiet was
+// found.
 //
 // Decoding uses FFmpeg's libavcodec: its parser finds the frames of MPEG audio
 // (layers I to III) and ADTS AAC (FrameIndex), its decoder makes the samples

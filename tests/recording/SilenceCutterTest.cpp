@@ -264,6 +264,24 @@ TEST_F(SilenceCutterTest, RepeatedTitlesDoNotUndoAMovedCut) {
   EXPECT_NEAR(CutMs(audio, switches[1]), audio.silences[0].MiddleMs(), audio.frameMs / 2 + 10);
 }
 
+// A new title every 400 ms across a gap is a burst, not songs: no title
+// moves into the gap, each stays at the frame where it came.
+TEST_F(SilenceCutterTest, BurstOfTitlesStaysWhereItCame) {
+  const SongAudio audio = Songs(SongCodec::Mp3, {{5, kTone}, {0.6}, {5, kOtherTone}});
+  std::vector<Announcement> titles{{0, "A"}};
+  for (double ms = 3000; ms < 8000; ms += 400) {
+    titles.push_back({audio.OffsetNearMs(ms), "T" + std::to_string(titles.size())});
+  }
+  SilenceCutter cutter(log, options);
+  Play(cutter, "mp3", audio.bytes, titles, 1024);
+  EXPECT_TRUE(SameBytes(log.audio, audio.bytes));
+  const auto cuts = log.Titles();
+  ASSERT_EQ(cuts.size(), titles.size() + 1);
+  for (size_t at = 1; at < titles.size(); ++at) {
+    EXPECT_NEAR(CutMs(audio, cuts[at]), ChangeMs(audio, titles[at].offset), audio.frameMs) << titles[at].title;
+  }
+}
+
 // Whatever the blocks and the titles, the bytes come out whole and in order,
 // every title after the first at a frame boundary, the titles in their order.
 TEST_F(SilenceCutterTest, NoFrameIsLostSplitOrDoubled) {
