@@ -25,9 +25,9 @@ namespace media {
 
 // Raised whenever a type below changes shape.
 inline constexpr int kInterfaceVersion = 1;
-// The module's file name and its one exported C function, of type
-// EntryFunction: it returns the module's MediaCodecs, or null when the
-// version differs.
+// The module's file name and its one exported C function, a
+// ModuleLoader::Entry: it returns the module's MediaCodecs, or null when
+// the version differs.
 inline constexpr const char* kModuleFileName = "libdriftharbour-media.so";
 inline constexpr const char* kEntryName = "driftharbour_media_codecs";
 
@@ -114,9 +114,5 @@ class MediaCodecs {
  protected:
   ~MediaCodecs() = default;
 };
-
-extern "C" {
-using EntryFunction = const MediaCodecs* (*)(int interfaceVersion);
-}
 
 }  // namespace media

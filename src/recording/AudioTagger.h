@@ -3,11 +3,14 @@
 #include <string>
 
 #include "audio/AudioFormat.h"
+#include "recording/TagWriter.h"
 
 // Writes a finished recording's tags with TagLib, so that a music player
 // shows artist, title and station: an ID3v2.4 tag at the start of MP3 and AAC
 // (ADTS) files, the comment header of Ogg Vorbis and Opus files. The audio
-// bytes after the tag stay exactly as they were.
+// bytes after the tag stay exactly as they were. The TagLib code lives in
+// the tag module, opened when the first file is tagged (recording/
+// TagWriter.h); what follows is what it does.
 //
 // MP3 and AAC: TagLib renders the ID3v2.4 tag and the tagger puts it in front
 // of the audio, in place of an ID3v2 tag the file already begins with (whose
@@ -31,13 +34,7 @@
 // thread).
 class AudioTagger {
  public:
-  struct Tags {
-    std::string title;    // from "Artist - Title": the title; the whole text without " - "
-    std::string artist;   // "" without " - "
-    std::string album;    // the station's name
-    std::string comment;  // the stream URL
-    std::string date;     // the recording's date, "YYYY-MM-DD"
-  };
+  using Tags = tagging::Fields;
 
   // Splits a stream title at its first " - " into artist and title, blanks
   // around each trimmed; when either side is empty the whole title is the
@@ -48,7 +45,8 @@ class AudioTagger {
 
   // Tags the file at path; false (with a reason in error, if not null) when
   // the file cannot be read or tagged, in which case its bytes are unchanged.
-  // The reason names the file and says why (the system's error text).
+  // The reason names the file and says why (the system's error text, or
+  // why the tag module could not be loaded).
   // Empty fields are left out.
   static bool Tag(const std::string& path, AudioFormat format, const Tags& tags, std::string* error = nullptr);
 };

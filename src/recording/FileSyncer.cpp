@@ -19,6 +19,7 @@ std::string ErrorText(int error) { return std::generic_category().message(error)
 
 std::string SyncReport::Failure() const {
   MutexLock lock(mutex);
+  unread = false;
   return failure;
 }
 
@@ -32,6 +33,7 @@ void SyncReport::SetFailure(std::string path, std::string reason) {
   failedPath = std::move(path);
   failure = std::move(reason);
   ++failures;
+  unread = true;
 }
 
 uint64_t SyncReport::Failures() const {
@@ -41,6 +43,9 @@ uint64_t SyncReport::Failures() const {
 
 void SyncReport::Clear() {
   MutexLock lock(mutex);
+  if (unread) {
+    return;
+  }
   failedPath.clear();
   failure.clear();
 }

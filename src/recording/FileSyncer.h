@@ -25,10 +25,13 @@
 struct SyncReport {
   std::atomic<bool> queued{false};
 
-  // "" when the last sync and close went well.
+  // "" when the last sync and close went well. Reading a failure marks it
+  // read.
   std::string Failure() const EXCLUDES(mutex);
   void SetFailure(std::string path, std::string reason) EXCLUDES(mutex);
-  // Forgets the last failure; the count stays.
+  // Forgets the last failure once it has been read; the count stays. An
+  // unread one stays too: the finish of a closed file (its tag, its move)
+  // may fail just before the next file opens, and must still be seen.
   void Clear() EXCLUDES(mutex);
   std::string FailedPath() const EXCLUDES(mutex);
   // Failures set so far.
@@ -39,6 +42,7 @@ struct SyncReport {
   std::string failedPath GUARDED_BY(mutex);
   std::string failure GUARDED_BY(mutex);
   uint64_t failures GUARDED_BY(mutex) = 0;
+  mutable bool unread GUARDED_BY(mutex) = false;
 };
 
 // Puts recorded files on the disk in the background. The kernel keeps written

@@ -1,11 +1,13 @@
 // The recorder maps FFmpeg (the media module) only for a stream that needs
-// it, and a stream that needs it without the module says which file is
-// missing. On the real executable, read from /proc/PID/maps.
+// it, and TagLib (the tag module) only once it tags a file; a stream that
+// needs a module that is not there says which file is missing. On the real
+// executable, read from /proc/PID/maps.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -23,6 +25,7 @@
 namespace {
 
 constexpr const char* kModule = "libdriftharbour-media.so";
+constexpr const char* kTagModule = "libdriftharbour-tags.so";
 
 // Runs the recorder with arguments, its output in outputFile; mediaDir, when
 // not empty, replaces the folder the module is looked for in. Returns once
@@ -51,7 +54,11 @@ bool MapsFfmpeg(pid_t pid) {
   return maps.find(kModule) != std::string::npos || maps.find("libavcodec") != std::string::npos;
 }
 
-TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
+// (The media module brings TagLib along too, for the ID3 tags in HLS
+// segments.)
+bool MapsTagModule(pid_t pid) { return MapsOf(pid).find(kTagModule) != std::string::npos; }
+
+TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
   struct Row {
     const char* name;
     bool hls;
@@ -59,6 +66,7 @@ TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
     bool emptyModuleFolder;
     bool maps;            // whether the process ends up mapping FFmpeg
     const char* says;     // in the output, when not null
+    bool tags = false;    // whether it ends up mapping the tag module
   };
   const Row rows[] = {
       {"plain ICY", false, {}, false, false, nullptr},
@@ -66,6 +74,8 @@ TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
       {"plain ICY cut at silence without the module", false, {"--cut-at-silence"}, true, false, kModule},
       {"HLS", true, {}, false, true, nullptr},
       {"HLS without the module", true, {}, true, false, kModule},
+      {"plain ICY tagged", false, {"--tags"}, false, false, nullptr, true},
+      {"plain ICY tagged without the module", false, {"--tags"}, true, false, kTagModule},
   };
   for (const Row& row : rows) {
     IcyTestServer server;
@@ -78,7 +88,10 @@ TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
       url = station->PlaylistUrl();
     } else {
       server.Push({"ICY 200 OK\r\ncontent-type:audio/mpeg\r\nicy-metaint:1000\r\n\r\n",
-                   InterleaveMetadata(TestBytes(20000), 1000, {{0, "Song"}}), IcyResponse::kEverything, true});
+                   InterleaveMetadata(TestBytes(20000), 1000, {{0, "Song"}, {12000, "Next"}}),
+                   IcyResponse::kEverything, true, 1000, std::chrono::milliseconds(100), 13000});
+      // (Paced after "Next": the audio after it shows what became of "Song",
+      // which the syncer finishes meanwhile.)
       url = server.Url("/stream");
     }
     TempDir empty;
@@ -94,11 +107,15 @@ TEST(MediaModuleLoadTest, OnlyStreamsThatNeedFfmpegLoadIt) {
           << row.name << ":\n" << ReadFileBytes(outputFile);
     } else if (row.maps) {
       EXPECT_TRUE(Eventually([&] { return MapsFfmpeg(pid); })) << row.name;
+    } else if (row.tags) {
+      EXPECT_TRUE(Eventually([&] { return MapsTagModule(pid); })) << row.name;
     } else {
-      // By the time audio reaches the file, a stream that needed FFmpeg would have loaded it.
-      EXPECT_TRUE(Eventually([&] { return ReadFileBytes(dir.Path() / "Song.mp3").size() >= 10000; })) << row.name;
+      // By the time the next song's audio reaches its file, a stream that
+      // needed FFmpeg would have loaded it, and the first file is closed.
+      EXPECT_TRUE(Eventually([&] { return ReadFileBytes(dir.Path() / "Next.mp3").size() >= 4000; })) << row.name;
     }
     EXPECT_EQ(MapsFfmpeg(pid), row.maps) << row.name << ":\n" << ReadFileBytes(outputFile);
+    EXPECT_EQ(MapsTagModule(pid), row.tags) << row.name;
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);

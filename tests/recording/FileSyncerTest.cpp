@@ -221,6 +221,19 @@ TEST_F(FileSyncerTest, AFailedSyncIsTheWritersLastError) {
   EXPECT_EQ(error->reason, std::generic_category().message(EIO));
 }
 
+// A finish that fails before the next file opens (a tag module that is not
+// there fails at once) is still seen once; then the next file clears it.
+TEST(SyncReportTest, AnUnreadFailureOutlivesTheNextFile) {
+  SyncReport report;
+  report.SetFailure("/music/A.mp3", "cannot tag");
+  report.Clear();
+  EXPECT_EQ(report.FailedPath(), "/music/A.mp3");
+  EXPECT_EQ(report.Failure(), "cannot tag");
+  report.Clear();
+  EXPECT_EQ(report.Failure(), "");
+  EXPECT_EQ(report.Failures(), 1u);
+}
+
 TEST_F(FileSyncerTest, StreamsStartedTogetherSyncAtDifferentMoments) {
   std::vector<std::unique_ptr<RecordingWriter>> writers;
   for (int i = 0; i < 50; ++i) {

@@ -24,8 +24,7 @@ class FfmpegCodecs final : public media::MediaCodecs {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const media::MediaCodecs* driftharbour_media_codecs(
-    int interfaceVersion) {
+extern "C" __attribute__((visibility("default"))) const void* driftharbour_media_codecs(int interfaceVersion) {
   static const FfmpegCodecs codecs;
-  return interfaceVersion == media::kInterfaceVersion ? &codecs : nullptr;
+  return interfaceVersion == media::kInterfaceVersion ? static_cast<const media::MediaCodecs*>(&codecs) : nullptr;
 }
