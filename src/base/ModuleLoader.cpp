@@ -40,7 +40,8 @@ ModuleLoader::ModuleLoader(Module what, std::vector<std::string> searchFolders)
     : module(what), folders(std::move(searchFolders)) {}
 
 std::vector<std::string> ModuleLoader::DefaultFolders() {
-  if (const char* chosen = std::getenv(kFolderVariable); chosen != nullptr) {
+  // The program never changes its environment once it runs.
+  if (const char* chosen = std::getenv(kFolderVariable); chosen != nullptr) {  // NOLINT(concurrency-mt-unsafe)
     return {chosen};
   }
   std::vector<std::string> result;
@@ -84,7 +85,7 @@ void ModuleLoader::Load() {
     // Never closed: the interface it returns lives as long as the process.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-      const char* reason = dlerror();
+      const char* reason = dlerror();  // NOLINT(concurrency-mt-unsafe): glibc keeps it per thread
       openError = path.string() + " would not load: " + (reason != nullptr ? reason : "unknown error");
       continue;
     }
