@@ -140,12 +140,22 @@ class Replacement {
   bool committed = false;
 };
 
-bool TagId3(const std::string& path, const tagging::Fields& tags, std::string& reason) {
-  const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status;
+// The file to tag, open for reading, and its status; an invalid descriptor
+// (with the reason) when it cannot be read.
+UniqueFd OpenToRead(const std::string& path, struct stat& status, std::string& reason) {
+  UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!source.Valid() || ::fstat(source.Get(), &status) != 0) {
     const int error = errno;  // before the text is built
     reason = "cannot read " + path + ": " + SystemReason(error);
+    return UniqueFd();
+  }
+  return source;
+}
+
+bool TagId3(const std::string& path, const tagging::Fields& tags, std::string& reason) {
+  struct stat status;
+  const UniqueFd source = OpenToRead(path, status, reason);
+  if (!source.Valid()) {
     return false;
   }
   std::array<char, 10> head{};
@@ -178,11 +188,9 @@ bool TagId3(const std::string& path, const tagging::Fields& tags, std::string& r
 
 template <typename OggFile>
 bool TagOgg(const std::string& path, const tagging::Fields& tags, std::string& reason) {
-  const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
-  if (!source.Valid() || ::fstat(source.Get(), &status) != 0) {
-    const int error = errno;  // before the text is built
-    reason = "cannot read " + path + ": " + SystemReason(error);
+  const UniqueFd source = OpenToRead(path, status, reason);
+  if (!source.Valid()) {
     return false;
   }
   // TagLib rewrites in place: it works on the copy.
