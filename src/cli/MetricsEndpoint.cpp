@@ -1,8 +1,10 @@
 #include "cli/MetricsEndpoint.h"
 
-#include <prometheus/exposer.h>
-
 #include <stdexcept>
+#include <utility>
+
+#include "base/ModuleLoader.h"
+#include "cli/RecorderMetrics.h"
 
 namespace {
 
@@ -10,22 +12,38 @@ std::string UrlHost(const std::string& address) {
   return address.find(':') == std::string::npos ? address : "[" + address + "]";
 }
 
+// The metrics module, opened by the first endpoint: a recorder without
+// --metrics never maps prometheus-cpp.
+ModuleLoader& MetricsModule() {
+  static ModuleLoader loader(
+      {metrics::kModuleFileName, metrics::kEntryName, metrics::kInterfaceVersion, "metrics module", "prometheus-cpp"},
+      ModuleLoader::DefaultFolders());
+  return loader;
+}
+
 }  // namespace
 
 MetricsEndpoint::MetricsEndpoint(const std::string& address, uint16_t requestedPort,
-                                 const std::shared_ptr<prometheus::Collectable>& metrics)
+                                 const std::shared_ptr<RecorderMetrics>& metrics)
     : host(UrlHost(address)) {
-  try {
-    // One thread serves the scrapes: Prometheus asks every few seconds, and
-    // a second thread would only stand idle beside ten thousand workers.
-    exposer = std::make_unique<prometheus::Exposer>(host + ":" + std::to_string(requestedPort), 1);
-  } catch (const std::exception& error) {
-    throw std::runtime_error("cannot serve metrics on " + host + ":" + std::to_string(requestedPort) + " (" +
-                             error.what() + ")");
+  const std::string where = host + ":" + std::to_string(requestedPort);
+  const auto* server = static_cast<const metrics::Server*>(MetricsModule().Interface());
+  if (server == nullptr) {
+    throw std::runtime_error("cannot serve metrics on " + where + " (" + MetricsModule().Failure() + ")");
   }
-  exposer->RegisterCollectable(metrics);
-  const auto ports = exposer->GetListeningPorts();
-  port = ports.empty() ? requestedPort : static_cast<uint16_t>(ports.front());
+  std::weak_ptr<RecorderMetrics> figures = metrics;
+  std::string error;
+  page = server->Serve(
+      where,
+      [figures = std::move(figures)] {
+        const std::shared_ptr<RecorderMetrics> alive = figures.lock();
+        return alive ? alive->Collect() : std::vector<metrics::Family>();
+      },
+      error);
+  if (!page) {
+    throw std::runtime_error("cannot serve metrics on " + where + " (" + error + ")");
+  }
+  port = page->Port() != 0 ? page->Port() : requestedPort;
 }
 
 MetricsEndpoint::~MetricsEndpoint() = default;

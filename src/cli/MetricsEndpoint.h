@@ -4,24 +4,27 @@
 #include <memory>
 #include <string>
 
-namespace prometheus {
-class Collectable;
-class Exposer;
-}  // namespace prometheus
+#include "cli/MetricsPage.h"
+
+class RecorderMetrics;
 
 // The recorder's /metrics page in the Prometheus text format, served by
 // prometheus-cpp's embedded HTTP server (its Exposer, civetweb underneath)
-// on threads of its own. Only GET /metrics is answered.
+// on a thread of its own. Only GET /metrics is answered. prometheus-cpp
+// lives in the metrics module (cli/MetricsPage.h), opened by the first
+// endpoint.
 //
-// Owns the server; the destructor stops it, waiting for a scrape in
-// progress, so the collectable (held weakly by the server) may go after it.
-// Construct and destroy on one thread; Port and Url from any.
+// Owns the page; the destructor stops its server, waiting for a scrape in
+// progress. The metrics are held weakly: a scrape after they are gone
+// shows an empty page. Construct and destroy on one thread; Port and Url
+// from any.
 class MetricsEndpoint {
  public:
   // Listens on address:port; port 0 takes one the system picks (Port()
   // tells which). An IPv6 address is given without brackets ("::1").
-  // Throws std::runtime_error when the address cannot be bound.
-  MetricsEndpoint(const std::string& address, uint16_t port, const std::shared_ptr<prometheus::Collectable>& metrics);
+  // Throws std::runtime_error when the address cannot be bound, or the
+  // metrics module cannot be loaded.
+  MetricsEndpoint(const std::string& address, uint16_t port, const std::shared_ptr<RecorderMetrics>& metrics);
   ~MetricsEndpoint();
 
   MetricsEndpoint(const MetricsEndpoint&) = delete;
@@ -33,6 +36,6 @@ class MetricsEndpoint {
 
  private:
   const std::string host;  // as it appears in a URL: IPv6 in brackets
-  std::unique_ptr<prometheus::Exposer> exposer;
+  std::unique_ptr<metrics::Page> page;
   uint16_t port = 0;
 };

@@ -9,9 +9,8 @@
 
 namespace {
 
-using prometheus::ClientMetric;
-using prometheus::MetricFamily;
-using prometheus::MetricType;
+using MetricFamily = metrics::Family;
+using MetricType = metrics::Kind;
 
 // The states a stream can be in, in code order.
 constexpr std::array<StreamState, 5> kStates = {StreamState::Disconnected, StreamState::Connecting,
@@ -27,15 +26,8 @@ MetricFamily Family(const char* name, const char* help, MetricType type, size_t 
   return family;
 }
 
-void AddSample(MetricFamily& family, const std::vector<ClientMetric::Label>& labels, double value) {
-  ClientMetric metric;
-  metric.label = labels;
-  if (family.type == MetricType::Counter) {
-    metric.counter.value = value;
-  } else {
-    metric.gauge.value = value;
-  }
-  family.metric.push_back(std::move(metric));
+void AddSample(MetricFamily& family, const std::vector<metrics::Label>& labels, double value) {
+  family.metric.push_back({labels, value});
 }
 
 }  // namespace
@@ -123,7 +115,7 @@ std::vector<MetricFamily> RecorderMetrics::Collect() const {
 
   std::array<int64_t, kStates.size()> counts{};
   for (const StreamMetrics::Sample& sample : samples) {
-    const std::vector<ClientMetric::Label> labels = {{"entry", sample.id},
+    const std::vector<metrics::Label> labels = {{"entry", sample.id},
                                                      {"url", ByteText::ToUtf8(sample.url)}};
     AddSample(state, labels, static_cast<double>(sample.state));
     AddSample(received, labels, static_cast<double>(sample.receivedBytes));

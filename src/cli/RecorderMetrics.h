@@ -1,11 +1,9 @@
 #pragma once
 
-#include <prometheus/collectable.h>
-#include <prometheus/metric_family.h>
-
 #include <vector>
 
 #include "base/Mutex.h"
+#include "cli/MetricsPage.h"
 #include "cli/StreamMetrics.h"
 
 // The recorder's metrics in the Prometheus text format, gathered at each
@@ -31,21 +29,21 @@
 // the buffer. The per-entry counters start from 0 when an entry (re)starts.
 //
 // Threads: the recorder's main thread adds and removes streams; Collect runs
-// on a thread of the endpoint's server.
+// on a thread of the endpoint's server (MetricsEndpoint).
 //
 // `mutex` guards the list; taken by the main thread and by a scrape, which
 // holds it while it reads the figures (a few milliseconds for ten thousand
 // streams), so Remove returns only once no scrape reads the stream or its
 // writer any more: the caller may then destroy both. The workers never take
 // it.
-class RecorderMetrics : public prometheus::Collectable {
+class RecorderMetrics {
  public:
   // stream is not owned; it stays listed until Remove.
   void Add(StreamMetrics* stream) EXCLUDES(mutex);
   void Remove(const StreamMetrics* stream) EXCLUDES(mutex);
   size_t StreamCount() const EXCLUDES(mutex);
 
-  std::vector<prometheus::MetricFamily> Collect() const override EXCLUDES(mutex);
+  std::vector<metrics::Family> Collect() const EXCLUDES(mutex);
 
   // The state label of driftharbour_streams: "connected",
   // "error_on_connecting", ...

@@ -1,6 +1,7 @@
 // The recorder maps FFmpeg (the media module) only for a stream that needs
-// it, and TagLib (the tag module) only once it tags a file; a stream that
-// needs a module that is not there says which file is missing. On the real
+// it, TagLib (the tag module) only once it tags a file, and prometheus-cpp
+// (the metrics module) only with --metrics; what needs a module that is not
+// there says which file is missing. On the real
 // executable, read from /proc/PID/maps.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -26,6 +27,7 @@ namespace {
 
 constexpr const char* kModule = "libdriftharbour-media.so";
 constexpr const char* kTagModule = "libdriftharbour-tags.so";
+constexpr const char* kMetricsModule = "libdriftharbour-metrics.so";
 
 // Runs the recorder with arguments, its output in outputFile; mediaDir, when
 // not empty, replaces the folder the module is looked for in. Returns once
@@ -58,6 +60,8 @@ bool MapsFfmpeg(pid_t pid) {
 // segments.)
 bool MapsTagModule(pid_t pid) { return MapsOf(pid).find(kTagModule) != std::string::npos; }
 
+bool MapsMetricsModule(pid_t pid) { return MapsOf(pid).find(kMetricsModule) != std::string::npos; }
+
 TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
   struct Row {
     const char* name;
@@ -67,6 +71,7 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
     bool maps;            // whether the process ends up mapping FFmpeg
     const char* says;     // in the output, when not null
     bool tags = false;    // whether it ends up mapping the tag module
+    bool metrics = false;  // and the metrics module
   };
   const Row rows[] = {
       {"plain ICY", false, {}, false, false, nullptr},
@@ -76,6 +81,8 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
       {"HLS without the module", true, {}, true, false, kModule},
       {"plain ICY tagged", false, {"--tags"}, false, false, nullptr, true},
       {"plain ICY tagged without the module", false, {"--tags"}, true, false, kTagModule},
+      {"plain ICY with metrics", false, {"--metrics", "127.0.0.1:0"}, false, false, nullptr, false, true},
+      {"metrics without the module", false, {"--metrics", "127.0.0.1:0"}, true, false, kMetricsModule},
   };
   for (const Row& row : rows) {
     IcyTestServer server;
@@ -116,6 +123,7 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
     }
     EXPECT_EQ(MapsFfmpeg(pid), row.maps) << row.name << ":\n" << ReadFileBytes(outputFile);
     EXPECT_EQ(MapsTagModule(pid), row.tags) << row.name;
+    EXPECT_EQ(MapsMetricsModule(pid), row.metrics) << row.name;
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -159,7 +159,7 @@ TEST(ScheduleRecorderTest, MetricsTellEachScheduledEntrysNextShow) {
   std::map<std::string, double> figures;
   for (const auto& family : metrics->Collect()) {
     for (const auto& metric : family.metric) {
-      figures[family.name + "/" + metric.label.at(0).value] = metric.gauge.value + metric.counter.value;
+      figures[family.name + "/" + metric.label.at(0).value] = metric.value;
     }
   }
   // The recording starts at the pre-roll, a minute before 10:00 UTC.
