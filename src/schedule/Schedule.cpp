@@ -1,13 +1,12 @@
 #include "schedule/Schedule.h"
 
-#include <date/tz.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
 
+#include "schedule/TimeZones.h"
 #include "text/ByteText.h"
 
 namespace {
@@ -76,7 +75,8 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
 bool ParseZone(std::string_view text, std::string& zone, std::string& error) {
   const std::string name(ByteText::Trim(text));
   if (!KnownZone(name)) {
-    error = "unknown time zone " + Quoted(name);
+    const std::string failure = TimeZones::Failure();
+    error = "unknown time zone " + Quoted(name) + (failure.empty() ? "" : " (" + failure + ")");
     return false;
   }
   zone = name;
@@ -105,11 +105,7 @@ bool KnownZone(const std::string& name) {
   if (name.empty()) {
     return true;
   }
-  try {
-    return date::locate_zone(name) != nullptr;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return TimeZones::Locate(name) != nullptr;
 }
 
 bool ParseTimeOfDay(std::string_view text, std::chrono::seconds& time) {

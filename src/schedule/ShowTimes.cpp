@@ -1,9 +1,8 @@
 #include "schedule/ShowTimes.h"
 
-#include <date/tz.h>
-
 #include <cstdlib>
-#include <exception>
+
+#include "schedule/TimeZones.h"
 
 namespace {
 
@@ -27,42 +26,31 @@ bool OnDay(const Schedule& schedule, local_days day) {
   return false;
 }
 
-Show MakeShow(const Schedule& schedule, const date::time_zone& zone, local_days day) {
+Show MakeShow(const Schedule& schedule, const zones::Zone& zone, local_days day) {
   Show show;
   show.name = schedule.show;
   show.start = ShowTimes::Instant(zone, day + schedule.start);
   show.end = show.start + schedule.duration;
-  show.localStart = zone.to_local(show.start);
-  show.zone = std::string(zone.name());
+  show.localStart = zone.ToLocal(show.start);
+  show.zone = zone.Name();
   show.splitTitles = schedule.splitTitles;
   return show;
 }
 
-local_days LocalDay(const date::time_zone& zone, sys_seconds instant) {
-  return date::floor<days>(zone.to_local(instant));
-}
+local_days LocalDay(const zones::Zone& zone, sys_seconds instant) { return date::floor<days>(zone.ToLocal(instant)); }
 
-const date::time_zone* FindZone(const std::string& name) {
-  try {
-    return date::locate_zone(name);
-  } catch (const std::exception&) {
-    return nullptr;
-  }
-}
+const zones::Zone* FindZone(const std::string& name) { return TimeZones::Locate(name); }
 
 std::string FindSystemZoneName() {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read once, before any schedule is evaluated
   if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0') {
     const std::string name(tz[0] == ':' ? tz + 1 : tz);
-    if (const date::time_zone* zone = FindZone(name)) {
-      return std::string(zone->name());
+    if (const zones::Zone* zone = FindZone(name)) {
+      return zone->Name();
     }
   }
-  try {
-    return std::string(date::current_zone()->name());
-  } catch (const std::exception&) {
-    return "UTC";
-  }
+  const std::string current = TimeZones::CurrentName();
+  return current.empty() ? "UTC" : current;
 }
 
 }  // namespace
@@ -72,34 +60,26 @@ const std::string& ShowTimes::SystemZoneName() {
   return name;
 }
 
-const date::time_zone* ShowTimes::Zone(const std::string& name) {
+const zones::Zone* ShowTimes::Zone(const std::string& name) {
   if (!name.empty()) {
-    if (const date::time_zone* zone = FindZone(name)) {
+    if (const zones::Zone* zone = FindZone(name)) {
       return zone;
     }
   }
-  static const date::time_zone* const system = [] {
-    const date::time_zone* zone = FindZone(SystemZoneName());
-    return zone != nullptr ? zone : date::locate_zone("UTC");
+  static const zones::Zone* const system = [] {
+    const zones::Zone* zone = FindZone(SystemZoneName());
+    return zone != nullptr ? zone : &TimeZones::Utc();
   }();
   return system;
 }
 
-sys_seconds ShowTimes::Instant(const date::time_zone& zone, local_seconds local) {
-  const date::local_info info = zone.get_info(local);
-  if (info.result == date::local_info::nonexistent) {
-    return info.second.begin;  // the clocks jump over local: start when they land
-  }
-  // Unique, or ambiguous: the first occurrence, under the offset before
-  // the change.
-  return sys_seconds{local.time_since_epoch()} - info.first.offset;
-}
+sys_seconds ShowTimes::Instant(const zones::Zone& zone, local_seconds local) { return zone.Instant(local); }
 
 std::optional<Show> ShowTimes::FirstEndingAfter(const Schedule& schedule, sys_seconds after) {
   if (!schedule.zone.empty() && FindZone(schedule.zone) == nullptr) {
     return std::nullopt;
   }
-  const date::time_zone& zone = *Zone(schedule.zone);
+  const zones::Zone& zone = *Zone(schedule.zone);
   if (schedule.kind == Schedule::Kind::Once) {
     Show show = MakeShow(schedule, zone, local_days{schedule.date});
     return show.end > after ? std::optional<Show>(std::move(show)) : std::nullopt;
@@ -124,7 +104,7 @@ std::vector<Show> ShowTimes::StartingBetween(const Schedule& schedule, sys_secon
   if (to <= from || (!schedule.zone.empty() && FindZone(schedule.zone) == nullptr)) {
     return shows;
   }
-  const date::time_zone& zone = *Zone(schedule.zone);
+  const zones::Zone& zone = *Zone(schedule.zone);
   const local_days first = LocalDay(zone, from) - days{1};
   const local_days last = std::min(LocalDay(zone, to), first + days{kDaysLookedAt}) + days{1};
   for (local_days day = first; day <= last; day += days{1}) {
@@ -140,18 +120,18 @@ std::vector<Show> ShowTimes::StartingBetween(const Schedule& schedule, sys_secon
 
 std::string ShowTimes::DescribeStart(const Show& show) {
   std::string text = date::format("%a %F %H:%M ", show.localStart) + show.zone;
-  const date::time_zone& system = *Zone("");
-  if (system.name() != show.zone) {
-    const local_seconds here = system.to_local(show.start);
+  const zones::Zone& system = *Zone("");
+  if (system.Name() != show.zone) {
+    const local_seconds here = system.ToLocal(show.start);
     const bool otherDay = date::floor<days>(here) != date::floor<days>(show.localStart);
-    text += " = " + date::format(otherDay ? "%a %H:%M " : "%H:%M ", here) + std::string(system.name());
+    text += " = " + date::format(otherDay ? "%a %H:%M " : "%H:%M ", here) + system.Name();
   }
   return text;
 }
 
 std::string ShowTimes::LocalClock(sys_seconds instant, sys_seconds reference) {
-  const date::time_zone& system = *Zone("");
-  const local_seconds here = system.to_local(instant);
+  const zones::Zone& system = *Zone("");
+  const local_seconds here = system.ToLocal(instant);
   const bool otherDay = date::floor<days>(here) != LocalDay(system, reference);
   return date::format(otherDay ? "%a %H:%M" : "%H:%M", here);
 }

@@ -9,8 +9,8 @@
 
 #include "schedule/Schedule.h"
 
-namespace date {
-class time_zone;
+namespace zones {
+class Zone;
 }
 
 // One show of a schedule: the instants it starts and ends, and its start as
@@ -27,7 +27,7 @@ struct Show {
 };
 
 // The instants a Schedule stands for, in its time zone, from the system's
-// time zone database (date/tz): a local start that the spring-forward hour
+// time zone database (date/tz, through TimeZones): a local start that the spring-forward hour
 // skips starts at the first instant after the gap (the moment the clocks
 // jump); one that the fall-back hour repeats starts at its first
 // occurrence. A show lasts its duration in real time, also across midnight
@@ -38,7 +38,7 @@ struct Show {
 class ShowTimes {
  public:
   // The zone of name ("" or unknown: the system's); never null.
-  static const date::time_zone* Zone(const std::string& name);
+  static const zones::Zone* Zone(const std::string& name);
   // The system's zone name: TZ when it names a known zone, else
   // /etc/localtime's, else "UTC".
   static const std::string& SystemZoneName();
@@ -51,7 +51,7 @@ class ShowTimes {
   static std::vector<Show> StartingBetween(const Schedule& schedule, date::sys_seconds from, date::sys_seconds to);
 
   // The instant a local time names in zone, by the rules above.
-  static date::sys_seconds Instant(const date::time_zone& zone, date::local_seconds local);
+  static date::sys_seconds Instant(const zones::Zone& zone, date::local_seconds local);
 
   // "Sat 2026-12-12 23:00 America/New_York = Sun 05:00 Europe/Berlin": the
   // show's start in its zone and, when that differs, in the system's (with

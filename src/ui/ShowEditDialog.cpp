@@ -15,9 +15,8 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
-#include <date/tz.h>
-
 #include "schedule/ShowTimes.h"
+#include "schedule/TimeZones.h"
 #include "ui/DisplayText.h"
 
 namespace {
@@ -33,13 +32,10 @@ QString SystemZoneItem() {
 }
 
 QStringList ZoneNames() {
+  // Without the database only the system's zone is offered.
   QStringList names;
-  try {
-    for (const date::time_zone& zone : date::get_tzdb().zones) {
-      names.append(QString::fromStdString(std::string(zone.name())));
-    }
-  } catch (const std::exception&) {
-    // No database: only the system's zone is offered.
+  for (const std::string& name : TimeZones::Names()) {
+    names.append(QString::fromStdString(name));
   }
   return names;
 }

@@ -1,7 +1,8 @@
 // The recorder maps FFmpeg (the media module) only for a stream that needs
 // it, TagLib (the tag module) only once it tags a file, and prometheus-cpp
-// (the metrics module) only with --metrics; what needs a module that is not
-// there says which file is missing. On the real
+// (the metrics module) only with --metrics, date/tz (the time zone module)
+// only for a schedule; what needs a module that is not there says which
+// file is missing. On the real
 // executable, read from /proc/PID/maps.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -28,6 +29,7 @@ namespace {
 constexpr const char* kModule = "libdriftharbour-media.so";
 constexpr const char* kTagModule = "libdriftharbour-tags.so";
 constexpr const char* kMetricsModule = "libdriftharbour-metrics.so";
+constexpr const char* kZonesModule = "libdriftharbour-zones.so";
 
 // Runs the recorder with arguments, its output in outputFile; mediaDir, when
 // not empty, replaces the folder the module is looked for in. Returns once
@@ -62,6 +64,8 @@ bool MapsTagModule(pid_t pid) { return MapsOf(pid).find(kTagModule) != std::stri
 
 bool MapsMetricsModule(pid_t pid) { return MapsOf(pid).find(kMetricsModule) != std::string::npos; }
 
+bool MapsZonesModule(pid_t pid) { return MapsOf(pid).find(kZonesModule) != std::string::npos; }
+
 TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
   struct Row {
     const char* name;
@@ -72,6 +76,7 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
     const char* says;     // in the output, when not null
     bool tags = false;    // whether it ends up mapping the tag module
     bool metrics = false;  // and the metrics module
+    bool zones = false;    // and the time zone module
   };
   const Row rows[] = {
       {"plain ICY", false, {}, false, false, nullptr},
@@ -83,6 +88,11 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
       {"plain ICY tagged without the module", false, {"--tags"}, true, false, kTagModule},
       {"plain ICY with metrics", false, {"--metrics", "127.0.0.1:0"}, false, false, nullptr, false, true},
       {"metrics without the module", false, {"--metrics", "127.0.0.1:0"}, true, false, kMetricsModule},
+      // (Once it waits for the show, it has set its signals up.)
+      {"a schedule", false, {"--schedule", "A=Mon-Fri 07:00+2h@Europe/Berlin"}, false, false, "next: A", false, false,
+       true},
+      {"a schedule without the module", false, {"--schedule", "A=Mon-Fri 07:00+2h@Europe/Berlin"}, true, false,
+       kZonesModule},
   };
   for (const Row& row : rows) {
     IcyTestServer server;
@@ -124,6 +134,7 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
     EXPECT_EQ(MapsFfmpeg(pid), row.maps) << row.name << ":\n" << ReadFileBytes(outputFile);
     EXPECT_EQ(MapsTagModule(pid), row.tags) << row.name;
     EXPECT_EQ(MapsMetricsModule(pid), row.metrics) << row.name;
+    EXPECT_EQ(MapsZonesModule(pid), row.zones) << row.name;
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
