@@ -77,6 +77,7 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
     bool tags = false;    // whether it ends up mapping the tag module
     bool metrics = false;  // and the metrics module
     bool zones = false;    // and the time zone module
+    int exitsWith = -1;    // the status it ends with by itself; -1: it runs until stopped
   };
   const Row rows[] = {
       {"plain ICY", false, {}, false, false, nullptr},
@@ -87,12 +88,13 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
       {"plain ICY tagged", false, {"--tags"}, false, false, nullptr, true},
       {"plain ICY tagged without the module", false, {"--tags"}, true, false, kTagModule},
       {"plain ICY with metrics", false, {"--metrics", "127.0.0.1:0"}, false, false, nullptr, false, true},
-      {"metrics without the module", false, {"--metrics", "127.0.0.1:0"}, true, false, kMetricsModule},
+      {"metrics without the module", false, {"--metrics", "127.0.0.1:0"}, true, false, kMetricsModule, false, false,
+       false, 1},
       // (Once it waits for the show, it has set its signals up.)
       {"a schedule", false, {"--schedule", "A=Mon-Fri 07:00+2h@Europe/Berlin"}, false, false, "next: A", false, false,
        true},
       {"a schedule without the module", false, {"--schedule", "A=Mon-Fri 07:00+2h@Europe/Berlin"}, true, false,
-       kZonesModule},
+       kZonesModule, false, false, false, 2},
   };
   for (const Row& row : rows) {
     IcyTestServer server;
@@ -135,10 +137,15 @@ TEST(MediaModuleLoadTest, ModulesLoadOnlyWhenAStreamNeedsThem) {
     EXPECT_EQ(MapsTagModule(pid), row.tags) << row.name;
     EXPECT_EQ(MapsMetricsModule(pid), row.metrics) << row.name;
     EXPECT_EQ(MapsZonesModule(pid), row.zones) << row.name;
-    kill(pid, SIGTERM);
+    if (row.exitsWith < 0) {
+      kill(pid, SIGTERM);
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status)) << row.name << ": ended by signal " << WTERMSIG(status);
+    if (row.exitsWith >= 0 && WIFEXITED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), row.exitsWith) << row.name;
+    }
   }
 }
 
