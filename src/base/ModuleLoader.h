@@ -23,12 +23,19 @@
 // module and where it was looked for, so that every caller gets the same
 // clear message; a later call does not try again.
 //
+// Each module's interface header holds its Module (kModule) next to the
+// types that cross: the module and the programs come from one build, the
+// interface version is checked at load, and the types use the same C++
+// standard library.
+//
 // Thread-safe: the first call of Interface() loads while later callers wait
 // on `lock`. The interface lives as long as the process.
 class ModuleLoader {
  public:
   // What a module is. Its one exported C function, entryName, is an Entry:
-  // it returns the module's interface, or null when the version differs.
+  // it returns the module's interface, or null when the version differs;
+  // interfaceVersion is raised whenever a type of the interface changes
+  // shape.
   struct Module {
     const char* fileName;  // "libdriftharbour-media.so"
     const char* entryName;

@@ -6,24 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "base/ModuleLoader.h"
+
 // What the recorder asks of prometheus-cpp, as one interface: serve a
 // /metrics page in the Prometheus text format. The code behind it
 // (src/cli/prometheus/) lives in our shared module libdriftharbour-metrics.so,
 // which MetricsEndpoint opens through a ModuleLoader when --metrics asks for
 // the page, so that a recorder without it never maps prometheus-cpp or its
 // HTTP server. Only the types below cross.
-//
-// The module and the program come from one build: kInterfaceVersion is
-// checked at load, and the types use the same C++ standard library.
 namespace metrics {
 
-// Raised whenever a type below changes shape.
-inline constexpr int kInterfaceVersion = 1;
-// The module's file name and its one exported C function, a
-// ModuleLoader::Entry: it returns the module's Server, or null when the
-// version differs.
-inline constexpr const char* kModuleFileName = "libdriftharbour-metrics.so";
-inline constexpr const char* kEntryName = "driftharbour_metrics_server";
+// Its entry returns the module's Server.
+inline constexpr ModuleLoader::Module kModule{"libdriftharbour-metrics.so", "driftharbour_metrics_server", 1,
+                                              "metrics module", "prometheus-cpp"};
 
 struct Label {
   std::string name;

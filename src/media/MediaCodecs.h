@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/AudioFormat.h"
+#include "base/ModuleLoader.h"
 
 // What the program asks of FFmpeg, as one interface: unpacking HLS segment
 // containers, finding the frames of MPEG audio and ADTS AAC, and decoding
@@ -30,6 +31,7 @@ inline constexpr int kInterfaceVersion = 1;
 // the version differs.
 inline constexpr const char* kModuleFileName = "libdriftharbour-media.so";
 inline constexpr const char* kEntryName = "driftharbour_media_codecs";
+inline constexpr ModuleLoader::Module kModule{kModuleFileName, kEntryName, kInterfaceVersion, "media module", "FFmpeg"};
 
 // ---- HLS segments --------------------------------------------------------
 

@@ -4,8 +4,7 @@
 #include <utility>
 
 MediaLoader::MediaLoader(std::vector<std::string> folders)
-    : module({media::kModuleFileName, media::kEntryName, media::kInterfaceVersion, "media module", "FFmpeg"},
-             std::move(folders)) {}
+    : module(media::kModule, std::move(folders)) {}
 
 MediaLoader& MediaLoader::Process() {
   static MediaLoader loader(ModuleLoader::DefaultFolders());

@@ -15,9 +15,7 @@ std::string TrimTitle(std::string_view text) { return std::string(ByteText::Trim
 // The tag module, opened when the first file is tagged: a process that
 // never tags never maps TagLib.
 ModuleLoader& TagModule() {
-  static ModuleLoader loader({tagging::kModuleFileName, tagging::kEntryName, tagging::kInterfaceVersion, "tag module",
-                              "TagLib"},
-                             ModuleLoader::DefaultFolders());
+  static ModuleLoader loader(tagging::kModule, ModuleLoader::DefaultFolders());
   return loader;
 }
 

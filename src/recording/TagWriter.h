@@ -3,24 +3,18 @@
 #include <string>
 
 #include "audio/AudioFormat.h"
+#include "base/ModuleLoader.h"
 
 // What the program asks of TagLib, as one interface: write a finished
 // recording's tags. The code behind it (src/recording/taglib/) lives in our
 // shared module libdriftharbour-tags.so, which AudioTagger opens through a
 // ModuleLoader when the first file is tagged, so that a process that never
 // tags never maps TagLib. Only the types below cross.
-//
-// The module and the programs come from one build: kInterfaceVersion is
-// checked at load, and the types use the same C++ standard library.
 namespace tagging {
 
-// Raised whenever a type below changes shape.
-inline constexpr int kInterfaceVersion = 1;
-// The module's file name and its one exported C function, a
-// ModuleLoader::Entry: it returns the module's TagWriter, or null when the
-// version differs.
-inline constexpr const char* kModuleFileName = "libdriftharbour-tags.so";
-inline constexpr const char* kEntryName = "driftharbour_tag_writer";
+// Its entry returns the module's TagWriter.
+inline constexpr ModuleLoader::Module kModule{"libdriftharbour-tags.so", "driftharbour_tag_writer", 1, "tag module",
+                                              "TagLib"};
 
 // The text of a file's tags, UTF-8; an empty field is left out.
 struct Fields {

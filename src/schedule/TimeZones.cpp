@@ -5,9 +5,7 @@
 namespace {
 
 ModuleLoader& ZonesModule() {
-  static ModuleLoader loader(
-      {zones::kModuleFileName, zones::kEntryName, zones::kInterfaceVersion, "time zone module", "date/tz"},
-      ModuleLoader::DefaultFolders());
+  static ModuleLoader loader(zones::kModule, ModuleLoader::DefaultFolders());
   return loader;
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ModuleLoader.h"
+
 // What the program asks of the time-zone database (Howard Hinnant's date/tz
 // on the system's zoneinfo), as one interface. The code behind it
 // (src/schedule/tz/) lives in our shared module libdriftharbour-zones.so,
@@ -12,18 +14,11 @@
 // looked up, so that a recorder without schedules never maps date/tz (nor
 // starts the C++ streams it sets up when it loads). Only the types below
 // cross.
-//
-// The module and the programs come from one build: kInterfaceVersion is
-// checked at load, and the types use the same C++ standard library.
 namespace zones {
 
-// Raised whenever a type below changes shape.
-inline constexpr int kInterfaceVersion = 1;
-// The module's file name and its one exported C function, a
-// ModuleLoader::Entry: it returns the module's Database, or null when the
-// version differs.
-inline constexpr const char* kModuleFileName = "libdriftharbour-zones.so";
-inline constexpr const char* kEntryName = "driftharbour_time_zones";
+// Its entry returns the module's Database.
+inline constexpr ModuleLoader::Module kModule{"libdriftharbour-zones.so", "driftharbour_time_zones", 1,
+                                              "time zone module", "date/tz"};
 
 // One zone of the database. Lives as long as the process; any thread.
 class Zone {

@@ -89,5 +89,5 @@ class PrometheusServer final : public metrics::Server {
 
 extern "C" __attribute__((visibility("default"))) const void* driftharbour_metrics_server(int interfaceVersion) {
   static const PrometheusServer server;
-  return interfaceVersion == metrics::kInterfaceVersion ? static_cast<const metrics::Server*>(&server) : nullptr;
+  return interfaceVersion == metrics::kModule.interfaceVersion ? static_cast<const metrics::Server*>(&server) : nullptr;
 }

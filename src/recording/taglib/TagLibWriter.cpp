@@ -254,5 +254,6 @@ bool TagLibWriter::Tag(const std::string& path, AudioFormat format, const taggin
 
 extern "C" __attribute__((visibility("default"))) const void* driftharbour_tag_writer(int interfaceVersion) {
   static const TagLibWriter writer;
-  return interfaceVersion == tagging::kInterfaceVersion ? static_cast<const tagging::TagWriter*>(&writer) : nullptr;
+  return interfaceVersion == tagging::kModule.interfaceVersion ? static_cast<const tagging::TagWriter*>(&writer)
+                                                               : nullptr;
 }

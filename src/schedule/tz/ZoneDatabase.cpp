@@ -81,5 +81,5 @@ class TzDatabase final : public zones::Database {
 
 extern "C" __attribute__((visibility("default"))) const void* driftharbour_time_zones(int interfaceVersion) {
   static const TzDatabase database;
-  return interfaceVersion == zones::kInterfaceVersion ? static_cast<const zones::Database*>(&database) : nullptr;
+  return interfaceVersion == zones::kModule.interfaceVersion ? static_cast<const zones::Database*>(&database) : nullptr;
 }
