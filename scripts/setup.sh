@@ -32,6 +32,9 @@ packages=(
   libxcb1-dev
   # Fuzzing (fuzz/run.sh): clang with libFuzzer and the sanitizer runtimes.
   clang libclang-rt-14-dev llvm
+  # Linking the recorder with its functions in the order a plain stream
+  # runs them (CMakeLists.txt).
+  lld
 )
 
 install_missing() {

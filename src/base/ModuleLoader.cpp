@@ -36,8 +36,10 @@ std::string Joined(const std::vector<std::string>& folders) {
 
 }  // namespace
 
+ModuleLoader::ModuleLoader(Module what) : module(what), defaultFolders(true) {}
+
 ModuleLoader::ModuleLoader(Module what, std::vector<std::string> searchFolders)
-    : module(what), folders(std::move(searchFolders)) {}
+    : module(what), defaultFolders(false), folders(std::move(searchFolders)) {}
 
 std::vector<std::string> ModuleLoader::DefaultFolders() {
   // The program never changes its environment once it runs.
@@ -73,6 +75,9 @@ bool ModuleLoader::Loaded() const {
 }
 
 void ModuleLoader::Load() {
+  if (defaultFolders) {
+    folders = DefaultFolders();
+  }
   const std::string name = module.fileName;
   const std::string kind = module.kind;
   std::string openError;

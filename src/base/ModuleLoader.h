@@ -45,6 +45,9 @@ class ModuleLoader {
   };
   using Entry = const void* (*)(int interfaceVersion);
 
+  // Searches DefaultFolders(), worked out at the first load: a process
+  // that never needs the module never looks for its own folder.
+  explicit ModuleLoader(Module module);
   ModuleLoader(Module module, std::vector<std::string> folders);
   ModuleLoader(const ModuleLoader&) = delete;
   ModuleLoader& operator=(const ModuleLoader&) = delete;
@@ -64,11 +67,12 @@ class ModuleLoader {
 
   // Constant after construction.
   const Module module;
-  const std::vector<std::string> folders;
+  const bool defaultFolders;
 
-  // `lock` guards the load's outcome; the first caller holds it across
-  // dlopen.
+  // `lock` guards the folders and the load's outcome; the first caller
+  // holds it across dlopen.
   mutable Mutex lock;
+  std::vector<std::string> folders GUARDED_BY(lock);
   bool attempted GUARDED_BY(lock) = false;
   const void* loaded GUARDED_BY(lock) = nullptr;
   std::string failure GUARDED_BY(lock);

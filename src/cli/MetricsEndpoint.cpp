@@ -15,7 +15,7 @@ std::string UrlHost(const std::string& address) {
 // The metrics module, opened by the first endpoint: a recorder without
 // --metrics never maps prometheus-cpp.
 ModuleLoader& MetricsModule() {
-  static ModuleLoader loader(metrics::kModule, ModuleLoader::DefaultFolders());
+  static ModuleLoader loader(metrics::kModule);
   return loader;
 }
 

@@ -3,11 +3,13 @@
 #include <stdexcept>
 #include <utility>
 
+MediaLoader::MediaLoader() : module(media::kModule) {}
+
 MediaLoader::MediaLoader(std::vector<std::string> folders)
     : module(media::kModule, std::move(folders)) {}
 
 MediaLoader& MediaLoader::Process() {
-  static MediaLoader loader(ModuleLoader::DefaultFolders());
+  static MediaLoader loader;
   return loader;
 }
 

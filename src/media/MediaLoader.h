@@ -17,6 +17,8 @@
 // lives as long as the process.
 class MediaLoader {
  public:
+  // Over ModuleLoader::DefaultFolders(), worked out at the first load.
+  MediaLoader();
   explicit MediaLoader(std::vector<std::string> folders);
   MediaLoader(const MediaLoader&) = delete;
   MediaLoader& operator=(const MediaLoader&) = delete;

@@ -15,7 +15,7 @@ std::string TrimTitle(std::string_view text) { return std::string(ByteText::Trim
 // The tag module, opened when the first file is tagged: a process that
 // never tags never maps TagLib.
 ModuleLoader& TagModule() {
-  static ModuleLoader loader(tagging::kModule, ModuleLoader::DefaultFolders());
+  static ModuleLoader loader(tagging::kModule);
   return loader;
 }
 

@@ -1,5 +1,7 @@
 #include "recording/RecordingWriter.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -285,7 +287,10 @@ bool RecordingWriter::CreateFile() {
   if (show && show->splitTitles) {
     fileDirectory = RecordingName::JoinPath(fileDirectory, show->Stem());
   }
-  if (!fileDirectory.empty()) {
+  // The folder is there for all but the first file: one stat says so,
+  // where create_directories would look at every part of the path.
+  struct stat folder {};
+  if (!fileDirectory.empty() && (::stat(fileDirectory.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
     std::error_code error;
     std::filesystem::create_directories(fileDirectory, error);
     if (error) {

@@ -5,7 +5,7 @@
 namespace {
 
 ModuleLoader& ZonesModule() {
-  static ModuleLoader loader(zones::kModule, ModuleLoader::DefaultFolders());
+  static ModuleLoader loader(zones::kModule);
   return loader;
 }
 

@@ -228,6 +228,17 @@ TEST_F(RecordingWriterTest, FileThatCannotBeCreatedIsReportedAndNextTitleRecover
   EXPECT_EQ(Files(temp.Path() / "later/deeper"), std::set<std::string>{"B.mp3"});
   EXPECT_EQ(ReadFileBytes(temp.Path() / "later/deeper/B.mp3"), "b1");
   EXPECT_FALSE(writer->LastError());
+
+  // A folder removed while recording is made again for the next file; a
+  // file where the folder should be is reported.
+  fs::remove_all(temp.Path() / "later");
+  Feed({"T:C", "c1"});
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "later/deeper/C.mp3"), "c1");
+  EXPECT_FALSE(writer->LastError());
+  writer->SetDirectory((temp.Path() / "blocker").string());
+  Feed({"T:D", "d1"});
+  ASSERT_TRUE(writer->LastError());
+  EXPECT_EQ(writer->LastError()->path, (temp.Path() / "blocker").string());
 }
 
 // The title rules themselves: RecordingNameTest.
