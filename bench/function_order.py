@@ -72,15 +72,21 @@ def trace(build, seconds):
     finally:
         server.terminate()
         server.communicate()
+    return functions_of(report, recorder)
+
+
+def functions_of(report, program):
+    """The mangled names of program's functions in a callgrind_annotate
+    report, in its order (hottest first), each once."""
     # "   1,234 ( 0.01%)  file:function [object]"
     line_form = re.compile(r"^\s*[\d,]+\s+\([^)]*\)\s+[^:]*:(\S+) \[(.*)\]$")
     names = []
     for line in report.splitlines():
         match = line_form.match(line)
-        if not match or os.path.realpath(match.group(2)) != os.path.realpath(recorder):
+        if not match or os.path.realpath(match.group(2)) != os.path.realpath(program):
             continue
         name = re.sub(r"'\d+$", "", match.group(1))  # callgrind's recursion marks
-        if name.startswith("0x") or name == "(below" or name in names:
+        if name.startswith("0x") or name in names:  # 0x...: code without a symbol
             continue
         names.append(name)
     return names
@@ -103,17 +109,16 @@ def text_symbols(recorder):
     return symbols
 
 
-def verify(recorder, order_path):
-    """The listed functions must come first: no unlisted function between
-    the first and the last of them, and most of them still in the program."""
-    listed = set(read_order(order_path))
-    symbols = text_symbols(recorder)
+def layout_fault(listed, symbols):
+    """Why symbols (address, size, name) do not start with the listed
+    functions, or None: no unlisted function between the first and the last
+    of them, and most of them still in the program."""
+    listed = set(listed)
     ordered = [(address, size) for address, size, name in symbols if name in listed]
     found = {name for _, _, name in symbols if name in listed}
-    if len(found) < len(listed) / 2:
-        print(f"only {len(found)} of the {len(listed)} functions in {order_path} are in {recorder}: "
-              "regenerate it with bench/function_order.py")
-        return 1
+    if not listed or len(found) < len(listed) / 2:
+        return f"only {len(found)} of the {len(listed)} listed functions are in the program: " \
+               "regenerate the list with bench/function_order.py"
     start = min(address for address, _ in ordered)
     end = max(address + size for address, size in ordered)
     ordered_addresses = {address for address, _ in ordered}
@@ -123,11 +128,22 @@ def verify(recorder, order_path):
     between = [name for address, _, name in symbols
                if start <= address < end and address not in ordered_addresses]
     if len(between) > len(found) // 20:
-        print(f"{len(between)} unlisted functions lie among the {len(found)} listed ones in {recorder}, "
-              f"for example {between[0]}: was it linked with lld and {order_path}?")
+        return f"{len(between)} unlisted functions lie among the {len(found)} listed ones, " \
+               f"for example {between[0]}: was the program linked with lld and the list?"
+    return None
+
+
+def verify(recorder, order_path):
+    listed = read_order(order_path)
+    symbols = text_symbols(recorder)
+    fault = layout_fault(listed, symbols)
+    if fault:
+        print(f"{recorder}, {order_path}: {fault}")
         return 1
-    print(f"{len(found)} of {len(listed)} listed functions in {(end - start) / 1024:.0f} KiB "
-          f"at the start of the text")
+    ordered = [(address, size, name) for address, size, name in symbols if name in set(listed)]
+    span = max(address + size for address, size, _ in ordered) - min(address for address, _, _ in ordered)
+    found = len({name for _, _, name in ordered})
+    print(f"{found} of {len(listed)} listed functions in {span / 1024:.0f} KiB at the start of the text")
     return 0
 
 
