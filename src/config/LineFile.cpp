@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/ReplacementFile.h"
 #include "base/UniqueFd.h"
 #include "text/ByteText.h"
 
@@ -20,8 +21,9 @@ struct FreeDeleter {
   void operator()(char* text) const { std::free(text); }
 };
 
-// A new file beside a target, which either replaces the target in one rename
-// or is removed again when the object goes away.
+// A new file beside a target, named target.tmp-XXXXXX, which either
+// replaces the target in one rename or is removed again when the object
+// goes away.
 class PendingFile {
  public:
   explicit PendingFile(const std::string& target) {
@@ -36,10 +38,9 @@ class PendingFile {
         candidate += kNameCharacters[pick(random)];
       }
       // 0666 lets the umask decide, as for any newly created file.
-      const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        file.Reset(fd);
-        name = std::move(candidate);
+      UniqueFd fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      if (fd.Valid()) {
+        file.Adopt(std::move(fd), std::move(candidate));
         return;
       }
       if (errno != EEXIST) {
@@ -48,61 +49,30 @@ class PendingFile {
     }
   }
 
-  ~PendingFile() {
-    file.Reset();
-    if (!name.empty() && !committed) {
-      ::unlink(name.c_str());
-    }
-  }
-
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  bool IsOpen() const { return file.Valid(); }
+  bool IsOpen() const { return file.IsOpen(); }
 
   // Gives the new file the owner and permissions of the file it replaces.
   bool TakeOverAttributes(const struct stat& old) {
-    if (::fchown(file.Get(), old.st_uid, old.st_gid) != 0) {
+    if (::fchown(file.Fd(), old.st_uid, old.st_gid) != 0) {
       // Only a privileged process may give a file away; the permissions
       // below still keep a private file private.
     }
-    return ::fchmod(file.Get(), old.st_mode & 07777) == 0;
+    return ::fchmod(file.Fd(), old.st_mode & 07777) == 0;
   }
 
-  bool Write(const std::string& bytes) {
-    size_t written = 0;
-    while (written < bytes.size()) {
-      const ssize_t n = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        return false;
-      }
-      written += static_cast<size_t>(n);
-    }
-    return true;
-  }
+  bool Write(const std::string& bytes) { return file.Write(bytes.data(), bytes.size()) == 0; }
 
   bool SyncAndClose() {
-    const bool synced = ::fsync(file.Get()) == 0;
+    const bool synced = ::fsync(file.Fd()) == 0;
     // A close that fails may be the write-back's late error.
     const bool closed = file.Close() == 0;
     return synced && closed;
   }
 
-  bool RenameOver(const std::string& target) {
-    if (::rename(name.c_str(), target.c_str()) != 0) {
-      return false;
-    }
-    committed = true;
-    return true;
-  }
+  bool RenameOver(const std::string& target) { return file.RenameOver(target) == 0; }
 
  private:
-  UniqueFd file;
-  std::string name;
-  bool committed = false;
+  ReplacementFile file;
 };
 
 // Makes a rename in the directory of path durable. Best effort: the new

@@ -20,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/ReplacementFile.h"
 #include "base/UniqueFd.h"
 #include "recording/TagWriter.h"
 
@@ -48,14 +49,6 @@ void Apply(const tagging::Fields& tags, TagLib::PropertyMap& properties) {
 class Replacement {
  public:
   explicit Replacement(const std::string& target) : target(target) {}
-  ~Replacement() {
-    fd.Reset();
-    if (!path.empty() && !committed) {
-      ::unlink(path.c_str());
-    }
-  }
-  Replacement(const Replacement&) = delete;
-  Replacement& operator=(const Replacement&) = delete;
 
   bool Create(std::string& reason) {
     // Hidden, so that nobody takes a half-written copy for a recording, and
@@ -64,29 +57,20 @@ class Replacement {
     std::string pattern = (std::filesystem::path(target).parent_path() / kCopyPattern).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
-    if (!fd.Valid()) {
+    UniqueFd created(::mkostemp(name.data(), O_CLOEXEC));
+    if (!created.Valid()) {
       const int error = errno;  // before the text is built
       reason = "cannot create a file next to " + target + ": " + SystemReason(error);
       return false;
     }
-    path = name.data();
+    copy.Adopt(std::move(created), name.data());
     return true;
   }
 
   bool Write(const char* data, size_t size, std::string& reason) {
-    while (size > 0) {
-      const ssize_t written = ::write(fd.Get(), data, size);
-      if (written < 0 && errno == EINTR) {
-        continue;
-      }
-      if (written <= 0) {
-        const int error = written < 0 ? errno : EIO;
-        reason = "cannot write " + path + ": " + SystemReason(error);
-        return false;
-      }
-      data += written;
-      size -= static_cast<size_t>(written);
+    if (const int error = copy.Write(data, size); error != 0) {
+      reason = "cannot write " + copy.Path() + ": " + SystemReason(error);
+      return false;
     }
     return true;
   }
@@ -116,28 +100,25 @@ class Replacement {
 
   // The copy takes the file's permission bits and place.
   bool Commit(mode_t mode, std::string& reason) {
-    if (::fchmod(fd.Get(), mode & 07777) != 0 || ::fdatasync(fd.Get()) != 0) {
+    if (::fchmod(copy.Fd(), mode & 07777) != 0 || ::fdatasync(copy.Fd()) != 0) {
       const int error = errno;  // before the text is built
-      reason = "cannot finish " + path + ": " + SystemReason(error);
+      reason = "cannot finish " + copy.Path() + ": " + SystemReason(error);
       return false;
     }
-    fd.Reset();
-    if (::rename(path.c_str(), target.c_str()) != 0) {
-      const int error = errno;  // before the text is built
+    // Synced already: a close cannot fail for want of write-back now.
+    (void)copy.Close();
+    if (const int error = copy.RenameOver(target); error != 0) {
       reason = "cannot replace " + target + ": " + SystemReason(error);
       return false;
     }
-    committed = true;
     return true;
   }
 
-  const std::string& Path() const { return path; }
+  const std::string& Path() const { return copy.Path(); }
 
  private:
   const std::string target;
-  std::string path;
-  UniqueFd fd;
-  bool committed = false;
+  ReplacementFile copy;
 };
 
 // The file to tag, open for reading, and its status; an invalid descriptor
